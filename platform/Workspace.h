@@ -1,0 +1,100 @@
+// The desktop seen as a workspace: the installed applications (desktop entries and our own .app
+// bundles), the running application instances, their launch, termination and activation
+// notifications, activating an instance and launching a bundle.
+#pragma once
+
+#include <sys/types.h>
+
+#include <QIcon>
+#include <QMap>
+#include <QString>
+#include <QStringList>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "platform/Installable.h"
+#include "platform/MainBundle.h"
+
+namespace platform {
+
+enum class ActivationPolicy { regular = 0, accessory = 1, prohibited = 2 };
+
+// One running application instance: the topmost process of an application in its parent chain.
+struct RunningApplication {
+    pid_t processIdentifier = 0;
+    QString localizedName;     // empty when unknown
+    QString bundleIdentifier;  // empty when unknown
+    QIcon icon;                // null when none
+    ActivationPolicy activationPolicy = ActivationPolicy::regular;
+    QString executablePath;  // real path of the executable; empty when unknown
+    QString bundlePath;      // the desktop entry or .app bundle it belongs to; empty when unknown
+};
+
+enum class WorkspaceNotification {
+    willLaunchApplication,     // a new regular instance was seen; carries its process id
+    didLaunchApplication,      // its first window mapped (or 1 s passed); carries its process id
+    didTerminateApplication,   // a regular instance is gone; carries the application
+    didActivateApplication,    // an instance became active; carries the application
+    didDeactivateApplication,  // an instance stopped being active; carries the application
+};
+
+// What a notification carries; each entry may be absent.
+struct WorkspaceNotificationInfo {
+    std::optional<std::int64_t> processIdentifier;  // "NSApplicationProcessIdentifier"
+    std::optional<RunningApplication> application;  // "NSWorkspaceApplicationKey"
+};
+
+// One change of the running-application list: the instances that appeared and those that ended.
+struct RunningApplicationsChange {
+    std::vector<RunningApplication> added;    // the "new" values
+    std::vector<RunningApplication> removed;  // the "old" values
+};
+
+class Workspace : public Installable<Workspace> {
+  public:
+    using ObserverId = std::uint64_t;
+    using NotificationHandler = std::function<void(const WorkspaceNotificationInfo&)>;
+    using RunningApplicationsHandler = std::function<void(const RunningApplicationsChange&)>;
+
+    virtual ~Workspace() = default;
+
+    // The Linux workspace (platform/linux).
+    static std::unique_ptr<Workspace> createDefault();
+
+    // Installed applications.
+    // The application folders to scan, in XDG precedence order (the user's first).
+    virtual QStringList applicationFolders() = 0;
+    // The path of the desktop entry (or our own .app bundle) with that identifier; empty if none.
+    virtual QString absolutePathForAppBundleWithIdentifier(const QString& identifier) = 0;
+    // The information dictionary of a desktop entry (identifier = desktop-file ID without
+    // ".desktop", name = localized Name, executable = program of Exec) or of an .app bundle
+    // (Info.json). None when it cannot be read, or is Hidden, NoDisplay or not an application.
+    virtual std::optional<BundleInfo> infoDictionaryForApplicationAtPath(const QString& path) = 0;
+    // The icon of an application's entry or bundle through the icon theme; null when none.
+    virtual QIcon iconForFile(const QString& path) = 0;
+
+    // Running applications.
+    virtual std::vector<RunningApplication> runningApplications() = 0;
+    virtual std::optional<RunningApplication> runningApplicationWithProcessIdentifier(
+        pid_t pid) = 0;
+    virtual std::vector<RunningApplication> runningApplicationsWithBundleIdentifier(
+        const QString& identifier) = 0;
+    // Brings the instance's top-level window to the front; false when it has none.
+    virtual bool activate(const RunningApplication& application) = 0;
+    // Starts the .app bundle's executable detached, each configuration entry as the environment
+    // variable VAULTINE_LAUNCH_<KEY>; nothing starts when an instance of the bundle already runs.
+    // False when the bundle cannot be read or started.
+    virtual bool launchApplication(const QString& bundlePath,
+                                   const QMap<QString, QString>& configuration) = 0;
+
+    // Notifications and the observation of the running list, delivered on the main thread.
+    virtual ObserverId addObserver(WorkspaceNotification name, NotificationHandler handler) = 0;
+    virtual ObserverId observeRunningApplications(RunningApplicationsHandler handler) = 0;
+    // Removes a registration of either kind; unknown ids are ignored.
+    virtual void removeObserver(ObserverId id) = 0;
+};
+
+}  // namespace platform

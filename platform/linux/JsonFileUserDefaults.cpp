@@ -1,0 +1,87 @@
+// Reads and atomically saves the JSON document behind the defaults database.
+#include "platform/linux/JsonFileUserDefaults.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <cstdio>
+
+#include "platform/MainBundle.h"
+
+namespace platform {
+
+namespace {
+constexpr qint64 MAX_DOCUMENT_SIZE = 16 << 20;
+}
+
+std::unique_ptr<UserDefaults> UserDefaults::createDefault() {
+    QString identifier = MainBundle::shared().bundleIdentifier();
+    if (identifier.isEmpty())
+        identifier = QStringLiteral("org.vaultine.unbundled");
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    return std::make_unique<JsonFileUserDefaults>(folder + QLatin1Char('/') + identifier +
+                                                  QStringLiteral("/defaults.json"));
+}
+
+JsonFileUserDefaults::JsonFileUserDefaults(QString filePath) : path(std::move(filePath)) {}
+
+void JsonFileUserDefaults::load() {
+    if (loaded)
+        return;
+    loaded = true;
+    QFile file(path);
+    if (!file.exists())
+        return;
+    if (!file.open(QIODevice::ReadOnly) || file.size() > MAX_DOCUMENT_SIZE) {
+        corruptOnDisk = true;
+        std::fprintf(stderr, "Vaultine: cannot read the defaults file %s\n", qPrintable(path));
+        return;
+    }
+    QJsonParseError error{};
+    const QJsonDocument parsed = QJsonDocument::fromJson(file.readAll(), &error);
+    if (!parsed.isObject()) {
+        corruptOnDisk = true;
+        std::fprintf(stderr,
+                     "Vaultine: the defaults file %s is not a JSON object; starting empty\n",
+                     qPrintable(path));
+        return;
+    }
+    document = parsed.object();
+}
+
+QJsonValue JsonFileUserDefaults::valueForKey(const QString& key) {
+    load();
+    return document.value(key);
+}
+
+void JsonFileUserDefaults::setValue(const QString& key, const QJsonValue& value) {
+    load();
+    document.insert(key, value);
+}
+
+void JsonFileUserDefaults::removeObjectForKey(const QString& key) {
+    load();
+    document.remove(key);
+}
+
+bool JsonFileUserDefaults::synchronize() {
+    load();
+    if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+        return false;
+    if (corruptOnDisk) {
+        const QString aside = path + QStringLiteral(".corrupt");
+        QFile::remove(aside);
+        QFile::rename(path, aside);
+        corruptOnDisk = false;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(QJsonDocument(document).toJson(QJsonDocument::Indented));
+    return file.commit();
+}
+
+}  // namespace platform

@@ -1,0 +1,64 @@
+// An in-memory workspace for unit tests: installed applications and running instances are set by
+// the test, notifications and running-list changes are raised by the test, launches and
+// activations are recorded.
+#pragma once
+
+#include <map>
+#include <utility>
+#include <vector>
+
+#include "platform/Workspace.h"
+
+namespace platform::testing {
+
+class FakeWorkspace : public Workspace {
+  public:
+    struct Launch {
+        QString bundlePath;
+        QMap<QString, QString> configuration;
+    };
+
+    // Installs an application: its identifier resolves to `path`, whose dictionary is `info`.
+    void installApplication(const QString& path, const BundleInfo& info);
+    // Makes a path readable as a dictionary without registering its identifier for lookup.
+    void addDictionary(const QString& path, const BundleInfo& info) { dictionaries[path] = info; }
+
+    std::vector<RunningApplication> running;
+    QStringList folders;
+    std::vector<Launch> launches;
+    std::vector<pid_t> activations;
+    bool launchSucceeds = true;
+
+    // Raises a notification to its observers, as the platform would on the main thread.
+    void post(WorkspaceNotification name, const WorkspaceNotificationInfo& info);
+    // Raises a running-list change to its observers.
+    void changeRunningApplications(const RunningApplicationsChange& change);
+    std::size_t observerCount() const {
+        return notificationObservers.size() + listObservers.size();
+    }
+
+    QStringList applicationFolders() override { return folders; }
+    QString absolutePathForAppBundleWithIdentifier(const QString& identifier) override;
+    std::optional<BundleInfo> infoDictionaryForApplicationAtPath(const QString& path) override;
+    QIcon iconForFile(const QString&) override { return {}; }
+    std::vector<RunningApplication> runningApplications() override { return running; }
+    std::optional<RunningApplication> runningApplicationWithProcessIdentifier(pid_t pid) override;
+    std::vector<RunningApplication> runningApplicationsWithBundleIdentifier(
+        const QString& identifier) override;
+    bool activate(const RunningApplication& application) override;
+    bool launchApplication(const QString& bundlePath,
+                           const QMap<QString, QString>& configuration) override;
+    ObserverId addObserver(WorkspaceNotification name, NotificationHandler handler) override;
+    ObserverId observeRunningApplications(RunningApplicationsHandler handler) override;
+    void removeObserver(ObserverId id) override;
+
+  private:
+    std::map<QString, QString> pathsByIdentifier;
+    std::map<QString, BundleInfo> dictionaries;
+    std::map<ObserverId, std::pair<WorkspaceNotification, NotificationHandler>>
+        notificationObservers;
+    std::map<ObserverId, RunningApplicationsHandler> listObservers;
+    ObserverId nextId = 1;
+};
+
+}  // namespace platform::testing

@@ -1,0 +1,16 @@
+// The names of the stored settings and of the notification that ends Corvane.
+#pragma once
+
+#include <QString>
+
+class KeyConstants {
+  public:
+    // Name of the session-wide notification on which Corvane ends (not a storage key).
+    static inline const QString TERMINATE_HELPER_KEY = QStringLiteral("TERMINATE_HELPER_VAULTINE");
+    static inline const QString CURRENT_BLOCKED_APP_KEY = QStringLiteral("cbaal");
+    static inline const QString APPLICATION_IS_ACTIVE_KEY = QStringLiteral("Active");
+    static inline const QString START_AT_LOGIN_KEY = QStringLiteral("LoginStart");
+    static inline const QString LOCK_ADMINISTRATIVE_APPS_KEY = QStringLiteral("Administrative");
+    static inline const QString APPLICATION_PASSWORD_KEY = QStringLiteral("Password");
+    static inline const QString APPLICATIONS_KEY = QStringLiteral("Applications");
+};
