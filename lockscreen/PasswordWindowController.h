@@ -1,0 +1,90 @@
+// The lock screen's controller: shows the "PasswordWindow" form in a full-screen
+// BorderlessKeyWindow over the primary screen, hands the typed password and the Alt key to its
+// owner, keeps the focus.
+#pragma once
+
+#include <QIcon>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <functional>
+#include <memory>
+
+#include "platform/Workspace.h"
+
+class QAbstractAnimation;
+class QLabel;
+class QLineEdit;
+class QWidget;
+class BorderlessKeyWindow;
+
+namespace platform {
+class WindowGuard;
+}
+
+// One controller serves one blocked launch: created, given its two callbacks, shown once, then any
+// number of focus and error calls, and closed when the lock ends. All calls on the main thread.
+// The deferred steps (show, focus, error display) run through BackgroundRunner::runOnMainThread and
+// do nothing once the controller is destroyed or closed.
+class PasswordWindowController : public QObject {
+    Q_OBJECT
+
+  public:
+    PasswordWindowController();
+    ~PasswordWindowController() override;
+
+    // Receives the field's text (possibly empty) when Return is pressed in it.
+    std::function<void(const QString& password)> passwordEntered;
+    // Told of every modifier change while Alt is held.
+    std::function<void()> specialKeyPressed;
+
+    // Sets the presentation options, stores both values, and (deferred) loads and shows the window
+    // over the primary screen, focused.
+    void showServiceWindow(const QString& message, const QIcon& appIcon);
+    // Restores the presentation options to the default, stops observing, closes the window.
+    void closeServiceWindow();
+    // Deferred: activates the lock window and puts the typing focus into the password field.
+    void focus();
+    // Deferred: shows the text in the error line and shakes the central view.
+    void displayErrorMessage(const QString& message);
+
+    // The lock window from the first deferred show until closeServiceWindow; none otherwise.
+    BorderlessKeyWindow* window() const { return windowInstance.get(); }
+    const QString& displayMessage() const { return message; }
+    const QIcon& appIcon() const { return icon; }
+    bool lostFocusByPressingSpecialKey() const { return letGo; }
+    // The shake while it runs; none when the central view is still.
+    QAbstractAnimation* shakeAnimation() const { return shake.data(); }
+
+    // Focus keeping, fed by the workspace's deactivation and activation notifications.
+    void windowLostFocus(const platform::WorkspaceNotificationInfo& info);
+    void windowGotFocus(const platform::WorkspaceNotificationInfo& info);
+    // The Alt-key test, run for every change of the modifier keys with the new set of modifiers.
+    void modifierFlagsChanged(Qt::KeyboardModifiers flags);
+
+    // Outlets of the form; they do not own their views and are none while the window is not loaded.
+    QPointer<QLabel> appIconOutlet;
+    QPointer<QLabel> appNameLabelOutlet;
+    QPointer<QLabel> errorMessageLabelOutlet;
+    QPointer<QLineEdit> passwordFieldOutlet;
+    QPointer<QWidget> centralViewOutlet;
+
+  private:
+    void windowDidLoad();
+    void showWindow();
+    void focusNow();
+    void displayErrorMessageNow(const QString& text);
+    void returnPressedInPasswordField();
+    void observeWorkspace();
+    void stopObservingWorkspace();
+    bool isThisProgram(const platform::WorkspaceNotificationInfo& info) const;
+
+    QString message;
+    QIcon icon;
+    bool letGo = false;  // lostFocusByPressingSpecialKey
+    bool closed = false;
+    std::vector<platform::Workspace::ObserverId> workspaceObservers;
+    std::unique_ptr<BorderlessKeyWindow> windowInstance;
+    std::unique_ptr<platform::WindowGuard> guard;
+    QPointer<QAbstractAnimation> shake;
+};
