@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages Vaultine needs to build, run and test, skipping those already
+# installed. Uses sudo when not run as root.
+set -euo pipefail
+
+PACKAGES=(
+    # build
+    cmake ninja-build g++ pkg-config ccache
+    qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-svg-dev libqt6svg6
+    libglib2.0-dev libsecret-1-dev
+    libxcb1-dev libxcb-ewmh-dev libxcb-icccm4-dev libxcb-xinput-dev libxcb-randr0-dev
+    libgl-dev
+    # tests
+    libgtest-dev libgmock-dev
+    # the private desktop session and the end-to-end tests
+    xvfb openbox trayer dbus dbus-x11 gnome-keyring libsecret-tools xdotool x11-utils
+    x11-xserver-utils imagemagick fonts-dejavu-core procps
+)
+
+missing=()
+for package in "${PACKAGES[@]}"; do
+    status=$(dpkg-query -W -f='${db:Status-Status}' "$package" 2>/dev/null || true)
+    [ "$status" = "installed" ] || missing+=("$package")
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+    echo "setup-packages: all ${#PACKAGES[@]} packages are installed"
+    exit 0
+fi
+
+as_root=()
+[ "$(id -u)" -eq 0 ] || as_root=(sudo)
+echo "setup-packages: installing ${missing[*]}"
+"${as_root[@]}" apt-get update -qq
+DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends \
+    "${missing[@]}"
