@@ -1,0 +1,25 @@
+# Installation and the Debian package: the bundle under /opt/vaultine, a desktop entry and icon in
+# the system's folders, and a `vaultine` command in PATH.
+set(VAULTINE_INSTALL_ROOT /opt/vaultine)
+
+install(DIRECTORY ${VAULTINE_BUNDLE} DESTINATION ${VAULTINE_INSTALL_ROOT} USE_SOURCE_PERMISSIONS)
+install(FILES ${CMAKE_SOURCE_DIR}/packaging/org.vaultine.Vaultine.desktop
+    DESTINATION /usr/share/applications)
+install(FILES ${CMAKE_SOURCE_DIR}/resources/images/VaultineIcon.svg
+    DESTINATION /usr/share/icons/hicolor/scalable/apps RENAME org.vaultine.Vaultine.svg)
+install(PROGRAMS ${CMAKE_SOURCE_DIR}/packaging/vaultine DESTINATION /usr/bin)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME vaultine)
+set(CPACK_PACKAGE_VENDOR "Vaultine")
+set(CPACK_PACKAGE_CONTACT "Vaultine maintainers <support@vaultine.org>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Protects chosen applications with a password")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Vaultine intercepts every launch of the applications you lock and covers the screen until the\n right password is typed. Its watchdog, Corvane, keeps it running.")
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libqt6dbus6 (>= 6.4), libqt6svg6 (>= 6.4), qt6-qpa-plugins, libglib2.0-0, libsecret-1-0, libxcb1, libxcb-ewmh2, libxcb-icccm4, libxcb-xinput0, libxcb-randr0")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "gnome-keyring")
+set(CPACK_PACKAGING_INSTALL_PREFIX /)
+include(CPack)
