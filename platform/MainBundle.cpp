@@ -25,7 +25,11 @@ std::optional<BundleInfo> readBundleInfo(const QString& bundlePath) {
     QFile file(bundlePath + QStringLiteral("/Contents/Info.json"));
     if (!file.open(QIODevice::ReadOnly) || file.size() > MAX_INFO_SIZE)
         return std::nullopt;
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll());
+    return parseBundleInfo(file.read(MAX_INFO_SIZE));
+}
+
+std::optional<BundleInfo> parseBundleInfo(const QByteArray& json) {
+    const QJsonDocument document = QJsonDocument::fromJson(json);
     if (!document.isObject())
         return std::nullopt;
     const QJsonObject object = document.object();

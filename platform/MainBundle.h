@@ -21,6 +21,8 @@ struct BundleInfo {
 // Reads `<bundlePath>/Contents/Info.json`. None when the file is missing, unreadable or not a JSON
 // object; keys holding something other than text read as empty.
 std::optional<BundleInfo> readBundleInfo(const QString& bundlePath);
+// Parses the text of an Info.json file with the same rules.
+std::optional<BundleInfo> parseBundleInfo(const QByteArray& json);
 
 // The nearest directory ending in ".app" that encloses `path` (a file or directory), or empty.
 QString enclosingBundlePath(const QString& path);

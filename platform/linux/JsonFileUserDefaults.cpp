@@ -40,16 +40,22 @@ void JsonFileUserDefaults::load() {
         std::fprintf(stderr, "Vaultine: cannot read the defaults file %s\n", qPrintable(path));
         return;
     }
-    QJsonParseError error{};
-    const QJsonDocument parsed = QJsonDocument::fromJson(file.readAll(), &error);
-    if (!parsed.isObject()) {
+    const std::optional<QJsonObject> parsed = parseDocument(file.read(MAX_DOCUMENT_SIZE));
+    if (!parsed) {
         corruptOnDisk = true;
         std::fprintf(stderr,
                      "Vaultine: the defaults file %s is not a JSON object; starting empty\n",
                      qPrintable(path));
         return;
     }
-    document = parsed.object();
+    document = *parsed;
+}
+
+std::optional<QJsonObject> JsonFileUserDefaults::parseDocument(const QByteArray& bytes) {
+    const QJsonDocument parsed = QJsonDocument::fromJson(bytes);
+    if (!parsed.isObject())
+        return std::nullopt;
+    return parsed.object();
 }
 
 QJsonValue JsonFileUserDefaults::valueForKey(const QString& key) {

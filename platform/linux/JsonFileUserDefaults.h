@@ -3,6 +3,7 @@
 
 #include <QJsonObject>
 #include <QString>
+#include <optional>
 
 #include "platform/UserDefaults.h"
 
@@ -20,6 +21,9 @@ class JsonFileUserDefaults : public UserDefaults {
     void setValue(const QString& key, const QJsonValue& value) override;
     void removeObjectForKey(const QString& key) override;
     bool synchronize() override;
+
+    // The document a file's bytes hold; none when they are not a JSON object.
+    static std::optional<QJsonObject> parseDocument(const QByteArray& bytes);
 
   private:
     void load();
