@@ -11,7 +11,7 @@ PACKAGES=(
     libxcb1-dev libxcb-ewmh-dev libxcb-icccm4-dev libxcb-xinput-dev libxcb-randr0-dev
     libgl-dev
     # tests
-    libgtest-dev libgmock-dev
+    libgtest-dev libgmock-dev clang libclang-rt-14-dev
     # the private desktop session and the end-to-end tests
     xvfb openbox trayer dbus dbus-x11 gnome-keyring libsecret-tools xdotool x11-utils
     x11-xserver-utils imagemagick fonts-dejavu-core procps
