@@ -3,16 +3,17 @@
 // owner, keeps the focus.
 #pragma once
 
+#include <QAbstractAnimation>
 #include <QIcon>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "platform/Workspace.h"
 
-class QAbstractAnimation;
 class QLabel;
 class QLineEdit;
 class QWidget;
@@ -69,8 +70,13 @@ class PasswordWindowController : public QObject {
     QPointer<QLineEdit> passwordFieldOutlet;
     QPointer<QWidget> centralViewOutlet;
 
+  protected:
+    // The program's keyboard monitor: sees each modifier change once, at the window it goes to.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
     void windowDidLoad();
+    void startShake();
     void showWindow();
     void focusNow();
     void displayErrorMessageNow(const QString& text);

@@ -1,0 +1,120 @@
+// The grab, raise and focus defences of one guarded window (see the design in X11LockGuard.h).
+#include "platform/linux/X11LockGuard.h"
+
+#include <QDebug>
+
+namespace platform::x11 {
+
+X11LockGuard::X11LockGuard(GuardServer& server, std::unique_ptr<GuardTimer> timer, WindowId window)
+    : server(server), timer(std::move(timer)), ownWindow(window) {}
+
+X11LockGuard::~X11LockGuard() {
+    if (inputWanted)
+        releaseGrabs();
+}
+
+void X11LockGuard::setInputWanted(bool wanted) {
+    if (wanted == inputWanted)
+        return;
+    inputWanted = wanted;
+    if (wanted) {
+        takeGrabs(false);
+        startTimer();
+    } else {
+        releaseGrabs();
+    }
+}
+
+void X11LockGuard::windowMapped() {
+    mapped = true;
+    server.raiseWindow(ownWindow);
+    if (inputWanted)
+        takeGrabs(true);  // move grabs held on the root window onto ours
+}
+
+void X11LockGuard::windowUnmapped() {
+    // An unviewable window loses its grabs; they go back to the root until it maps again.
+    mapped = false;
+    keyboardHeld = pointerHeld = false;
+    if (inputWanted)
+        takeGrabs(false);
+}
+
+void X11LockGuard::otherTopLevelChanged() {
+    if (mapped)
+        server.raiseWindow(ownWindow);
+}
+
+void X11LockGuard::grabMayBeLost() {
+    if (!inputWanted)
+        return;
+    // Taken again on the next tick rather than at once: a grab causes focus events itself, and
+    // answering each at once could keep the two going without end.
+    keyboardHeld = pointerHeld = false;
+}
+
+void X11LockGuard::tick() {
+    if (!inputWanted)
+        return;
+    ++ticks;
+    const bool reassert = ticks % ticksPerRefresh == 0;
+    if (!keyboardHeld || !pointerHeld || reassert)
+        takeGrabs(reassert);
+}
+
+WindowId X11LockGuard::grabTarget() const {
+    return mapped ? ownWindow : server.rootWindow();
+}
+
+void X11LockGuard::takeGrabs(bool reassert) {
+    const WindowId target = grabTarget();
+    const bool moved = grabsOnOwnWindow != mapped;
+    if (!keyboardHeld || reassert || moved)
+        keyboardHeld = server.grabKeyboard(target);
+    if (!pointerHeld || reassert || moved)
+        pointerHeld = server.grabPointer(target);
+    grabsOnOwnWindow = mapped;
+    if (keyboardHeld && pointerHeld) {
+        refusalLogged = false;
+        return;
+    }
+    // Most menus close when the focus leaves their program, which frees their grab.
+    if (mapped)
+        server.setInputFocus(ownWindow);
+    if (!refusalLogged) {
+        refusalLogged = true;
+        const QString line =
+            QStringLiteral(
+                "Lock screen: the %1 is held by another program; retrying every "
+                "%2 ms")
+                .arg(keyboardHeld ? QStringLiteral("pointer") : QStringLiteral("keyboard"))
+                .arg(grabRetryIntervalMs);
+        if (onLog)
+            onLog(line);
+        else
+            qInfo().noquote() << line;
+    }
+}
+
+void X11LockGuard::releaseGrabs() {
+    if (timerRunning) {
+        timer->stop();
+        timerRunning = false;
+    }
+    // Unconditional: a grab we believe lost may still be ours, and ungrabbing one we do not hold
+    // does nothing.
+    server.ungrabKeyboard();
+    server.ungrabPointer();
+    keyboardHeld = pointerHeld = false;
+    refusalLogged = false;
+    ticks = 0;
+}
+
+void X11LockGuard::startTimer() {
+    if (timerRunning)
+        return;
+    timerRunning = true;
+    timer->start(grabRetryIntervalMs, [this] { tick(); });
+}
+
+}  // namespace platform::x11

@@ -1,0 +1,101 @@
+// The X11 defences of one guarded window, written against a small view of the X server so that
+// tests can drive them: grabs with retry, re-raising, and taking the focus when a grab is refused.
+#pragma once
+
+#include <QString>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+namespace platform::x11 {
+
+using WindowId = std::uint32_t;
+
+// What the guards need of the X server. XcbGuardServer speaks xcb on the toolkit's connection;
+// tests use platform::testing::FakeX11Server.
+class GuardServer {
+  public:
+    virtual ~GuardServer() = default;
+    virtual WindowId rootWindow() = 0;
+    // Active asynchronous grabs reported to `window`; false when another client holds a grab or
+    // the window is not viewable.
+    virtual bool grabKeyboard(WindowId window) = 0;
+    virtual bool grabPointer(WindowId window) = 0;
+    virtual void ungrabKeyboard() = 0;
+    virtual void ungrabPointer() = 0;
+    virtual void setInputFocus(WindowId window) = 0;
+    virtual void raiseWindow(WindowId window) = 0;
+};
+
+// A repeating timer; the real one is a QTimer, tests fire it by hand.
+class GuardTimer {
+  public:
+    virtual ~GuardTimer() = default;
+    virtual void start(int intervalMs, std::function<void()> onTimeout) = 0;
+    virtual void stop() = 0;
+};
+
+// The security design of the lock screen on X11, one guard per lock or cover window:
+// - The window is override-redirect, so the window manager neither moves nor stacks it, and it is
+//   raised again whenever any other top-level window maps, is configured or circulated
+//   (otherTopLevelChanged): notifications and menus that open on top are covered at once.
+// - While input is wanted (lock window, presentation options set) the guard holds active keyboard
+//   and pointer grabs: window-manager shortcuts, Alt+Tab and clicks reach nothing else. The grabs
+//   are taken at once, on the root window while ours is not mapped yet (typed keys are dropped
+//   rather than delivered to the blocked application), moved onto the window when it maps, tried
+//   again every 100 ms until both are held, re-taken within 100 ms when the server says they may
+//   be lost, and re-asserted every second. Grabs are asynchronous, so nothing typed or clicked at
+//   the lock is replayed to another program afterwards.
+// - When a grab is refused (another client holds one, for instance an open menu) the input focus
+//   moves to our window, which makes most menus close, and one line goes to the log.
+class X11LockGuard {
+  public:
+    static constexpr int grabRetryIntervalMs = 100;
+    static constexpr int ticksPerRefresh = 10;  // re-assert held grabs every 10 ticks (1 s)
+
+    X11LockGuard(GuardServer& server, std::unique_ptr<GuardTimer> timer, WindowId window);
+    ~X11LockGuard();
+    X11LockGuard(const X11LockGuard&) = delete;
+    X11LockGuard& operator=(const X11LockGuard&) = delete;
+
+    WindowId window() const { return ownWindow; }
+    bool holdsKeyboard() const { return keyboardHeld; }
+    bool holdsPointer() const { return pointerHeld; }
+    bool wantsInput() const { return inputWanted; }
+
+    // Takes the grabs (true) or gives them back (false).
+    void setInputWanted(bool wanted);
+    // Our window became viewable: grabs move onto it and it goes on top.
+    void windowMapped();
+    void windowUnmapped();
+    // Another top-level window mapped, was configured or circulated.
+    void otherTopLevelChanged();
+    // The server reported a focus change caused by a grab or ungrab on our window: the grabs are
+    // taken again on the next tick.
+    void grabMayBeLost();
+    // One step of the 100 ms timer; public so that tests can step time.
+    void tick();
+
+    // Where the guard logs; defaults to qInfo.
+    std::function<void(const QString&)> onLog;
+
+  private:
+    WindowId grabTarget() const;
+    void takeGrabs(bool reassert);
+    void releaseGrabs();
+    void startTimer();
+
+    GuardServer& server;
+    std::unique_ptr<GuardTimer> timer;
+    WindowId ownWindow;
+    bool mapped = false;
+    bool inputWanted = false;
+    bool keyboardHeld = false;
+    bool pointerHeld = false;
+    bool grabsOnOwnWindow = false;  // false while held on the root window
+    bool refusalLogged = false;
+    bool timerRunning = false;
+    int ticks = 0;
+};
+
+}  // namespace platform::x11

@@ -1,0 +1,45 @@
+// The X server as the window guards see it, on the toolkit's own xcb connection (grabs must be made
+// by the client that receives the typed keys), and the dispatch of its events to the live guards.
+#pragma once
+
+#include <QAbstractNativeEventFilter>
+#include <vector>
+
+#include "platform/linux/X11LockGuard.h"
+
+struct xcb_connection_t;
+
+namespace platform::x11 {
+
+class XcbGuardServer : public GuardServer, public QAbstractNativeEventFilter {
+  public:
+    // The one instance of the program; none when the application does not run on xcb.
+    static XcbGuardServer* instance();
+
+    // Guards register while they live; events about their windows reach them.
+    void add(X11LockGuard& guard);
+    void remove(X11LockGuard& guard);
+
+    WindowId rootWindow() override { return root; }
+    bool grabKeyboard(WindowId window) override;
+    bool grabPointer(WindowId window) override;
+    void ungrabKeyboard() override;
+    void ungrabPointer() override;
+    void setInputFocus(WindowId window) override;
+    void raiseWindow(WindowId window) override;
+
+    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
+
+  private:
+    XcbGuardServer(xcb_connection_t* connection, WindowId root);
+    void watchRootSubstructure();
+    X11LockGuard* guardOf(WindowId window) const;
+    void afterUngrab();
+
+    xcb_connection_t* connection;
+    WindowId root;
+    bool substructureOwnedByToolkit = false;  // the toolkit selected it itself: let events pass
+    std::vector<X11LockGuard*> guards;
+};
+
+}  // namespace platform::x11
