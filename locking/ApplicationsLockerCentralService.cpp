@@ -1,0 +1,346 @@
+// Locking and releasing applications: the monitor's, the lock window's and the configuration's
+// events turned into locks over every screen, and Corvane kept running.
+#include "locking/ApplicationsLockerCentralService.h"
+
+#include <QGuiApplication>
+#include <QObject>
+#include <QScreen>
+#include <QTimer>
+#include <QWidget>
+#include <algorithm>
+#include <cstdio>
+
+#include "locking/PasswordWindowLock.h"
+#include "lockscreen/CoverWindow.h"
+#include "platform/Queues.h"
+#include "storage/ConfigurationAndPreferencesService.h"
+
+namespace {
+
+constexpr std::chrono::milliseconds screensCheckInterval{3000};
+
+}  // namespace
+
+ApplicationsLockerCentralService::ApplicationsLockerCentralService()
+    : ApplicationsLockerCentralService(ConfigurationAndPreferencesService::sharedInstance()) {}
+
+ApplicationsLockerCentralService::ApplicationsLockerCentralService(
+    ConfigurationAndPreferencesService& configuration)
+    : makePasswordWindow([] { return std::make_unique<PasswordWindowLock>(); }),
+      makeExtraPasswordWindow(&ApplicationsLockerCentralService::makeCoverWindow),
+      monitor(std::make_unique<ApplicationsMonitorService>()),
+      systemApplicationsService(std::make_unique<SystemApplicationsService>()),
+      currentMonitoredApplicationService(std::make_unique<CurrentMonitoredApplicationService>()),
+      configurationAndPreferencesService(configuration),
+      timerContext(std::make_unique<QObject>()),
+      alive(std::make_shared<ApplicationsLockerCentralService*>(this)) {
+    scheduleAfter = [context = timerContext.get()](std::chrono::milliseconds delay,
+                                                   std::function<void()> block) {
+        QTimer::singleShot(delay, context, std::move(block));
+    };
+    std::weak_ptr<ApplicationsLockerCentralService*> self = alive;
+    configurationAndPreferencesService.addOnConfigurationChangeEvent([self] {
+        if (const auto service = self.lock())
+            (*service)->onConfigurationChanged();
+    });
+    lastScreens = platform::Screens::shared().screens();
+    lastMainScreen = platform::Screens::shared().mainScreen();
+    loadConfiguration();
+}
+
+ApplicationsLockerCentralService::~ApplicationsLockerCentralService() {
+    monitor->stopService();
+    alive.reset();
+}
+
+void ApplicationsLockerCentralService::printLine(const QString& text) {
+    std::printf("%s\n", qUtf8Printable(text));
+    std::fflush(stdout);
+}
+
+// Start-up
+
+void ApplicationsLockerCentralService::start() {
+    if (!configurationAndPreferencesService.hasPassword()) {
+        started = false;
+        printLine(QStringLiteral("Will not start. No password"));
+        return;
+    }
+    setupMonitoring();
+    restoreBlockedApplication();
+    monitor->startService();
+    startHelper();
+    started = true;
+    printLine(QStringLiteral("Monitoring services started"));
+}
+
+void ApplicationsLockerCentralService::loadConfiguration() {
+    MONITORED_APPS = configurationAndPreferencesService.getLockedApplications();
+    PASSWORD = configurationAndPreferencesService.getApplicationPassword();
+    ACTIVE = configurationAndPreferencesService.getApplicationIsActive();
+    if (configurationAndPreferencesService.getLockAdministrativeApplications()) {
+        const auto administrative = systemApplicationsService->administrativeApplications();
+        MONITORED_APPS.insert(MONITORED_APPS.end(), administrative.begin(), administrative.end());
+    }
+}
+
+void ApplicationsLockerCentralService::onConfigurationChanged() {
+    loadConfiguration();
+    if (!started)
+        start();
+}
+
+void ApplicationsLockerCentralService::setupMonitoring() {
+    monitor->onApplicationWillStart = [this](const ApplicationEntity& entity) {
+        handleApplicationWillStart(entity);
+    };
+    monitor->onApplicationDidStart = [this](const ApplicationEntity& entity) {
+        handleApplicationDidStart(entity);
+    };
+    monitor->onApplicationTerminated = [this](const ApplicationEntity& entity) {
+        handleApplicationTerminated(entity);
+    };
+    monitor->onHelperTerminated = [this] { handleHelperTerminated(); };
+    if (!screensTimer) {
+        screensTimer = new QTimer(timerContext.get());
+        screensTimer->setInterval(screensCheckInterval);
+        QObject::connect(screensTimer, &QTimer::timeout, timerContext.get(),
+                         [this] { checkScreensChange(); });
+        screensTimer->start();
+    }
+}
+
+void ApplicationsLockerCentralService::restoreBlockedApplication() {
+    // Neither the protection switch nor the list is consulted: a lock that was up when Vaultine
+    // ended stays up.
+    const auto identifier = currentMonitoredApplicationService->currentMonitoredApplication();
+    if (!identifier)
+        return;
+    if (const auto running = systemApplicationsService->applicationIsRunning(*identifier))
+        lockApplication(*running);
+}
+
+// The monitor's events
+
+bool ApplicationsLockerCentralService::isMonitored(const QString& bundleIdentifier) const {
+    return std::any_of(MONITORED_APPS.begin(), MONITORED_APPS.end(),
+                       [&](const ApplicationEntity& entity) {
+                           return entity.bundleIdentifier == bundleIdentifier;
+                       });
+}
+
+bool ApplicationsLockerCentralService::isLocked(const QString& bundleIdentifier) const {
+    return isProtected && protectedApplication &&
+           protectedApplication->bundleIdentifier == bundleIdentifier;
+}
+
+void ApplicationsLockerCentralService::handleApplicationWillStart(const ApplicationEntity& entity) {
+    if (!ACTIVE.value_or(false))
+        return;
+    printLine(QStringLiteral("Will start: ") + entity.name);
+    if (isMonitored(entity.bundleIdentifier))
+        lockApplication(entity);
+}
+
+void ApplicationsLockerCentralService::handleApplicationDidStart(const ApplicationEntity& entity) {
+    if (!ACTIVE.value_or(false))
+        return;
+    printLine(QStringLiteral("Did start: ") + entity.name);
+    if (isMonitored(entity.bundleIdentifier) && isProtected && lockWindow)
+        lockWindow->focus();
+}
+
+void ApplicationsLockerCentralService::handleApplicationTerminated(
+    const ApplicationEntity& entity) {
+    if (!ACTIVE.value_or(false))
+        return;
+    printLine(QStringLiteral("Terminated: ") + entity.name);
+    const QString& identifier = entity.bundleIdentifier;
+    // Another instance may still run: the lock stays for as long as any instance does. The locked
+    // application need not be in the list (a restored lock, or an administrative tool whose
+    // switch went off), but its end still ends its lock.
+    if (systemApplicationsService->applicationIsRunning(identifier))
+        return;
+    forgetBlocked(identifier);
+    if (isLocked(identifier) && lockWindow)
+        releaseLock();
+}
+
+void ApplicationsLockerCentralService::handleHelperTerminated() {
+    printLine(QStringLiteral("Helper Terminated"));
+    if (helperRestartPending)
+        return;
+    const auto delay = helperRelaunchThrottle.delayAfterEnd();
+    if (delay == std::chrono::milliseconds::zero()) {
+        startHelper();
+        return;
+    }
+    // Corvane keeps dying soon after each start: wait before the next try instead of spinning.
+    helperRestartPending = true;
+    scheduleAfter(delay, [this] {
+        helperRestartPending = false;
+        startHelper();
+    });
+}
+
+void ApplicationsLockerCentralService::startHelper() {
+    helperRelaunchThrottle.launched();
+    systemApplicationsService->startHelperApplication();
+}
+
+// Locking
+
+void ApplicationsLockerCentralService::lockApplication(const ApplicationEntity& entity) {
+    if (isProtected && protectedApplication) {
+        // The earlier lock's windows go; its application stays blocked behind this lock.
+        if (protectedApplication->bundleIdentifier != entity.bundleIdentifier)
+            keepBlocked(*protectedApplication);
+        closeExtraPasswordWindows();
+        if (lockWindow)
+            lockWindow->closeServiceWindow();
+    }
+    forgetBlocked(entity.bundleIdentifier);
+    protectedApplication = entity;
+    isProtected = true;
+    const unsigned serial = ++lockSerial;
+    showExtraPasswordWindows();
+    retire(std::move(lockWindow));
+    lockWindow = makePasswordWindow();
+    lockWindow->passwordEntered = [this, serial, entity](const QString& typed) {
+        if (isCurrentLock(serial))
+            checkEnteredPassword(typed, entity);
+    };
+    lockWindow->specialKeyPressed = [this, serial, entity] {
+        if (isCurrentLock(serial))
+            handleSpecialKey(entity);
+    };
+    const QString message = entity.name + QStringLiteral(" is locked");
+    currentMonitoredApplicationService->markMinitoredApplication(entity.bundleIdentifier);
+    lockWindow->showServiceWindow(message, entity.icon);
+}
+
+void ApplicationsLockerCentralService::keepBlocked(const ApplicationEntity& entity) {
+    forgetBlocked(entity.bundleIdentifier);
+    waiting.push_back(entity);
+}
+
+void ApplicationsLockerCentralService::forgetBlocked(const QString& bundleIdentifier) {
+    std::erase_if(waiting, [&](const ApplicationEntity& blocked) {
+        return blocked.bundleIdentifier == bundleIdentifier;
+    });
+}
+
+void ApplicationsLockerCentralService::retire(std::unique_ptr<LockWindow> controller) {
+    if (!controller)
+        return;
+    // It may be calling us right now (a right password that re-locks a blocked application):
+    // it is destroyed once the current event is over.
+    std::shared_ptr<LockWindow> retired = std::move(controller);
+    platform::MainQueue::shared().async([retired] {});
+}
+
+void ApplicationsLockerCentralService::showExtraPasswordWindows() {
+    closeExtraPasswordWindows();
+    const auto main = platform::Screens::shared().mainScreen();
+    for (const auto& screen : platform::Screens::shared().screens()) {
+        if (main && screen == *main)
+            continue;
+        if (auto cover = makeExtraPasswordWindow(screen))
+            covers.push_back(std::move(cover));
+    }
+    for (const auto& cover : covers) {
+        cover->show();
+        cover->raise();
+    }
+}
+
+void ApplicationsLockerCentralService::closeExtraPasswordWindows() {
+    for (const auto& cover : covers)
+        cover->close();
+    covers.clear();
+}
+
+std::unique_ptr<QWidget> ApplicationsLockerCentralService::makeCoverWindow(
+    const platform::Screen& screen) {
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
+        return nullptr;
+    // The cover follows the Qt screen it was made for, found by output name, else by frame.
+    QScreen* match = nullptr;
+    for (QScreen* candidate : QGuiApplication::screens()) {
+        if (!screen.name.isEmpty() && candidate->name() == screen.name) {
+            match = candidate;
+            break;
+        }
+        if (!match && candidate->geometry() == screen.frame)
+            match = candidate;
+    }
+    if (!match)
+        return nullptr;
+    return std::make_unique<CoverWindow>(match);
+}
+
+void ApplicationsLockerCentralService::checkScreensChange() {
+    auto& screens = platform::Screens::shared();
+    const auto current = screens.screens();
+    const auto main = screens.mainScreen();
+    // Frames and the main screen count too: a rearranged or resized screen would leave part of
+    // the desktop uncovered.
+    if (current == lastScreens && main == lastMainScreen)
+        return;
+    lastScreens = current;
+    lastMainScreen = main;
+    if (isProtected && protectedApplication) {
+        const ApplicationEntity locked = *protectedApplication;
+        unlockApplication();
+        lockApplication(locked);
+    }
+}
+
+// Unlocking
+
+void ApplicationsLockerCentralService::checkEnteredPassword(const QString& typed,
+                                                            const ApplicationEntity& entity) {
+    // An empty stored password (none, or an unreadable keyring) never opens a lock.
+    const bool right = PASSWORD && !PASSWORD->isEmpty() && canonicallyEqual(typed, *PASSWORD);
+    if (!right) {
+        lockWindow->displayErrorMessage(QString());
+        return;
+    }
+    currentMonitoredApplicationService->unmarkMinitoredApplication();
+    systemApplicationsService->focusOnApplication(entity.bundleIdentifier);
+    unlockApplication();
+    lockNextBlockedApplication();
+}
+
+void ApplicationsLockerCentralService::handleSpecialKey(const ApplicationEntity& entity) {
+    // The lock window lets go of the focus by itself; activating the blocked application here
+    // would hand it the keyboard under its lock, so it stays where it is while locked.
+    if (isLocked(entity.bundleIdentifier))
+        return;
+    systemApplicationsService->focusOnApplication(entity.bundleIdentifier);
+}
+
+void ApplicationsLockerCentralService::unlockApplication() {
+    isProtected = false;
+    closeExtraPasswordWindows();
+    if (lockWindow)
+        lockWindow->closeServiceWindow();
+}
+
+void ApplicationsLockerCentralService::releaseLock() {
+    currentMonitoredApplicationService->unmarkMinitoredApplication();
+    unlockApplication();
+    lockNextBlockedApplication();
+}
+
+void ApplicationsLockerCentralService::lockNextBlockedApplication() {
+    while (!waiting.empty()) {
+        const ApplicationEntity blocked = waiting.back();
+        waiting.pop_back();
+        if (const auto running =
+                systemApplicationsService->applicationIsRunning(blocked.bundleIdentifier)) {
+            lockApplication(blocked);
+            return;
+        }
+    }
+}

@@ -1,0 +1,129 @@
+// The heart of Vaultine: decides that a launching application is locked, covers every screen while
+// it is, checks the typed password, releases the application, restarts Corvane when it ends and
+// locks again after a restart the application that was locked.
+#pragma once
+
+#include <QString>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "locking/ApplicationEntity.h"
+#include "locking/ApplicationsMonitorService.h"
+#include "locking/CurrentMonitoredApplicationService.h"
+#include "locking/LockWindow.h"
+#include "locking/SystemApplicationsService.h"
+#include "platform/RelaunchThrottle.h"
+#include "platform/Screens.h"
+
+class ConfigurationAndPreferencesService;
+class QObject;
+class QTimer;
+class QWidget;
+
+// Everything runs on the main thread: monitor callbacks, lock-window callbacks, configuration
+// changes and the 3-second screen check.
+//
+// Security design of the lock:
+// - Only the end of the locked application's last running instance takes its lock down; the end
+//   of any other application never does.
+// - A lock raised while another is up closes the first lock's windows and keeps the first
+//   application blocked: once the current lock comes down it is locked again if it still runs.
+// - The special (Alt) key never activates the blocked application while its lock is up, so no
+//   typed key can reach it without the password.
+// - The covers are rebuilt when the screens change in number, frame or role, not only in number.
+// - A lock window controller that is replaced is destroyed on a later turn of the main queue, so
+//   no callback or deferred step runs on a controller that is gone.
+class ApplicationsLockerCentralService {
+  public:
+    using LockWindowFactory = std::function<std::unique_ptr<LockWindow>()>;
+    using CoverWindowFactory = std::function<std::unique_ptr<QWidget>(const platform::Screen&)>;
+    using Scheduler = std::function<void(std::chrono::milliseconds, std::function<void()>)>;
+
+    // Loads the configuration and registers for its changes (the shared instance by default).
+    ApplicationsLockerCentralService();
+    explicit ApplicationsLockerCentralService(ConfigurationAndPreferencesService& configuration);
+    ~ApplicationsLockerCentralService();
+    ApplicationsLockerCentralService(const ApplicationsLockerCentralService&) = delete;
+    ApplicationsLockerCentralService& operator=(const ApplicationsLockerCentralService&) = delete;
+
+    // Starts protection when a password is stored: monitoring, the lock left over from the last
+    // run, Corvane. Without a password it prints "Will not start. No password" and waits for a
+    // configuration change.
+    void start();
+    // The 3-second timer's work: rebuilds the lock when the screens changed.
+    void checkScreensChange();
+
+    // The applications to lock and the password, as last loaded.
+    std::vector<ApplicationEntity> MONITORED_APPS;
+    std::optional<QString> PASSWORD;
+
+    // Replaceable before `start`: how lock windows and covers are made and how a delayed restart
+    // of Corvane is scheduled (tests count and step them).
+    LockWindowFactory makePasswordWindow;
+    CoverWindowFactory makeExtraPasswordWindow;
+    Scheduler scheduleAfter;
+    platform::RelaunchThrottle helperRelaunchThrottle;
+
+    // What the service holds, for its owner and tests.
+    bool monitoringServiceStarted() const { return started; }
+    bool applicationIsProtected() const { return isProtected; }
+    const std::optional<ApplicationEntity>& currentlyOrPreviouslyProtectedApplication() const {
+        return protectedApplication;
+    }
+    // The applications blocked behind the current lock, the most recent last.
+    const std::vector<ApplicationEntity>& blockedBehindCurrentLock() const { return waiting; }
+    const std::vector<std::unique_ptr<QWidget>>& extraPasswordWindows() const { return covers; }
+    LockWindow* passwordWindowController() const { return lockWindow.get(); }
+    ApplicationsMonitorService& applicationsMonitorService() { return *monitor; }
+    int lastScreensCount() const { return static_cast<int>(lastScreens.size()); }
+
+  private:
+    void loadConfiguration();
+    void onConfigurationChanged();
+    void setupMonitoring();
+    void restoreBlockedApplication();
+    void handleApplicationWillStart(const ApplicationEntity& entity);
+    void handleApplicationDidStart(const ApplicationEntity& entity);
+    void handleApplicationTerminated(const ApplicationEntity& entity);
+    void handleHelperTerminated();
+    void startHelper();
+    void lockApplication(const ApplicationEntity& entity);
+    void keepBlocked(const ApplicationEntity& entity);
+    void forgetBlocked(const QString& bundleIdentifier);
+    void showExtraPasswordWindows();
+    void closeExtraPasswordWindows();
+    void checkEnteredPassword(const QString& typed, const ApplicationEntity& entity);
+    void handleSpecialKey(const ApplicationEntity& entity);
+    void unlockApplication();
+    void releaseLock();
+    void lockNextBlockedApplication();
+    void retire(std::unique_ptr<LockWindow> controller);
+    bool isMonitored(const QString& bundleIdentifier) const;
+    bool isLocked(const QString& bundleIdentifier) const;
+    bool isCurrentLock(unsigned serial) const { return isProtected && serial == lockSerial; }
+    static void printLine(const QString& text);
+    static std::unique_ptr<QWidget> makeCoverWindow(const platform::Screen& screen);
+
+    std::unique_ptr<LockWindow> lockWindow;
+    std::vector<std::unique_ptr<QWidget>> covers;
+    std::unique_ptr<ApplicationsMonitorService> monitor;
+    std::unique_ptr<SystemApplicationsService> systemApplicationsService;
+    std::unique_ptr<CurrentMonitoredApplicationService> currentMonitoredApplicationService;
+    ConfigurationAndPreferencesService& configurationAndPreferencesService;
+    bool started = false;
+    bool isProtected = false;
+    std::optional<ApplicationEntity> protectedApplication;
+    std::vector<ApplicationEntity> waiting;
+    std::vector<platform::Screen> lastScreens;
+    std::optional<platform::Screen> lastMainScreen;
+    std::optional<bool> ACTIVE;
+    unsigned lockSerial = 0;  // tells the callbacks of a replaced lock window from the current
+    bool helperRestartPending = false;
+    std::unique_ptr<QObject> timerContext;  // owns the timers; they end with the service
+    QTimer* screensTimer = nullptr;
+    // Checked by the configuration handler, which the shared configuration keeps for ever.
+    std::shared_ptr<ApplicationsLockerCentralService*> alive;
+};

@@ -1,0 +1,21 @@
+// The appearance test and the login-item switch over the platform's appearance and login items.
+#include "locking/SystemConfigurationService.h"
+
+#include <QMetaType>
+#include <QVariant>
+
+#include "platform/Appearance.h"
+#include "platform/LoginItems.h"
+#include "storage/Constants.h"
+
+bool SystemConfigurationService::darkModeOn() const {
+    const QVariant style = platform::Appearance::shared().interfaceStyle();
+    if (style.typeId() != QMetaType::QString)
+        return false;
+    return style.toString().toLower() == QStringLiteral("dark");
+}
+
+bool SystemConfigurationService::startAtLogin(bool enabled) const {
+    // Corvane starts first at login and launches Vaultine when it does not find it running.
+    return platform::LoginItems::shared().setLoginItemEnabled(Constants::HELPER_BUNDLE_ID, enabled);
+}
