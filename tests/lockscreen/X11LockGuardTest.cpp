@@ -1,0 +1,202 @@
+// The X11 defences of a guarded window over a fake server and a hand-stepped timer: grabs before
+// and after mapping, retry every 100 ms, focus and one log line on refusal, re-taking, re-raising.
+#include <gtest/gtest.h>
+
+#include "platform/linux/X11LockGuard.h"
+#include "platform/testing/FakeX11Server.h"
+#include "platform/testing/ManualGuardTimer.h"
+
+using platform::testing::FakeX11Server;
+using platform::testing::ManualGuardTimer;
+using platform::x11::X11LockGuard;
+
+namespace {
+
+constexpr platform::x11::WindowId lockWindow = 42;
+
+class X11LockGuardTest : public ::testing::Test {
+  protected:
+    X11LockGuardTest()
+        : timer(std::make_shared<ManualGuardTimer::State>()),
+          guard(server, std::make_unique<ManualGuardTimer>(timer), lockWindow) {
+        guard.onLog = [this](const QString& line) { log.push_back(line); };
+    }
+    void advance(int intervals = 1) { ManualGuardTimer::advance(*timer, intervals); }
+
+    FakeX11Server server;
+    std::shared_ptr<ManualGuardTimer::State> timer;
+    X11LockGuard guard;
+    std::vector<QString> log;
+};
+
+TEST_F(X11LockGuardTest, GrabsOnTheRootAtOnceWhileTheWindowIsNotMapped) {
+    guard.setInputWanted(true);
+
+    EXPECT_EQ(server.keyboardGrabWindow, FakeX11Server::root);
+    EXPECT_EQ(server.pointerGrabWindow, FakeX11Server::root);
+    EXPECT_TRUE(guard.holdsKeyboard());
+    EXPECT_TRUE(guard.holdsPointer());
+}
+
+TEST_F(X11LockGuardTest, MovesTheGrabsOntoTheWindowWhenItMapsAndRaisesIt) {
+    guard.setInputWanted(true);
+
+    guard.windowMapped();
+
+    EXPECT_EQ(server.keyboardGrabWindow, lockWindow);
+    EXPECT_EQ(server.pointerGrabWindow, lockWindow);
+    EXPECT_EQ(server.raised, (std::vector<platform::x11::WindowId>{lockWindow}));
+}
+
+TEST_F(X11LockGuardTest, RetriesARefusedKeyboardGrabEvery100msUntilItSucceeds) {
+    server.keyboardTakenByOther = true;
+    guard.windowMapped();
+    guard.setInputWanted(true);
+    ASSERT_TRUE(timer->running);
+    EXPECT_EQ(timer->intervalMs, 100);
+    EXPECT_EQ(server.keyboardGrabAttempts, 1);
+
+    advance(3);
+    EXPECT_EQ(server.keyboardGrabAttempts, 4);
+    EXPECT_FALSE(guard.holdsKeyboard());
+
+    server.keyboardTakenByOther = false;
+    advance();
+    EXPECT_TRUE(guard.holdsKeyboard());
+    EXPECT_EQ(server.keyboardGrabWindow, lockWindow);
+}
+
+TEST_F(X11LockGuardTest, RetriesARefusedPointerGrabWithoutLosingTheKeyboard) {
+    server.pointerTakenByOther = true;
+    guard.windowMapped();
+    guard.setInputWanted(true);
+    EXPECT_TRUE(guard.holdsKeyboard());
+    EXPECT_FALSE(guard.holdsPointer());
+
+    server.pointerTakenByOther = false;
+    advance();
+
+    EXPECT_TRUE(guard.holdsPointer());
+    EXPECT_EQ(server.keyboardGrabWindow, lockWindow);
+}
+
+TEST_F(X11LockGuardTest, MovesTheFocusToTheWindowWhenAGrabIsRefused) {
+    server.keyboardTakenByOther = true;
+    guard.windowMapped();
+
+    guard.setInputWanted(true);
+    advance(2);
+
+    EXPECT_EQ(server.focused, (std::vector<platform::x11::WindowId>(3, lockWindow)));
+}
+
+TEST_F(X11LockGuardTest, LogsOneLinePerStreakOfRefusals) {
+    server.keyboardTakenByOther = true;
+    guard.windowMapped();
+    guard.setInputWanted(true);
+    advance(5);
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_TRUE(log.front().contains(QStringLiteral("keyboard")));
+
+    server.keyboardTakenByOther = false;
+    advance();
+    server.keyboardTakenByOther = true;
+    guard.grabMayBeLost();
+    advance();
+
+    EXPECT_EQ(log.size(), 2u);
+}
+
+TEST_F(X11LockGuardTest, HeldGrabsAreNotRequestedAgainOnEveryTick) {
+    guard.windowMapped();
+    guard.setInputWanted(true);
+    const int attempts = server.keyboardGrabAttempts;
+
+    advance(X11LockGuard::ticksPerRefresh - 1);
+
+    EXPECT_EQ(server.keyboardGrabAttempts, attempts);
+}
+
+TEST_F(X11LockGuardTest, HeldGrabsAreReassertedEverySecond) {
+    guard.windowMapped();
+    guard.setInputWanted(true);
+    const int attempts = server.keyboardGrabAttempts;
+
+    advance(X11LockGuard::ticksPerRefresh);
+
+    EXPECT_EQ(server.keyboardGrabAttempts, attempts + 1);
+    EXPECT_EQ(server.pointerGrabAttempts, attempts + 1);
+}
+
+TEST_F(X11LockGuardTest, GrabsReportedLostAreTakenAgainOnTheNextTick) {
+    guard.windowMapped();
+    guard.setInputWanted(true);
+    server.ungrabKeyboard();  // someone made the server drop it
+
+    guard.grabMayBeLost();
+    advance();
+
+    EXPECT_EQ(server.keyboardGrabWindow, lockWindow);
+    EXPECT_TRUE(guard.holdsKeyboard());
+}
+
+TEST_F(X11LockGuardTest, UnmappingMovesTheGrabsBackToTheRoot) {
+    guard.windowMapped();
+    guard.setInputWanted(true);
+
+    guard.windowUnmapped();
+
+    EXPECT_EQ(server.keyboardGrabWindow, FakeX11Server::root);
+    EXPECT_EQ(server.pointerGrabWindow, FakeX11Server::root);
+}
+
+TEST_F(X11LockGuardTest, NoLongerWantedReleasesBothGrabsAndStopsTheTimer) {
+    guard.windowMapped();
+    guard.setInputWanted(true);
+
+    guard.setInputWanted(false);
+
+    EXPECT_EQ(server.keyboardGrabWindow, 0u);
+    EXPECT_EQ(server.pointerGrabWindow, 0u);
+    EXPECT_FALSE(timer->running);
+}
+
+TEST_F(X11LockGuardTest, AGuardThatNeverWantsInputNeverGrabs) {
+    guard.windowMapped();
+    guard.otherTopLevelChanged();
+    guard.tick();
+
+    EXPECT_EQ(server.keyboardGrabAttempts, 0);
+    EXPECT_EQ(server.pointerGrabAttempts, 0);
+}
+
+TEST_F(X11LockGuardTest, ReraisesTheWindowWheneverAnotherTopLevelWindowChanges) {
+    guard.windowMapped();
+
+    guard.otherTopLevelChanged();
+    guard.otherTopLevelChanged();
+
+    EXPECT_EQ(server.raised.size(), 3u);
+}
+
+TEST_F(X11LockGuardTest, DoesNotRaiseAWindowThatIsNotMapped) {
+    guard.otherTopLevelChanged();
+
+    EXPECT_TRUE(server.raised.empty());
+}
+
+TEST(X11LockGuardLifetime, DestroyingAGuardThatHeldInputReleasesTheGrabs) {
+    FakeX11Server server;
+    {
+        X11LockGuard guard(
+            server, std::make_unique<ManualGuardTimer>(std::make_shared<ManualGuardTimer::State>()),
+            lockWindow);
+        guard.windowMapped();
+        guard.setInputWanted(true);
+        ASSERT_EQ(server.keyboardGrabWindow, lockWindow);
+    }
+    EXPECT_EQ(server.keyboardGrabWindow, 0u);
+    EXPECT_EQ(server.pointerGrabWindow, 0u);
+}
+
+}  // namespace
