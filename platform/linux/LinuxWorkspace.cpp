@@ -1,38 +1,352 @@
-// Placeholder Linux workspace: knows no applications until the desktop-entry catalogue and the
-// process watcher replace it.
-#include "platform/Workspace.h"
+// The Linux workspace: turns the process watcher's instances and the window manager's lists into
+// the workspace's notifications and running-list changes, on the main thread, and launches bundles.
+#include "platform/linux/LinuxWorkspace.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QThread>
+
+#include "platform/linux/OwnBundles.h"
 
 namespace platform {
 
 namespace {
 
-class EmptyWorkspace : public Workspace {
-  public:
-    QStringList applicationFolders() override { return {}; }
-    QString absolutePathForAppBundleWithIdentifier(const QString&) override { return {}; }
-    std::optional<BundleInfo> infoDictionaryForApplicationAtPath(const QString&) override {
-        return std::nullopt;
+// An application that maps no window counts as launched after this long.
+constexpr int didLaunchFallbackMs = 1000;
+// Package installs touch many entries at once; the catalogue is rebuilt once they are done.
+constexpr int catalogueSettleMs = 200;
+
+bool onMainThread() {
+    return QCoreApplication::instance() &&
+           QThread::currentThread() == QCoreApplication::instance()->thread();
+}
+
+QStringList ownExecutables() {
+    QStringList executables;
+    for (const QString& bundle : ownBundles()) {
+        if (const std::optional<BundleInfo> info = readBundleInfo(bundle)) {
+            const QString real = QFileInfo(bundleExecutable(bundle, *info)).canonicalFilePath();
+            if (!real.isEmpty())
+                executables.append(real);
+        }
     }
-    QIcon iconForFile(const QString&) override { return {}; }
-    std::vector<RunningApplication> runningApplications() override { return {}; }
-    std::optional<RunningApplication> runningApplicationWithProcessIdentifier(pid_t) override {
-        return std::nullopt;
+    return executables;
+}
+
+bool isEnvironmentName(const QString& key) {
+    if (key.isEmpty())
+        return false;
+    for (const QChar c : key) {
+        if (!(c.isLetterOrNumber() && c.unicode() < 128) && c != QLatin1Char('_'))
+            return false;
     }
-    std::vector<RunningApplication> runningApplicationsWithBundleIdentifier(
-        const QString&) override {
-        return {};
+    return true;
+}
+
+// Our own environment minus what describes our own launch, plus the configuration.
+QProcessEnvironment launchEnvironment(const QMap<QString, QString>& configuration) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const QString& key : environment.keys()) {
+        if (key.startsWith(QLatin1String("VAULTINE_LAUNCH_")) ||
+            key.startsWith(QLatin1String("GIO_LAUNCHED_DESKTOP_FILE")) ||
+            key == QLatin1String("DESKTOP_STARTUP_ID"))
+            environment.remove(key);
     }
-    bool activate(const RunningApplication&) override { return false; }
-    bool launchApplication(const QString&, const QMap<QString, QString>&) override { return false; }
-    ObserverId addObserver(WorkspaceNotification, NotificationHandler) override { return 0; }
-    ObserverId observeRunningApplications(RunningApplicationsHandler) override { return 0; }
-    void removeObserver(ObserverId) override {}
-};
+    for (auto entry = configuration.begin(); entry != configuration.end(); ++entry) {
+        // A key that is no variable name could not be read back (or would inject another one).
+        if (isEnvironmentName(entry.key()))
+            environment.insert(QStringLiteral("VAULTINE_LAUNCH_") + entry.key(), entry.value());
+    }
+    return environment;
+}
 
 }  // namespace
 
+LinuxWorkspace::LinuxWorkspace() : LinuxWorkspace(DesktopEntryCatalogue::xdgApplicationFolders()) {}
+
+LinuxWorkspace::LinuxWorkspace(QStringList applicationFolders)
+    : catalogue(std::make_unique<DesktopEntryCatalogue>(std::move(applicationFolders))) {
+    if (onMainThread()) {
+        startWatching();
+    } else if (QCoreApplication::instance()) {
+        // Created on a background thread: the notifiers must belong to the main loop.
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [this] { ensureStarted(); }, Qt::QueuedConnection);
+    }
+}
+
+LinuxWorkspace::~LinuxWorkspace() = default;
+
+void LinuxWorkspace::ensureStarted() {
+    if (!context && onMainThread())
+        startWatching();
+}
+
+void LinuxWorkspace::startWatching() {
+    context = std::make_unique<QObject>();
+    watcher = std::make_unique<ProcessWatcher>(*catalogue, ownExecutables());
+    watcher->onInstanceStarted = [this](InstanceKey key, const RunningApplication& application) {
+        instanceStarted(key, application);
+    };
+    watcher->onInstanceEnded = [this](InstanceKey key, const RunningApplication& application) {
+        instanceEnded(key, application);
+    };
+    windows = std::make_unique<EwmhWindows>();
+    windows->onWindowsAppeared = [this](const std::vector<pid_t>& owners) {
+        windowsAppeared(owners);
+    };
+    windows->onActiveWindowChanged = [this](pid_t owner) { activeWindowChanged(owner); };
+    if (catalogue->changeDescriptor() >= 0) {
+        catalogueNotifier =
+            std::make_unique<QSocketNotifier>(catalogue->changeDescriptor(), QSocketNotifier::Read);
+        QObject::connect(catalogueNotifier.get(), &QSocketNotifier::activated, context.get(),
+                         [this] {
+                             catalogueNotifier->setEnabled(false);
+                             QTimer::singleShot(catalogueSettleMs, context.get(),
+                                                [this] { catalogueChanged(); });
+                         });
+    }
+    watcher->start();
+}
+
+void LinuxWorkspace::catalogueChanged() {
+    catalogue->refreshIfChanged();
+    watcher->catalogueMayHaveChanged();
+    catalogueNotifier->setEnabled(true);
+}
+
+QStringList LinuxWorkspace::applicationFolders() {
+    return catalogue->folders();
+}
+
+QString LinuxWorkspace::absolutePathForAppBundleWithIdentifier(const QString& identifier) {
+    if (identifier.isEmpty())
+        return {};
+    const QString entry = catalogue->pathForIdentifier(identifier);
+    if (!entry.isEmpty())
+        return entry;
+    for (const QString& bundle : ownBundles()) {
+        const std::optional<BundleInfo> info = readBundleInfo(bundle);
+        if (info && info->identifier == identifier)
+            return bundle;
+    }
+    return {};
+}
+
+std::optional<BundleInfo> LinuxWorkspace::infoDictionaryForApplicationAtPath(const QString& path) {
+    if (isBundlePath(path))
+        return readBundleInfo(path);
+    return catalogue->infoForPath(path);
+}
+
+QIcon LinuxWorkspace::iconForFile(const QString& path) {
+    return isBundlePath(path) ? bundleIcon(path) : catalogue->iconForPath(path);
+}
+
+std::vector<RunningApplication> LinuxWorkspace::runningApplications() {
+    ensureStarted();
+    return watcher ? watcher->instances() : std::vector<RunningApplication>();
+}
+
+std::optional<RunningApplication> LinuxWorkspace::runningApplicationWithProcessIdentifier(
+    pid_t pid) {
+    ensureStarted();
+    return watcher ? watcher->instanceWithProcess(pid) : std::nullopt;
+}
+
+std::vector<RunningApplication> LinuxWorkspace::runningApplicationsWithBundleIdentifier(
+    const QString& identifier) {
+    std::vector<RunningApplication> matches;
+    for (RunningApplication& application : runningApplications()) {
+        if (application.bundleIdentifier == identifier)
+            matches.push_back(std::move(application));
+    }
+    return matches;
+}
+
+bool LinuxWorkspace::activate(const RunningApplication& application) {
+    ensureStarted();
+    if (!watcher || !hasWindowEvents() || !onMainThread())
+        return false;
+    const std::optional<InstanceKey> key = watcher->instanceOwning(application.processIdentifier);
+    if (!key)
+        return false;
+    for (const auto& [window, owner] : windows->windowsTopmostFirst()) {
+        if (owner && watcher->instanceOwning(owner) == key)
+            return windows->activateWindow(window);
+    }
+    return false;
+}
+
+bool LinuxWorkspace::launchApplication(const QString& bundlePath,
+                                       const QMap<QString, QString>& configuration) {
+    const std::optional<BundleInfo> info = readBundleInfo(bundlePath);
+    if (!info || info->identifier.isEmpty())
+        return false;
+    const QString executable = bundleExecutable(bundlePath, *info);
+    if (executable.isEmpty() || !QFileInfo(executable).isExecutable())
+        return false;
+    if (watcher && onMainThread())
+        watcher->scanNow();
+    // The running instance is the launch's result; a second one would fight it for its name.
+    if (!runningApplicationsWithBundleIdentifier(info->identifier).empty())
+        return true;
+    QProcess process;
+    process.setProgram(executable);
+    process.setArguments({QStringLiteral("-psn_0_%1").arg(++launchSerial)});
+    process.setProcessEnvironment(launchEnvironment(configuration));
+    // Detached in a session of its own, so that it outlives us and our terminal.
+    if (!process.startDetached())
+        return false;
+    if (watcher && onMainThread())
+        watcher->scanSoon();
+    return true;
+}
+
+Workspace::ObserverId LinuxWorkspace::addObserver(WorkspaceNotification name,
+                                                  NotificationHandler handler) {
+    std::lock_guard lock(observersMutex);
+    notificationObservers[nextObserverId] = {name, std::move(handler)};
+    return nextObserverId++;
+}
+
+Workspace::ObserverId LinuxWorkspace::observeRunningApplications(
+    RunningApplicationsHandler handler) {
+    std::lock_guard lock(observersMutex);
+    listObservers[nextObserverId] = std::move(handler);
+    return nextObserverId++;
+}
+
+void LinuxWorkspace::removeObserver(ObserverId id) {
+    std::lock_guard lock(observersMutex);
+    notificationObservers.erase(id);
+    listObservers.erase(id);
+}
+
+void LinuxWorkspace::post(WorkspaceNotification name, const WorkspaceNotificationInfo& info) {
+    std::vector<std::pair<ObserverId, NotificationHandler>> handlers;
+    {
+        std::lock_guard lock(observersMutex);
+        for (const auto& [id, registration] : notificationObservers) {
+            if (registration.first == name)
+                handlers.emplace_back(id, registration.second);
+        }
+    }
+    for (const auto& [id, handler] : handlers) {
+        // A handler may have removed a later observer; a removed one is not called.
+        bool registered = false;
+        {
+            std::lock_guard lock(observersMutex);
+            registered = notificationObservers.count(id) > 0;
+        }
+        if (registered && handler)
+            handler(info);
+    }
+}
+
+void LinuxWorkspace::changeRunningApplications(const RunningApplicationsChange& change) {
+    std::vector<std::pair<ObserverId, RunningApplicationsHandler>> handlers;
+    {
+        std::lock_guard lock(observersMutex);
+        handlers.assign(listObservers.begin(), listObservers.end());
+    }
+    for (const auto& [id, handler] : handlers) {
+        bool registered = false;
+        {
+            std::lock_guard lock(observersMutex);
+            registered = listObservers.count(id) > 0;
+        }
+        if (registered && handler)
+            handler(change);
+    }
+}
+
+void LinuxWorkspace::instanceStarted(InstanceKey key, const RunningApplication& application) {
+    changeRunningApplications({{application}, {}});
+    if (application.activationPolicy != ActivationPolicy::regular)
+        return;
+    post(WorkspaceNotification::willLaunchApplication,
+         {application.processIdentifier, application});
+    // A window mapped before the launch was seen already counts.
+    if (instanceHasWindow(key)) {
+        post(WorkspaceNotification::didLaunchApplication,
+             {application.processIdentifier, application});
+        return;
+    }
+    auto timer = std::make_unique<QTimer>();
+    timer->setSingleShot(true);
+    QObject::connect(timer.get(), &QTimer::timeout, context.get(),
+                     [this, key] { reportDidLaunch(key); });
+    timer->start(didLaunchFallbackMs);
+    awaitingDidLaunch[key] = std::move(timer);
+}
+
+bool LinuxWorkspace::instanceHasWindow(InstanceKey key) {
+    if (!hasWindowEvents())
+        return false;
+    for (const auto& [window, owner] : windows->windowsTopmostFirst()) {
+        if (owner && watcher->instanceOwning(owner) == key)
+            return true;
+    }
+    return false;
+}
+
+void LinuxWorkspace::reportDidLaunch(InstanceKey key) {
+    const auto awaiting = awaitingDidLaunch.find(key);
+    if (awaiting == awaitingDidLaunch.end())
+        return;
+    // Deleted later: this may run from the timer's own signal.
+    awaiting->second.release()->deleteLater();
+    awaitingDidLaunch.erase(awaiting);
+    if (const std::optional<RunningApplication> application = watcher->application(key))
+        post(WorkspaceNotification::didLaunchApplication,
+             {application->processIdentifier, *application});
+}
+
+void LinuxWorkspace::instanceEnded(InstanceKey key, const RunningApplication& application) {
+    if (const auto awaiting = awaitingDidLaunch.find(key); awaiting != awaitingDidLaunch.end()) {
+        awaiting->second.release()->deleteLater();
+        awaitingDidLaunch.erase(awaiting);
+    }
+    if (activeInstance == key)
+        activeInstance.reset();
+    changeRunningApplications({{}, {application}});
+    if (application.activationPolicy == ActivationPolicy::regular)
+        post(WorkspaceNotification::didTerminateApplication,
+             {application.processIdentifier, application});
+}
+
+void LinuxWorkspace::windowsAppeared(const std::vector<pid_t>& owners) {
+    for (const pid_t owner : owners) {
+        // Resolving an unknown owner scans /proc, which also reports a launch not seen yet.
+        if (const std::optional<InstanceKey> key = watcher->instanceOwning(owner))
+            reportDidLaunch(*key);
+    }
+}
+
+void LinuxWorkspace::activeWindowChanged(pid_t owner) {
+    const std::optional<InstanceKey> key =
+        owner ? watcher->instanceOwning(owner) : std::optional<InstanceKey>();
+    if (key == activeInstance)
+        return;
+    if (activeInstance)
+        post(WorkspaceNotification::didDeactivateApplication,
+             {activeApplication.processIdentifier, activeApplication});
+    activeInstance = key;
+    if (!key)
+        return;
+    if (const std::optional<RunningApplication> application = watcher->application(*key)) {
+        activeApplication = *application;
+        post(WorkspaceNotification::didActivateApplication,
+             {application->processIdentifier, *application});
+    }
+}
+
 std::unique_ptr<Workspace> Workspace::createDefault() {
-    return std::make_unique<EmptyWorkspace>();
+    return std::make_unique<LinuxWorkspace>();
 }
 
 }  // namespace platform

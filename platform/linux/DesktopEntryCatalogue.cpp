@@ -1,0 +1,424 @@
+// Reads the XDG application folders: the precedence index of desktop-file IDs, the GIO parse of
+// each entry with its size, encoding and type checks, and the inotify watches that invalidate both.
+#include "platform/linux/DesktopEntryCatalogue.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <gio/gdesktopappinfo.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <algorithm>
+#include <array>
+#include <memory>
+
+#include "platform/linux/GLibPointers.h"
+
+namespace platform {
+
+namespace {
+
+// Real entries are a few kilobytes even with every translation; a larger file is not an entry.
+constexpr qint64 maximumEntrySize = 1 << 20;
+// Menus nest a level or two; the bound keeps a link farm from running away.
+constexpr int maximumFolderDepth = 16;
+const QString entrySuffix = QStringLiteral(".desktop");
+
+constexpr uint32_t folderEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                  IN_CLOSE_WRITE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF |
+                                  IN_ONLYDIR;
+constexpr uint32_t ancestorEvents = IN_CREATE | IN_MOVED_TO | IN_ONLYDIR;
+
+// Programs that run other programs: a process running one of them is not the entry's
+// application, so they never identify a process.
+bool isInterpreter(const QString& program) {
+    static const std::set<QString> interpreters = {
+        QStringLiteral("sh"),       QStringLiteral("bash"),     QStringLiteral("dash"),
+        QStringLiteral("zsh"),      QStringLiteral("ksh"),      QStringLiteral("fish"),
+        QStringLiteral("env"),      QStringLiteral("perl"),     QStringLiteral("ruby"),
+        QStringLiteral("node"),     QStringLiteral("gjs"),      QStringLiteral("java"),
+        QStringLiteral("flatpak"),  QStringLiteral("snap"),     QStringLiteral("sudo"),
+        QStringLiteral("pkexec"),   QStringLiteral("xdg-open"), QStringLiteral("gio"),
+        QStringLiteral("exo-open"), QStringLiteral("busybox"),  QStringLiteral("wine")};
+    const QString name = QFileInfo(program).fileName();
+    return interpreters.count(name) || name.startsWith(QLatin1String("python"));
+}
+
+// The real path of a program named by an entry: absolute as written, otherwise found in $PATH.
+QString resolveProgram(const char* program) {
+    if (!program || !*program)
+        return {};
+    GCharPtr found(g_path_is_absolute(program) ? g_strdup(program)
+                                               : g_find_program_in_path(program));
+    if (!found)
+        return {};
+    const QString real = QFileInfo(QFile::decodeName(found.get())).canonicalFilePath();
+    return isInterpreter(QFile::decodeName(program)) || isInterpreter(real) ? QString() : real;
+}
+
+QString textOf(const char* text) {
+    return text ? QString::fromUtf8(text) : QString();
+}
+
+struct KeyFileFree {
+    void operator()(GKeyFile* file) const { g_key_file_free(file); }
+};
+
+bool readLimited(const QString& path, QByteArray& contents) {
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > maximumEntrySize)
+        return false;
+    contents = file.read(maximumEntrySize + 1);
+    return contents.size() <= maximumEntrySize;
+}
+
+// Parses one entry; `usable` stays false for anything that gives no application.
+void parseEntry(const QString& path, DesktopEntry& entry, bool& usable) {
+    usable = false;
+    QByteArray contents;
+    if (!readLimited(path, contents) ||
+        !g_utf8_validate(contents.constData(), contents.size(), nullptr))
+        return;
+    std::unique_ptr<GKeyFile, KeyFileFree> keyFile(g_key_file_new());
+    if (!g_key_file_load_from_data(keyFile.get(), contents.constData(), contents.size(),
+                                   G_KEY_FILE_NONE, nullptr))
+        return;
+    const char* group = G_KEY_FILE_DESKTOP_GROUP;
+    if (g_key_file_get_boolean(keyFile.get(), group, G_KEY_FILE_DESKTOP_KEY_HIDDEN, nullptr))
+        return;
+    // GIO refuses entries that are not applications or whose TryExec is not installed.
+    GObjectPtr<GDesktopAppInfo> info(g_desktop_app_info_new_from_keyfile(keyFile.get()));
+    if (!info)
+        return;
+    GAppInfo* application = G_APP_INFO(info.get());
+    entry.path = path;
+    entry.name = textOf(g_app_info_get_name(application));
+    const char* program = g_app_info_get_executable(application);
+    entry.executable = program ? QFileInfo(QFile::decodeName(program)).fileName() : QString();
+    GCharPtr tryExec(g_desktop_app_info_get_string(info.get(), G_KEY_FILE_DESKTOP_KEY_TRY_EXEC));
+    for (const QString& real : {resolveProgram(tryExec.get()), resolveProgram(program)}) {
+        if (!real.isEmpty() && !entry.programs.contains(real))
+            entry.programs.append(real);
+    }
+    GCharPtr icon(g_desktop_app_info_get_string(info.get(), G_KEY_FILE_DESKTOP_KEY_ICON));
+    entry.iconName = textOf(icon.get());
+    entry.noDisplay = g_desktop_app_info_get_nodisplay(info.get());
+    usable = true;
+}
+
+bool validUtf8Name(const char* name) {
+    return g_utf8_validate(name, -1, nullptr);
+}
+
+}  // namespace
+
+DesktopEntryCatalogue::DesktopEntryCatalogue() : DesktopEntryCatalogue(xdgApplicationFolders()) {}
+
+DesktopEntryCatalogue::DesktopEntryCatalogue(QStringList folders)
+    : applicationFolders(std::move(folders)), inotify(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
+
+QStringList DesktopEntryCatalogue::xdgApplicationFolders() {
+    QStringList bases;
+    QString dataHome = qEnvironmentVariable("XDG_DATA_HOME");
+    if (!QDir::isAbsolutePath(dataHome))
+        dataHome = QDir::homePath() + QStringLiteral("/.local/share");
+    bases.append(dataHome);
+    QString dataDirs = qEnvironmentVariable("XDG_DATA_DIRS");
+    if (dataDirs.isEmpty())
+        dataDirs = QStringLiteral("/usr/local/share/:/usr/share/");
+    for (const QString& base : dataDirs.split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
+        // Relative entries are invalid in the XDG lists and would depend on our working folder.
+        if (QDir::isAbsolutePath(base))
+            bases.append(base);
+    }
+    QStringList folders;
+    for (const QString& base : bases) {
+        const QString folder = QDir::cleanPath(base + QStringLiteral("/applications"));
+        if (!folders.contains(folder))
+            folders.append(folder);
+    }
+    return folders;
+}
+
+QString DesktopEntryCatalogue::identifierForPath(const QString& path) const {
+    const QString clean = QDir::cleanPath(path);
+    QString relative = QFileInfo(clean).fileName();
+    for (const QString& folder : applicationFolders) {
+        if (clean.startsWith(folder + QLatin1Char('/'))) {
+            relative = clean.mid(folder.size() + 1);
+            break;
+        }
+    }
+    if (relative.endsWith(entrySuffix))
+        relative.chop(entrySuffix.size());
+    return relative.replace(QLatin1Char('/'), QLatin1Char('-'));
+}
+
+QString DesktopEntryCatalogue::pathForIdentifier(const QString& identifier) {
+    std::lock_guard lock(mutex);
+    ensureFreshLocked();
+    const auto found = pathsByIdentifier.find(identifier);
+    if (found == pathsByIdentifier.end())
+        return {};
+    const std::optional<DesktopEntry> entry = usableEntryLocked(found->second, identifier);
+    return entry && !entry->noDisplay ? found->second : QString();
+}
+
+std::optional<BundleInfo> DesktopEntryCatalogue::infoForPath(const QString& path) {
+    std::lock_guard lock(mutex);
+    ensureFreshLocked();
+    const QString identifier = identifierForPath(path);
+    if (shadowedLocked(path, identifier))
+        return std::nullopt;
+    const std::optional<DesktopEntry> entry = usableEntryLocked(path, identifier);
+    if (!entry || entry->noDisplay)
+        return std::nullopt;
+    BundleInfo info;
+    info.identifier = entry->identifier;
+    info.name = entry->name;
+    info.executable = entry->executable;
+    return info;
+}
+
+QIcon DesktopEntryCatalogue::iconForPath(const QString& path) {
+    std::lock_guard lock(mutex);
+    const ParsedEntry* parsed = parsedLocked(path);
+    return parsed && parsed->usable ? iconNamedLocked(parsed->entry.iconName) : QIcon();
+}
+
+QIcon DesktopEntryCatalogue::iconNamed(const QString& iconName) {
+    std::lock_guard lock(mutex);
+    return iconNamedLocked(iconName);
+}
+
+QIcon DesktopEntryCatalogue::iconNamedLocked(const QString& iconName) {
+    if (iconName.isEmpty())
+        return {};
+    const auto cached = iconsByName.find(iconName);
+    if (cached != iconsByName.end())
+        return cached->second;
+    QIcon icon;
+    if (QDir::isAbsolutePath(iconName)) {
+        if (QFileInfo(iconName).isFile())
+            icon = QIcon(iconName);
+    } else {
+        QString themed = iconName;
+        // Some entries name the icon file instead of the themed icon.
+        for (const char* extension : {".png", ".svg", ".xpm"}) {
+            if (themed.endsWith(QLatin1String(extension)))
+                themed.chop(4);
+        }
+        icon = QIcon::fromTheme(themed);
+    }
+    iconsByName.emplace(iconName, icon);
+    return icon;
+}
+
+std::optional<DesktopEntry> DesktopEntryCatalogue::entryForIdentifier(const QString& identifier) {
+    std::lock_guard lock(mutex);
+    ensureFreshLocked();
+    const auto found = pathsByIdentifier.find(identifier);
+    if (found == pathsByIdentifier.end())
+        return std::nullopt;
+    return usableEntryLocked(found->second, identifier);
+}
+
+std::optional<DesktopEntry> DesktopEntryCatalogue::entryForPath(const QString& path) {
+    std::lock_guard lock(mutex);
+    ensureFreshLocked();
+    const QString identifier = identifierForPath(path);
+    if (shadowedLocked(path, identifier))
+        return std::nullopt;
+    return usableEntryLocked(path, identifier);
+}
+
+std::optional<DesktopEntry> DesktopEntryCatalogue::entryForProgram(
+    const QString& realExecutablePath) {
+    std::lock_guard lock(mutex);
+    ensureFreshLocked();
+    const auto found = entriesByProgram.find(realExecutablePath);
+    if (found == entriesByProgram.end())
+        return std::nullopt;
+    return found->second;
+}
+
+QStringList DesktopEntryCatalogue::programs() {
+    std::lock_guard lock(mutex);
+    ensureFreshLocked();
+    QStringList result;
+    for (const auto& [program, entry] : entriesByProgram)
+        result.append(program);
+    return result;
+}
+
+quint64 DesktopEntryCatalogue::generation() {
+    std::lock_guard lock(mutex);
+    ensureFreshLocked();
+    return indexGeneration;
+}
+
+bool DesktopEntryCatalogue::refreshIfChanged() {
+    std::lock_guard lock(mutex);
+    const quint64 before = indexGeneration;
+    ensureFreshLocked();
+    return indexGeneration != before;
+}
+
+// Drains the folder events; any event that concerns an application folder marks the index stale.
+void DesktopEntryCatalogue::ensureFreshLocked() {
+    bool changed = !indexed;
+    alignas(inotify_event) std::array<char, 4096> buffer;
+    for (;;) {
+        const ssize_t length = inotify ? ::read(inotify.get(), buffer.data(), buffer.size()) : -1;
+        if (length <= 0)
+            break;
+        for (ssize_t offset = 0; offset < length;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer.data() + offset);
+            offset += sizeof(inotify_event) + event->len;
+            const auto watch = watchesByDescriptor.find(event->wd);
+            if (event->mask & IN_Q_OVERFLOW || watch == watchesByDescriptor.end() ||
+                watch->second.awaitedChild.isEmpty() ||
+                (event->len && watch->second.awaitedChild == QFile::decodeName(event->name)))
+                changed = true;
+        }
+    }
+    if (changed)
+        rebuildLocked();
+}
+
+void DesktopEntryCatalogue::rebuildLocked() {
+    indexed = true;
+    ++indexGeneration;
+    pathsByIdentifier.clear();
+    std::map<int, Watch> watches;
+    std::set<std::pair<dev_t, ino_t>> visited;
+    std::vector<QString> order;
+    for (const QString& folder : applicationFolders) {
+        if (QFileInfo(folder).isDir()) {
+            indexFolderLocked(folder, {}, 0, visited, order, watches);
+        } else {
+            watchNearestAncestorLocked(folder, watches);
+        }
+    }
+    for (const auto& [descriptor, watch] : watchesByDescriptor) {
+        if (!watches.count(descriptor))
+            ::inotify_rm_watch(inotify.get(), descriptor);
+    }
+    watchesByDescriptor = std::move(watches);
+    // The first usable entry in precedence order owns a program.
+    entriesByProgram.clear();
+    std::map<QString, ParsedEntry> kept;
+    for (const QString& identifier : order) {
+        const QString& path = pathsByIdentifier[identifier];
+        if (const std::optional<DesktopEntry> entry = usableEntryLocked(path, identifier)) {
+            for (const QString& program : entry->programs)
+                entriesByProgram.emplace(program, *entry);
+        }
+        if (const auto parsed = parsedByPath.find(path); parsed != parsedByPath.end())
+            kept.insert(*parsed);
+    }
+    // Entries no longer indexed are dropped, so removed files do not stay cached.
+    parsedByPath = std::move(kept);
+}
+
+void DesktopEntryCatalogue::indexFolderLocked(const QString& folder, const QString& prefix,
+                                              int depth, std::set<std::pair<dev_t, ino_t>>& visited,
+                                              std::vector<QString>& order,
+                                              std::map<int, Watch>& watches) {
+    struct stat status {};
+    if (depth > maximumFolderDepth || ::stat(QFile::encodeName(folder).constData(), &status) != 0 ||
+        !visited.insert({status.st_dev, status.st_ino}).second)
+        return;
+    std::unique_ptr<DIR, int (*)(DIR*)> directory(::opendir(QFile::encodeName(folder).constData()),
+                                                  &::closedir);
+    if (!directory)
+        return;
+    watchLocked(folder, {}, watches);
+    std::vector<std::pair<QString, unsigned char>> names;
+    while (const dirent* item = ::readdir(directory.get())) {
+        if (item->d_name[0] == '.' || !validUtf8Name(item->d_name))
+            continue;
+        names.emplace_back(QString::fromUtf8(item->d_name), item->d_type);
+    }
+    std::sort(names.begin(), names.end());
+    for (const auto& [name, type] : names) {
+        const QString child = folder + QLatin1Char('/') + name;
+        bool isFolder = type == DT_DIR;
+        if (type == DT_LNK || type == DT_UNKNOWN)
+            isFolder = QFileInfo(child).isDir();
+        if (isFolder) {
+            indexFolderLocked(child, prefix + name + QLatin1Char('-'), depth + 1, visited, order,
+                              watches);
+        } else if (name.endsWith(entrySuffix)) {
+            const QString identifier = prefix + name.chopped(entrySuffix.size());
+            if (pathsByIdentifier.emplace(identifier, child).second)
+                order.push_back(identifier);
+        }
+    }
+}
+
+void DesktopEntryCatalogue::watchLocked(const QString& folder, const QString& awaitedChild,
+                                        std::map<int, Watch>& watches) {
+    if (!inotify)
+        return;
+    const int descriptor =
+        ::inotify_add_watch(inotify.get(), QFile::encodeName(folder).constData(),
+                            awaitedChild.isEmpty() ? folderEvents : ancestorEvents);
+    // Out of watches: the folder is still indexed, only its changes go unseen until a rebuild.
+    if (descriptor >= 0)
+        watches[descriptor] = {folder, awaitedChild};
+}
+
+// A folder that does not exist yet (a new user's applications folder) appears in its nearest
+// existing ancestor; only the creation of the next component on its path is of interest.
+void DesktopEntryCatalogue::watchNearestAncestorLocked(const QString& missingFolder,
+                                                       std::map<int, Watch>& watches) {
+    QString child = missingFolder;
+    QString parent = QFileInfo(child).path();
+    while (parent != child && !QFileInfo(parent).isDir()) {
+        child = parent;
+        parent = QFileInfo(child).path();
+    }
+    if (parent != child)
+        watchLocked(parent, QFileInfo(child).fileName(), watches);
+}
+
+const DesktopEntryCatalogue::ParsedEntry* DesktopEntryCatalogue::parsedLocked(const QString& path) {
+    struct stat status {};
+    if (::stat(QFile::encodeName(path).constData(), &status) != 0 || !S_ISREG(status.st_mode)) {
+        parsedByPath.erase(path);
+        return nullptr;
+    }
+    const FileSignature signature{status.st_dev, status.st_ino, status.st_size,
+                                  status.st_mtim.tv_sec * 1000000000LL + status.st_mtim.tv_nsec};
+    auto found = parsedByPath.find(path);
+    if (found != parsedByPath.end() && found->second.signature == signature)
+        return &found->second;
+    ParsedEntry parsed;
+    parsed.signature = signature;
+    parseEntry(path, parsed.entry, parsed.usable);
+    return &(parsedByPath[path] = std::move(parsed));
+}
+
+std::optional<DesktopEntry> DesktopEntryCatalogue::usableEntryLocked(const QString& path,
+                                                                     const QString& identifier) {
+    const ParsedEntry* parsed = parsedLocked(path);
+    if (!parsed || !parsed->usable)
+        return std::nullopt;
+    DesktopEntry entry = parsed->entry;
+    entry.identifier = identifier;
+    return entry;
+}
+
+bool DesktopEntryCatalogue::shadowedLocked(const QString& path, const QString& identifier) const {
+    const auto found = pathsByIdentifier.find(identifier);
+    if (found == pathsByIdentifier.end() || found->second == path)
+        return false;
+    const QString chosen = QFileInfo(found->second).canonicalFilePath();
+    return chosen.isEmpty() || chosen != QFileInfo(path).canonicalFilePath();
+}
+
+}  // namespace platform

@@ -1,0 +1,218 @@
+// Follows _NET_CLIENT_LIST and _NET_ACTIVE_WINDOW on the root window through an xcb connection
+// of our own, read from the main loop, and sends the _NET_ACTIVE_WINDOW activation request.
+#include "platform/linux/EwmhWindows.h"
+
+#include <xcb/xcb.h>
+
+#include <QTimer>
+#include <cstdlib>
+#include <cstring>
+
+namespace platform {
+
+namespace {
+
+template <typename T>
+using XcbReplyPtr = std::unique_ptr<T, decltype(&std::free)>;
+
+template <typename T>
+XcbReplyPtr<T> take(T* reply) {
+    return XcbReplyPtr<T>(reply, &std::free);
+}
+
+std::uint32_t internAtom(xcb_connection_t* connection, const char* name) {
+    const auto reply = take(xcb_intern_atom_reply(
+        connection, xcb_intern_atom(connection, 0, std::strlen(name), name), nullptr));
+    return reply ? reply->atom : 0;
+}
+
+// Pager requests are the ones a window manager honours without focus-stealing prevention.
+constexpr std::uint32_t sourceIndicationPager = 2;
+// Far more windows than any desktop holds; bounds what a hostile property can make us read.
+constexpr std::uint32_t maximumWindows = 1 << 16;
+
+}  // namespace
+
+void EwmhWindows::ConnectionDeleter::operator()(xcb_connection_t* c) const {
+    xcb_disconnect(c);
+}
+
+EwmhWindows::EwmhWindows() {
+    if (qEnvironmentVariableIsEmpty("DISPLAY"))
+        return;
+    int screenNumber = 0;
+    connection.reset(xcb_connect(nullptr, &screenNumber));
+    if (dropBrokenConnection())
+        return;
+    xcb_screen_iterator_t screens = xcb_setup_roots_iterator(xcb_get_setup(connection.get()));
+    for (int i = 0; i < screenNumber && screens.rem; ++i)
+        xcb_screen_next(&screens);
+    if (!screens.rem) {
+        connection.reset();
+        return;
+    }
+    root = screens.data->root;
+    clientListAtom = internAtom(connection.get(), "_NET_CLIENT_LIST");
+    stackingAtom = internAtom(connection.get(), "_NET_CLIENT_LIST_STACKING");
+    activeWindowAtom = internAtom(connection.get(), "_NET_ACTIVE_WINDOW");
+    pidAtom = internAtom(connection.get(), "_NET_WM_PID");
+    const std::uint32_t events = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    xcb_change_window_attributes(connection.get(), root, XCB_CW_EVENT_MASK, &events);
+    refreshClientList(false);
+    refreshActiveWindow();
+    if (dropBrokenConnection())
+        return;
+    notifier = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(connection.get()),
+                                                 QSocketNotifier::Read, this);
+    connect(notifier.get(), &QSocketNotifier::activated, this, [this] { handleEvents(); });
+    drainSoon();
+}
+
+EwmhWindows::~EwmhWindows() = default;
+
+bool EwmhWindows::dropBrokenConnection() {
+    if (connection && !xcb_connection_has_error(connection.get()))
+        return false;
+    // The X server went away: from now on there are no window events, never a crash.
+    notifier.reset();
+    connection.reset();
+    ownersByWindow.clear();
+    return true;
+}
+
+void EwmhWindows::handleEvents() {
+    drainScheduled = false;
+    if (!connection)
+        return;
+    bool clientListChanged = false;
+    bool activeChanged = false;
+    while (xcb_generic_event_t* raw = xcb_poll_for_event(connection.get())) {
+        const auto event = take(raw);
+        if ((event->response_type & 0x7f) != XCB_PROPERTY_NOTIFY)
+            continue;
+        const auto* property = reinterpret_cast<const xcb_property_notify_event_t*>(raw);
+        if (property->window != root)
+            continue;
+        clientListChanged = clientListChanged || property->atom == clientListAtom;
+        activeChanged = activeChanged || property->atom == activeWindowAtom;
+    }
+    if (dropBrokenConnection())
+        return;
+    if (clientListChanged)
+        refreshClientList(true);
+    if (activeChanged)
+        refreshActiveWindow();
+    // Replies waited for above may have queued events that the socket will not announce again.
+    if (clientListChanged || activeChanged)
+        drainSoon();
+}
+
+void EwmhWindows::drainSoon() {
+    if (drainScheduled)
+        return;
+    drainScheduled = true;
+    QTimer::singleShot(0, this, [this] { handleEvents(); });
+}
+
+std::vector<EwmhWindows::WindowId> EwmhWindows::windowList(std::uint32_t property) {
+    std::vector<WindowId> windows;
+    if (!connection || !property)
+        return windows;
+    const auto reply = take(xcb_get_property_reply(
+        connection.get(),
+        xcb_get_property(connection.get(), 0, root, property, XCB_ATOM_WINDOW, 0, maximumWindows),
+        nullptr));
+    if (!reply || reply->format != 32 || reply->type != XCB_ATOM_WINDOW)
+        return windows;
+    const auto* values = static_cast<const WindowId*>(xcb_get_property_value(reply.get()));
+    const int count = xcb_get_property_value_length(reply.get()) / 4;
+    windows.assign(values, values + count);
+    return windows;
+}
+
+void EwmhWindows::refreshClientList(bool report) {
+    const std::vector<WindowId> windows = windowList(clientListAtom);
+    std::map<WindowId, pid_t> current;
+    std::vector<WindowId> unknown;
+    for (const WindowId window : windows) {
+        const auto known = ownersByWindow.find(window);
+        if (known != ownersByWindow.end() && known->second)
+            current.insert(*known);
+        else
+            unknown.push_back(window);
+    }
+    ownersByWindow = std::move(current);
+    readOwners(unknown);
+    std::vector<pid_t> appeared;
+    for (const WindowId window : unknown) {
+        if (const pid_t owner = ownersByWindow[window])
+            appeared.push_back(owner);
+    }
+    if (report && !appeared.empty() && onWindowsAppeared)
+        onWindowsAppeared(appeared);
+}
+
+// Asks for all owners first and then collects the replies: one round trip for many windows.
+void EwmhWindows::readOwners(const std::vector<WindowId>& windows) {
+    std::vector<xcb_get_property_cookie_t> cookies;
+    cookies.reserve(windows.size());
+    for (const WindowId window : windows)
+        cookies.push_back(
+            xcb_get_property(connection.get(), 0, window, pidAtom, XCB_ATOM_CARDINAL, 0, 1));
+    for (std::size_t i = 0; i < windows.size(); ++i) {
+        const auto reply = take(xcb_get_property_reply(connection.get(), cookies[i], nullptr));
+        pid_t owner = 0;
+        if (reply && reply->format == 32 && xcb_get_property_value_length(reply.get()) == 4)
+            owner = static_cast<pid_t>(
+                *static_cast<const std::uint32_t*>(xcb_get_property_value(reply.get())));
+        ownersByWindow[windows[i]] = owner > 0 ? owner : 0;
+    }
+}
+
+pid_t EwmhWindows::ownerOf(WindowId window) {
+    const auto known = ownersByWindow.find(window);
+    if (known != ownersByWindow.end() && known->second)
+        return known->second;
+    readOwners({window});
+    return ownersByWindow[window];
+}
+
+void EwmhWindows::refreshActiveWindow() {
+    const std::vector<WindowId> active = windowList(activeWindowAtom);
+    const pid_t owner = active.empty() || !active.front() ? 0 : ownerOf(active.front());
+    if (owner == activeOwner)
+        return;
+    activeOwner = owner;
+    if (onActiveWindowChanged)
+        onActiveWindowChanged(owner);
+}
+
+std::vector<std::pair<EwmhWindows::WindowId, pid_t>> EwmhWindows::windowsTopmostFirst() {
+    std::vector<WindowId> windows = windowList(stackingAtom);
+    if (windows.empty())
+        windows = windowList(clientListAtom);
+    std::vector<std::pair<WindowId, pid_t>> result;
+    for (auto window = windows.rbegin(); window != windows.rend(); ++window)
+        result.emplace_back(*window, ownerOf(*window));
+    drainSoon();
+    return result;
+}
+
+bool EwmhWindows::activateWindow(WindowId window) {
+    if (!connection || !activeWindowAtom)
+        return false;
+    xcb_client_message_event_t message{};
+    message.response_type = XCB_CLIENT_MESSAGE;
+    message.format = 32;
+    message.window = window;
+    message.type = activeWindowAtom;
+    message.data.data32[0] = sourceIndicationPager;
+    message.data.data32[1] = XCB_CURRENT_TIME;
+    xcb_send_event(connection.get(), 0, root,
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&message));
+    xcb_flush(connection.get());
+    return !dropBrokenConnection();
+}
+
+}  // namespace platform

@@ -1,0 +1,68 @@
+// The desktop's top-level windows as the window manager lists them (EWMH): which windows appear,
+// which one is active, which process owns each, and the request that activates one. Optional:
+// without $DISPLAY or with a broken connection it is inert and reports nothing.
+#pragma once
+
+#include <sys/types.h>
+
+#include <QObject>
+#include <QSocketNotifier>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <utility>
+#include <vector>
+
+struct xcb_connection_t;
+
+namespace platform {
+
+class EwmhWindows : public QObject {
+  public:
+    using WindowId = std::uint32_t;
+
+    // Connects to $DISPLAY when it is set. Main thread.
+    EwmhWindows();
+    ~EwmhWindows() override;
+
+    bool isConnected() const { return connection != nullptr; }
+
+    // The owners (_NET_WM_PID) of windows that joined the client list; unset does nothing.
+    std::function<void(const std::vector<pid_t>&)> onWindowsAppeared;
+    // The owner of the window that became active; 0 when none or unknown.
+    std::function<void(pid_t)> onActiveWindowChanged;
+
+    // The managed windows with their owners, topmost first.
+    std::vector<std::pair<WindowId, pid_t>> windowsTopmostFirst();
+    // Asks the window manager to activate the window, as a pager does; false without a connection.
+    bool activateWindow(WindowId window);
+
+  private:
+    struct ConnectionDeleter {
+        void operator()(xcb_connection_t* connection) const;
+    };
+
+    void handleEvents();
+    void drainSoon();
+    bool dropBrokenConnection();
+    std::vector<WindowId> windowList(std::uint32_t property);
+    void refreshClientList(bool report);
+    void refreshActiveWindow();
+    pid_t ownerOf(WindowId window);
+    void readOwners(const std::vector<WindowId>& windows);
+
+    std::unique_ptr<xcb_connection_t, ConnectionDeleter> connection;
+    std::unique_ptr<QSocketNotifier> notifier;
+    WindowId root = 0;
+    std::uint32_t clientListAtom = 0;
+    std::uint32_t stackingAtom = 0;
+    std::uint32_t activeWindowAtom = 0;
+    std::uint32_t pidAtom = 0;
+    std::map<WindowId, pid_t> ownersByWindow;  // 0: not (yet) declared
+    pid_t activeOwner = 0;
+    bool drainScheduled = false;
+};
+
+}  // namespace platform

@@ -1,0 +1,79 @@
+// The Linux workspace: installed applications from the desktop-entry catalogue and our own
+// bundles, running instances from the process watcher, window events and activation through EWMH,
+// and detached launches of bundles.
+#pragma once
+
+#include <QObject>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+#include "platform/Workspace.h"
+#include "platform/linux/DesktopEntryCatalogue.h"
+#include "platform/linux/EwmhWindows.h"
+#include "platform/linux/ProcessWatcher.h"
+
+namespace platform {
+
+class LinuxWorkspace : public Workspace {
+  public:
+    // Watching starts on the main thread (at once when created there, else from its event loop).
+    LinuxWorkspace();
+    explicit LinuxWorkspace(QStringList applicationFolders);
+    ~LinuxWorkspace() override;
+
+    QStringList applicationFolders() override;
+    QString absolutePathForAppBundleWithIdentifier(const QString& identifier) override;
+    std::optional<BundleInfo> infoDictionaryForApplicationAtPath(const QString& path) override;
+    QIcon iconForFile(const QString& path) override;
+    std::vector<RunningApplication> runningApplications() override;
+    std::optional<RunningApplication> runningApplicationWithProcessIdentifier(pid_t pid) override;
+    std::vector<RunningApplication> runningApplicationsWithBundleIdentifier(
+        const QString& identifier) override;
+    bool activate(const RunningApplication& application) override;
+    bool launchApplication(const QString& bundlePath,
+                           const QMap<QString, QString>& configuration) override;
+    ObserverId addObserver(WorkspaceNotification name, NotificationHandler handler) override;
+    ObserverId observeRunningApplications(RunningApplicationsHandler handler) override;
+    void removeObserver(ObserverId id) override;
+
+    // Whether window events are available (an X display was reachable).
+    bool hasWindowEvents() const { return windows && windows->isConnected(); }
+
+  private:
+    using InstanceKey = ProcessWatcher::InstanceKey;
+
+    void startWatching();
+    void ensureStarted();
+    void instanceStarted(InstanceKey key, const RunningApplication& application);
+    void instanceEnded(InstanceKey key, const RunningApplication& application);
+    void windowsAppeared(const std::vector<pid_t>& owners);
+    void activeWindowChanged(pid_t owner);
+    void reportDidLaunch(InstanceKey key);
+    bool instanceHasWindow(InstanceKey key);
+    void post(WorkspaceNotification name, const WorkspaceNotificationInfo& info);
+    void changeRunningApplications(const RunningApplicationsChange& change);
+    void catalogueChanged();
+
+    std::unique_ptr<DesktopEntryCatalogue> catalogue;
+    // The QObjects below live on the main thread; `context` owns their timers and deferred calls.
+    std::unique_ptr<QObject> context;
+    std::unique_ptr<ProcessWatcher> watcher;
+    std::unique_ptr<EwmhWindows> windows;
+    std::unique_ptr<QSocketNotifier> catalogueNotifier;
+    std::map<InstanceKey, std::unique_ptr<QTimer>> awaitingDidLaunch;
+    std::optional<InstanceKey> activeInstance;
+    RunningApplication activeApplication;
+
+    std::mutex observersMutex;
+    std::map<ObserverId, std::pair<WorkspaceNotification, NotificationHandler>>
+        notificationObservers;
+    std::map<ObserverId, RunningApplicationsHandler> listObservers;
+    ObserverId nextObserverId = 1;
+    std::uint64_t launchSerial = 0;
+};
+
+}  // namespace platform

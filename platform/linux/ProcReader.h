@@ -1,0 +1,44 @@
+// Reads what the process watcher needs of one process from /proc: its parentage, start time,
+// owner and executable, and on demand its launch variables, systemd unit, flatpak and snap.
+#pragma once
+
+#include <sys/types.h>
+
+#include <QByteArray>
+#include <QString>
+#include <optional>
+#include <vector>
+
+namespace platform::proc {
+
+struct ProcessStatus {
+    pid_t pid = 0;
+    pid_t parent = 0;
+    pid_t processGroup = 0;
+    unsigned long long startTime = 0;  // clock ticks after boot; tells a reused pid apart
+    uid_t owner = 0;
+    QString name;        // the kernel's short name (comm)
+    QString executable;  // the real path of its executable; empty for kernel threads
+};
+
+// The process ids currently in /proc, ascending.
+std::vector<pid_t> listProcesses();
+// None when the process is gone or its files cannot be parsed.
+std::optional<ProcessStatus> readStatus(pid_t pid);
+std::optional<unsigned long long> readStartTime(pid_t pid);
+// The real path of the executable; a binary replaced on disk keeps its path.
+QString readExecutable(pid_t pid);
+// The value of one variable of the process's initial environment; none when absent or unreadable.
+std::optional<QByteArray> readEnvironmentValue(pid_t pid, const QByteArray& name);
+// The last component of the process's cgroup (a systemd unit such as "app-…-1234.scope").
+QString readCgroupLeaf(pid_t pid);
+// The application id of a flatpak sandbox the process runs in; empty outside one.
+QString readFlatpakApplication(pid_t pid);
+
+// The application id that a systemd application unit name carries, with the launcher prefix as
+// the first candidate and without it as the second; empty when the unit is no application unit.
+std::vector<QString> applicationIdsOfUnit(const QString& unit);
+// The "<snap>_<app>" desktop id of a snap cgroup ("snap.<snap>.<app>.…"); empty otherwise.
+QString snapDesktopIdOfCgroup(const QString& leaf);
+
+}  // namespace platform::proc

@@ -1,0 +1,425 @@
+// The process watcher: parses each new process once, groups the processes of an application into
+// its topmost instance, and reports instances that start and end.
+#include "platform/linux/ProcessWatcher.h"
+
+#include <sys/inotify.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <QFileInfo>
+#include <algorithm>
+#include <array>
+
+namespace platform {
+
+namespace {
+
+// The safety net for what no event reports (a process that exec'd an application late, pidfds
+// unavailable); slow enough to cost nothing measurable.
+constexpr int sweepIntervalMs = 5000;
+// After a launch event the exec may still be under way; these retries catch it once it is done.
+constexpr std::array<int, 6> retryDelaysMs = {2, 5, 10, 25, 50, 100};
+// Longer parent chains than this are not real (and guard against a corrupt one).
+constexpr int maximumAncestry = 256;
+
+int openPidfd(pid_t pid) {
+#ifdef SYS_pidfd_open
+    return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+#else
+    (void)pid;
+    return -1;
+#endif
+}
+
+}  // namespace
+
+void ProcessWatcher::NotifierDeleter::operator()(QSocketNotifier* notifier) const {
+    // The notifier may be the one whose signal is being handled.
+    notifier->setEnabled(false);
+    notifier->deleteLater();
+}
+
+ProcessWatcher::ProcessWatcher(DesktopEntryCatalogue& catalogue, QStringList extraPrograms)
+    : catalogue(catalogue),
+      matcher(catalogue),
+      extraPrograms(std::move(extraPrograms)),
+      user(::getuid()) {}
+
+ProcessWatcher::~ProcessWatcher() = default;
+
+void ProcessWatcher::start() {
+    if (started)
+        return;
+    started = true;
+    launchWatches.reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    if (launchWatches) {
+        launchNotifier =
+            std::make_unique<QSocketNotifier>(launchWatches.get(), QSocketNotifier::Read, this);
+        connect(launchNotifier.get(), &QSocketNotifier::activated, this,
+                [this] { readLaunchEvents(); });
+    }
+    catalogueGeneration = catalogue.generation();
+    synchronizeLaunchWatches();
+    scanNow();
+    reportChanges = true;
+    sweepTimer.setInterval(sweepIntervalMs);
+    connect(&sweepTimer, &QTimer::timeout, this, [this] {
+        catalogueMayHaveChanged();
+        if (watchesLost)
+            synchronizeLaunchWatches();
+        scanNow();
+    });
+    sweepTimer.start();
+    retryTimer.setSingleShot(true);
+    connect(&retryTimer, &QTimer::timeout, this, [this] {
+        scanNow();
+        if (++retryStep < static_cast<int>(retryDelaysMs.size()))
+            retryTimer.start(retryDelaysMs[retryStep]);
+    });
+}
+
+std::vector<RunningApplication> ProcessWatcher::instances() const {
+    std::lock_guard lock(instancesMutex);
+    std::vector<RunningApplication> result;
+    result.reserve(instancesByKey.size());
+    for (const auto& [key, instance] : instancesByKey)
+        result.push_back(instance.application);
+    return result;
+}
+
+std::optional<RunningApplication> ProcessWatcher::instanceWithProcess(pid_t pid) const {
+    std::lock_guard lock(instancesMutex);
+    for (const auto& [key, instance] : instancesByKey) {
+        if (instance.members.count(pid))
+            return instance.application;
+    }
+    return std::nullopt;
+}
+
+std::optional<RunningApplication> ProcessWatcher::application(InstanceKey key) const {
+    std::lock_guard lock(instancesMutex);
+    const auto found = instancesByKey.find(key);
+    return found == instancesByKey.end() ? std::nullopt : std::optional(found->second.application);
+}
+
+std::optional<ProcessWatcher::InstanceKey> ProcessWatcher::instanceOwning(pid_t pid) {
+    if (pid > 0 && !records.count(pid))
+        scanNow();
+    for (int depth = 0; pid > 0 && depth < maximumAncestry; ++depth) {
+        const auto record = records.find(pid);
+        if (record == records.end())
+            return std::nullopt;
+        if (record->second.instance)
+            return record->second.instance;
+        pid = record->second.status.parent;
+    }
+    return std::nullopt;
+}
+
+void ProcessWatcher::scanSoon() {
+    scanNow();
+    retryStep = 0;
+    retryTimer.start(retryDelaysMs[0]);
+}
+
+void ProcessWatcher::scanNow() {
+    // A report handler that asks for a scan gets it once the current one has settled.
+    if (scanning) {
+        rescanRequested = true;
+        return;
+    }
+    do {
+        rescanRequested = false;
+        scanning = true;
+        scanProcesses();
+        settle();
+        scanning = false;
+    } while (rescanRequested);
+}
+
+void ProcessWatcher::scanProcesses() {
+    const std::vector<pid_t> pids = proc::listProcesses();
+    std::vector<pid_t> vanished;
+    for (const auto& [pid, record] : records) {
+        if (!std::binary_search(pids.begin(), pids.end(), pid))
+            vanished.push_back(pid);
+    }
+    for (const pid_t pid : vanished)
+        removeProcess(pid);
+    std::vector<proc::ProcessStatus> fresh;
+    for (const pid_t pid : pids) {
+        const auto known = records.find(pid);
+        if (known != records.end()) {
+            // The same executable means the same process: only an exec or a reused pid changes
+            // it, and a process of another user is of no interest either way.
+            if (known->second.status.owner != user ||
+                proc::readExecutable(pid) == known->second.status.executable)
+                continue;
+            removeProcess(pid);
+        }
+        if (std::optional<proc::ProcessStatus> status = proc::readStatus(pid))
+            fresh.push_back(std::move(*status));
+    }
+    // Parents start before their children, so each child finds its parent's instance.
+    std::sort(fresh.begin(), fresh.end(),
+              [](const auto& left, const auto& right) { return left.startTime < right.startTime; });
+    for (const proc::ProcessStatus& status : fresh)
+        addProcess(status);
+    if (rematchRequested)
+        rematchUnmatched();
+}
+
+void ProcessWatcher::addProcess(const proc::ProcessStatus& status) {
+    Record& record = records[status.pid];
+    record.status = status;
+    if (status.owner == user)
+        matchProcess(status.pid);
+}
+
+void ProcessWatcher::matchProcess(pid_t pid) {
+    const std::optional<ApplicationMatch> match =
+        matcher.match(records[pid].status, [this](pid_t of) { return cgroupLeafOf(of); });
+    if (!match)
+        return;
+    std::optional<InstanceKey> key = instanceFor(pid, match->identifier);
+    if (!key) {
+        key = nextKey++;
+        Instance instance;
+        instance.application = applicationFor(*match, pid);
+        instance.processGroup = records[pid].status.processGroup;
+        std::lock_guard lock(instancesMutex);
+        instancesByKey.emplace(*key, std::move(instance));
+        createdKeys.insert(*key);
+    }
+    join(*key, pid);
+}
+
+RunningApplication ProcessWatcher::applicationFor(const ApplicationMatch& match, pid_t pid) const {
+    RunningApplication application;
+    application.processIdentifier = pid;
+    application.localizedName = match.name;
+    application.bundleIdentifier = match.identifier;
+    application.activationPolicy = match.activationPolicy;
+    application.executablePath = records.at(pid).status.executable;
+    application.bundlePath = match.bundlePath;
+    if (!match.iconName.isEmpty())
+        application.icon = catalogue.iconNamed(match.iconName);
+    return application;
+}
+
+// The instance of the same application that an ancestor belongs to; for an orphan (its parent
+// ended and it was handed to a reaper) the instance it shared a process group with.
+std::optional<ProcessWatcher::InstanceKey> ProcessWatcher::instanceFor(pid_t pid,
+                                                                       const QString& identifier) {
+    const auto sameApplication = [&](InstanceKey key) {
+        const auto instance = instancesByKey.find(key);
+        return instance != instancesByKey.end() &&
+               instance->second.application.bundleIdentifier == identifier;
+    };
+    pid_t ancestor = records[pid].status.parent;
+    for (int depth = 0; ancestor > 1 && depth < maximumAncestry; ++depth) {
+        const auto record = records.find(ancestor);
+        if (record == records.end())
+            break;
+        if (record->second.instance && sameApplication(record->second.instance))
+            return record->second.instance;
+        ancestor = record->second.status.parent;
+    }
+    const proc::ProcessStatus& status = records[pid].status;
+    if (!parentIsReaper(status.parent))
+        return std::nullopt;
+    for (const auto& [key, instance] : instancesByKey) {
+        if (instance.processGroup == status.processGroup && sameApplication(key))
+            return key;
+    }
+    return std::nullopt;
+}
+
+bool ProcessWatcher::parentIsReaper(pid_t parent) const {
+    if (parent <= 1)
+        return true;
+    const auto record = records.find(parent);
+    return record != records.end() &&
+           QFileInfo(record->second.status.executable).fileName() == QLatin1String("systemd");
+}
+
+void ProcessWatcher::join(InstanceKey key, pid_t pid) {
+    Record& record = records[pid];
+    record.instance = key;
+    {
+        std::lock_guard lock(instancesMutex);
+        instancesByKey[key].members.insert(pid);
+    }
+    touchedKeys.insert(key);
+    watchExit(record);
+}
+
+void ProcessWatcher::watchExit(Record& record) {
+    const pid_t pid = record.status.pid;
+    record.pidfd.reset(openPidfd(pid));
+    if (!record.pidfd)
+        return;  // gone already (the next scan removes it) or no pidfds: the sweep stands in
+    // The pid may have been reused between reading /proc and opening the pidfd.
+    if (proc::readStartTime(pid) != record.status.startTime) {
+        record.pidfd.reset();
+        return;
+    }
+    record.exitNotifier.reset(new QSocketNotifier(record.pidfd.get(), QSocketNotifier::Read, this));
+    const unsigned long long startTime = record.status.startTime;
+    connect(record.exitNotifier.get(), &QSocketNotifier::activated, this,
+            [this, pid, startTime] { processExited(pid, startTime); });
+}
+
+void ProcessWatcher::processExited(pid_t pid, unsigned long long startTime) {
+    const auto record = records.find(pid);
+    if (record == records.end() || record->second.status.startTime != startTime)
+        return;
+    record->second.exitNotifier.reset();
+    removeProcess(pid);
+    // Children the process left behind are found (and kept in its instance) before it is judged.
+    scanNow();
+}
+
+void ProcessWatcher::removeProcess(pid_t pid) {
+    const auto record = records.find(pid);
+    if (record == records.end())
+        return;
+    if (const InstanceKey key = record->second.instance) {
+        std::lock_guard lock(instancesMutex);
+        instancesByKey[key].members.erase(pid);
+        touchedKeys.insert(key);
+    }
+    records.erase(record);
+}
+
+// Ends the instances left without processes, moves an instance whose topmost process ended to its
+// oldest remaining one, and reports what started and ended.
+void ProcessWatcher::settle() {
+    std::vector<PendingReport> reports;
+    {
+        std::lock_guard lock(instancesMutex);
+        for (const InstanceKey key : touchedKeys) {
+            const auto instance = instancesByKey.find(key);
+            if (instance == instancesByKey.end())
+                continue;
+            Instance& current = instance->second;
+            if (current.members.empty()) {
+                if (!createdKeys.count(key))
+                    reports.push_back({false, key, current.application});
+                instancesByKey.erase(instance);
+                continue;
+            }
+            if (!current.members.count(current.application.processIdentifier)) {
+                const pid_t oldest = *std::min_element(
+                    current.members.begin(), current.members.end(), [this](pid_t a, pid_t b) {
+                        return records[a].status.startTime < records[b].status.startTime;
+                    });
+                current.application.processIdentifier = oldest;
+            }
+        }
+        for (const InstanceKey key : createdKeys) {
+            const auto instance = instancesByKey.find(key);
+            if (instance != instancesByKey.end())
+                reports.push_back({true, key, instance->second.application});
+        }
+        touchedKeys.clear();
+        createdKeys.clear();
+    }
+    if (reportChanges)
+        report(std::move(reports));
+}
+
+void ProcessWatcher::report(std::vector<PendingReport> reports) {
+    for (const PendingReport& pending : reports) {
+        const InstanceHandler handler = pending.started ? onInstanceStarted : onInstanceEnded;
+        if (handler)
+            handler(pending.key, pending.application);
+    }
+}
+
+QString ProcessWatcher::cgroupLeafOf(pid_t pid) {
+    const auto record = records.find(pid);
+    if (record == records.end())
+        return proc::readCgroupLeaf(pid);
+    if (!record->second.cgroupLeaf)
+        record->second.cgroupLeaf = proc::readCgroupLeaf(pid);
+    return *record->second.cgroupLeaf;
+}
+
+void ProcessWatcher::readLaunchEvents() {
+    bool opened = false;
+    alignas(inotify_event) std::array<char, 4096> buffer;
+    for (;;) {
+        const ssize_t length = ::read(launchWatches.get(), buffer.data(), buffer.size());
+        if (length <= 0)
+            break;
+        for (ssize_t offset = 0; offset < length;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer.data() + offset);
+            offset += sizeof(inotify_event) + event->len;
+            opened = opened || (event->mask & (IN_OPEN | IN_Q_OVERFLOW));
+            // A replaced binary drops its watch; the sweep watches the new file.
+            if (event->mask & IN_IGNORED) {
+                watchesLost = true;
+                std::erase_if(watchByProgram,
+                              [event](const auto& entry) { return entry.second == event->wd; });
+            }
+        }
+    }
+    if (opened)
+        scanSoon();
+}
+
+void ProcessWatcher::synchronizeLaunchWatches() {
+    watchesLost = false;
+    if (!launchWatches)
+        return;
+    QStringList wanted = catalogue.programs() + extraPrograms;
+    std::set<QString> wantedSet(wanted.begin(), wanted.end());
+    for (auto watch = watchByProgram.begin(); watch != watchByProgram.end();) {
+        if (wantedSet.count(watch->first)) {
+            ++watch;
+            continue;
+        }
+        // Several programs may be one file (hard links): keep the watch while one still wants it.
+        const int descriptor = watch->second;
+        watch = watchByProgram.erase(watch);
+        if (std::none_of(watchByProgram.begin(), watchByProgram.end(),
+                         [descriptor](const auto& entry) { return entry.second == descriptor; }))
+            ::inotify_rm_watch(launchWatches.get(), descriptor);
+    }
+    for (const QString& program : wantedSet) {
+        if (watchByProgram.count(program))
+            continue;
+        const int descriptor = ::inotify_add_watch(launchWatches.get(),
+                                                   QFile::encodeName(program).constData(), IN_OPEN);
+        if (descriptor >= 0)
+            watchByProgram.emplace(program, descriptor);
+    }
+}
+
+// A changed catalogue may name new programs, and processes that matched nothing may match now.
+void ProcessWatcher::catalogueMayHaveChanged() {
+    const quint64 generation = catalogue.generation();
+    if (generation == catalogueGeneration)
+        return;
+    catalogueGeneration = generation;
+    synchronizeLaunchWatches();
+    rematchRequested = true;
+    scanNow();
+}
+
+void ProcessWatcher::rematchUnmatched() {
+    rematchRequested = false;
+    std::vector<const proc::ProcessStatus*> unmatched;
+    for (const auto& [pid, record] : records) {
+        if (!record.instance && record.status.owner == user)
+            unmatched.push_back(&record.status);
+    }
+    std::sort(unmatched.begin(), unmatched.end(), [](const auto* left, const auto* right) {
+        return left->startTime < right->startTime;
+    });
+    for (const proc::ProcessStatus* status : unmatched)
+        matchProcess(status->pid);
+}
+
+}  // namespace platform
