@@ -15,6 +15,8 @@ class ImageButtonView : public QLabel {
     Q_OBJECT
     // The named resource image drawn by the button, settable from a form ("AddButton").
     Q_PROPERTY(QString imageName READ imageName WRITE setImageName)
+    // Decorative images in forms switch the fade off.
+    Q_PROPERTY(bool animated MEMBER animated)
 
   public:
     explicit ImageButtonView(QWidget* parent = nullptr);

@@ -1,0 +1,119 @@
+// The popover's content: the main page (locked applications with their remove buttons, the add
+// and options buttons, the protection and start-at-login switches with their lights) and the two
+// cover pages that hide it until the password is given. It shows what its owner hands it and
+// reports every user action through on… callbacks.
+#pragma once
+
+#include <QKeySequence>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "locking/ApplicationEntity.h"
+#include "menubar/PopoverViewState.h"
+
+class QAction;
+class QCheckBox;
+class QLabel;
+class QListWidget;
+class QMenu;
+class ImageButtonView;
+class NoPasswordViewController;
+class RequestPasswordViewController;
+namespace Ui {
+class PopoverView;
+}
+
+class PopoverViewController : public QWidget {
+    Q_OBJECT
+
+  public:
+    // The popover's size; the pages fill it.
+    static constexpr int WIDTH = 320;
+    static constexpr int HEIGHT = 420;
+    // The images of the options menu items at indices 0, 1, 3 and 5; "_White" is the highlight.
+    static const QStringList MENU_IMAGE_NAMES;
+
+    explicit PopoverViewController(QWidget* parent = nullptr);
+    ~PopoverViewController() override;
+
+    // Takes effect when the view loads; the switches are set only then.
+    void initiateData(bool isActive, bool startsAtLogin,
+                      std::vector<ApplicationEntity> applications);
+    void refreshLockedApplicationsAndInterface(std::vector<ApplicationEntity> applications);
+    // Hands on to the request page, if it exists.
+    void wrongPassword();
+
+    // The form is loaded on the first appearance (or here, when asked earlier).
+    void loadViewIfNeeded();
+    bool isViewLoaded() const { return ui != nullptr; }
+    void viewWillAppear();
+    void viewDidDisappear();
+
+    void showNoPasswordPage();
+    void showRequestPasswordPage();
+    void showMainPage();
+
+    // Actions of the controls.
+    void activateApplicationCheckboxClick();
+    void startApplicationAtLoginCheckboxClick();
+    void showOptionsMenu();
+    void menuWillHighlightItem(QMenu* menu, QAction* item);
+    void removeApplicationClick(int row);
+
+    // Outlets, connected when the view loads; they do not own their widgets.
+    QWidget* noItemViewOutlet = nullptr;
+    QListWidget* applicationsTableViewOutlet = nullptr;
+    QWidget* tableViewScrollViewOutlet = nullptr;
+    QWidget* tableHeaderViewOutlet = nullptr;
+    ImageButtonView* addApplicationButtonOutlet = nullptr;
+    ImageButtonView* menuButtonOutlet = nullptr;
+    QCheckBox* activateApplicationCheckboxOutlet = nullptr;
+    QCheckBox* startAtLoginCheckboxOutlet = nullptr;
+    QLabel* activateApplicationLightOutlet = nullptr;
+    QLabel* startAtLoginLightOutlet = nullptr;
+
+    std::unique_ptr<QMenu> optionsMenu;
+    std::vector<ApplicationEntity> lockedApplications;
+    bool applicationIsActive = false;
+    bool startAtLogin = false;
+    PopoverViewState state = PopoverViewState::requestPassword;
+
+    std::function<void()> onAddApplicationsRequest;
+    std::function<void(bool)> onStartAtLoginConfigurationChanged;
+    std::function<void(bool)> onIsActiveConfigurationChanged;
+    std::function<void()> onChangePreferencesRequest;
+    std::function<void()> onHelpRequest;
+    std::function<void()> onQuitRequest;
+    std::function<void(const ApplicationEntity&)> onRemoveApplicationRequest;
+    std::function<void(const QString&)> onPasswordEntered;
+
+    std::unique_ptr<NoPasswordViewController> noPasswordViewController;
+    std::unique_ptr<RequestPasswordViewController> requestPasswordViewController;
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void viewDidLoad();
+    void clearPages();
+    void attachPage(QWidget* page);
+    void updateEmptyListView();
+    void reloadTable();
+    QWidget* makeCell();
+    void configureCell(QWidget* cell, int row);
+    void addMenuItem(QMenu* menu, const QString& title, const QString& imageName,
+                     const QKeySequence& keyEquivalent, void (PopoverViewController::*action)());
+    void changePreferencesMenuButtonClick();
+    void lockAnotherAppMenuButtonClick();
+    void helpMenuButtonClick();
+    void quitApplicationMenuButtonClick();
+
+    std::unique_ptr<Ui::PopoverView> ui;
+};
