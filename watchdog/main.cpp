@@ -1,7 +1,23 @@
-// Corvane's program entry. Until its watch is built it only states that it does nothing yet.
+// Corvane's program entry: no windows, one thread. It claims its bundle identifier on the session
+// bus (a second Corvane ends at once) and hands over to its delegate once the loop runs.
+#include <QCoreApplication>
+#include <QTimer>
 #include <cstdio>
 
-int main() {
-    std::puts("Corvane: the watchdog is not built yet; exiting.");
+#include "platform/MainBundle.h"
+#include "platform/SingleInstance.h"
+#include "watchdog/AppDelegate.h"
+
+int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    QCoreApplication application(argc, argv);
+    QString identifier = platform::MainBundle::shared().bundleIdentifier();
+    if (identifier.isEmpty())
+        identifier = QStringLiteral("org.vaultine.Corvane");
+    if (!platform::SingleInstance::shared().claim(identifier))
+        return 0;
+    corvane::AppDelegate delegate;
+    QTimer::singleShot(0, &application, [&delegate] { delegate.applicationDidFinishLaunching(); });
+    application.exec();
     return 0;
 }

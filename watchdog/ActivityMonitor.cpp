@@ -1,0 +1,138 @@
+// Vaultine's presence: the first check, the running-list handler, and the relaunch that is
+// retried until it has taken effect.
+#include "watchdog/ActivityMonitor.h"
+
+#include <QDir>
+#include <QMap>
+#include <QObject>
+#include <QTimer>
+
+#include "platform/MainBundle.h"
+#include "watchdog/AppDelegate.h"
+#include "watchdog/Constants.h"
+
+namespace corvane {
+
+ActivityMonitor::ActivityMonitor()
+    : exitProcess(&AppDelegate::endProcess), timerContext(std::make_unique<QObject>()) {
+    scheduleAfter = [context = timerContext.get()](std::chrono::milliseconds delay,
+                                                   std::function<void()> block) {
+        QTimer::singleShot(delay, context, std::move(block));
+    };
+}
+
+ActivityMonitor::~ActivityMonitor() {
+    if (observer)
+        platform::Workspace::shared().removeObserver(observer);
+}
+
+QString ActivityMonitor::masterBundlePath() {
+    QString path = platform::MainBundle::shared().bundlePath();
+    for (int level = 0; level < 4; ++level)
+        path = QDir::cleanPath(path + QStringLiteral("/.."));
+    return path;
+}
+
+bool ActivityMonitor::masterIsRunning() const {
+    return !platform::Workspace::shared()
+                .runningApplicationsWithBundleIdentifier(Constants::MASTER_BUNDLE_ID)
+                .empty();
+}
+
+void ActivityMonitor::startService() {
+    if (!masterIsRunning())
+        startMasterApplication(false);
+    if (state == State::ended)
+        return;
+    observer = platform::Workspace::shared().observeRunningApplications(
+        [this](const platform::RunningApplicationsChange& change) {
+            observeValueForKeyPath(Constants::RUNNING_APPLICATIONS_KEY_PATH, change);
+        });
+}
+
+void ActivityMonitor::observeValueForKeyPath(const QString& keyPath,
+                                             const platform::RunningApplicationsChange&) {
+    if (keyPath != Constants::RUNNING_APPLICATIONS_KEY_PATH || state == State::ended)
+        return;
+    const bool running = masterIsRunning();
+    switch (state) {
+        case State::watching:
+            if (!running)
+                startMasterApplication(true);
+            break;
+        case State::relaunching:
+            if (running)
+                relaunchTookEffect();
+            break;
+        case State::settling:
+            // Vaultine died right after its relaunch: launch it again, backing off.
+            if (!running)
+                startMasterApplication(true);
+            break;
+        case State::ended:
+            break;
+    }
+}
+
+void ActivityMonitor::startMasterApplication(bool endOnceRunning) {
+    endAfterRelaunch = endAfterRelaunch || endOnceRunning;
+    state = State::relaunching;
+    const unsigned attempt = ++attemptSerial;
+    const auto delay = relaunchThrottle.delayAfterEnd();
+    if (delay == std::chrono::milliseconds::zero())
+        launchNow(attempt);
+    else
+        scheduleAfter(delay, [this, attempt] { launchNow(attempt); });
+}
+
+void ActivityMonitor::launchNow(unsigned attempt) {
+    if (attempt != attemptSerial || state != State::relaunching)
+        return;
+    if (masterIsRunning()) {
+        relaunchTookEffect();
+        return;
+    }
+    const QMap<QString, QString> configuration{
+        {Constants::RESTARTED_FROM_HELPER_KEY, QStringLiteral("1")}};
+    const bool requested =
+        platform::Workspace::shared().launchApplication(masterBundlePath(), configuration);
+    relaunchThrottle.launched();
+    if (!requested) {
+        startMasterApplication(endAfterRelaunch);
+        return;
+    }
+    scheduleAfter(launchConfirmationTimeout, [this, attempt] { confirmLaunch(attempt); });
+}
+
+void ActivityMonitor::confirmLaunch(unsigned attempt) {
+    if (attempt != attemptSerial || state != State::relaunching)
+        return;
+    if (masterIsRunning())
+        relaunchTookEffect();
+    else
+        startMasterApplication(endAfterRelaunch);
+}
+
+void ActivityMonitor::relaunchTookEffect() {
+    if (!endAfterRelaunch) {
+        state = State::watching;
+        return;
+    }
+    state = State::settling;
+    const unsigned attempt = ++attemptSerial;
+    scheduleAfter(settleTime, [this, attempt] {
+        if (attempt != attemptSerial || state != State::settling)
+            return;
+        if (masterIsRunning())
+            end();
+        else
+            startMasterApplication(true);
+    });
+}
+
+void ActivityMonitor::end() {
+    state = State::ended;
+    exitProcess(0);
+}
+
+}  // namespace corvane

@@ -1,0 +1,39 @@
+// Corvane's application delegate: starts the watch of Vaultine and ends Corvane on Vaultine's
+// terminate notification.
+#pragma once
+
+#include <functional>
+#include <memory>
+
+#include "platform/DistributedNotificationCenter.h"
+#include "watchdog/ActivityMonitor.h"
+
+namespace corvane {
+
+class AppDelegate {
+  public:
+    AppDelegate();
+    ~AppDelegate();
+    AppDelegate(const AppDelegate&) = delete;
+    AppDelegate& operator=(const AppDelegate&) = delete;
+
+    // Ends the process; given to the monitor too. Replaceable by tests before launching finishes.
+    std::function<void(int status)> exitProcess;
+
+    // Creates and starts the monitor (a launch of Vaultine happens here), then observes the
+    // terminate notification that names Vaultine's bundle identifier.
+    void applicationDidFinishLaunching();
+    // The terminate notification: ends Corvane with status 0.
+    void messageDelivered();
+
+    ActivityMonitor* activityMonitor() const { return monitor.get(); }
+
+    // Flushes the standard streams and leaves at once: nothing of Corvane needs saving.
+    static void endProcess(int status);
+
+  private:
+    std::unique_ptr<ActivityMonitor> monitor;
+    platform::DistributedNotificationCenter::ObserverId terminateObserver = 0;
+};
+
+}  // namespace corvane
