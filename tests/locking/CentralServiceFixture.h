@@ -1,0 +1,96 @@
+// The doubles the central service's tests share: workspace, screens, keychain, defaults and a
+// manual main queue, lock windows that record what was asked of them, plain cover widgets, and a
+// scheduler whose steps the test runs.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QWidget>
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "locking/ApplicationsLockerCentralService.h"
+#include "platform/testing/Doubles.h"
+#include "platform/testing/FakeScreens.h"
+#include "platform/testing/FakeWorkspace.h"
+#include "storage/ConfigurationAndPreferencesService.h"
+
+// What one lock window was asked to do; outlives the window.
+struct LockWindowRecord {
+    QString message;
+    bool shown = false;
+    int closes = 0;
+    int focuses = 0;
+    int errors = 0;
+    bool destroyed = false;
+};
+
+class FakeLockWindow : public LockWindow {
+  public:
+    explicit FakeLockWindow(std::shared_ptr<LockWindowRecord> record) : record(std::move(record)) {}
+    ~FakeLockWindow() override { record->destroyed = true; }
+    void showServiceWindow(const QString& message, const QIcon&) override {
+        record->message = message;
+        record->shown = true;
+    }
+    void closeServiceWindow() override { ++record->closes; }
+    void focus() override { ++record->focuses; }
+    void displayErrorMessage(const QString&) override { ++record->errors; }
+
+    std::shared_ptr<LockWindowRecord> record;
+};
+
+class CentralServiceTest : public ::testing::Test {
+  protected:
+    using Clock = std::chrono::steady_clock;
+
+    static inline const QString editorId = QStringLiteral("org.example.Editor");
+    static inline const QString mailId = QStringLiteral("org.example.Mail");
+    static inline const QString notesId = QStringLiteral("org.example.Notes");
+    static inline const QString terminalId = QStringLiteral("org.gnome.Terminal");
+    static inline const QString corvaneBundle =
+        QStringLiteral("/opt/test/Vaultine.app/Contents/Library/LoginItems/Corvane.app");
+
+    void SetUp() override;
+    void TearDown() override;
+
+    // The service over the doubles, with recording factories; created after the arrangement.
+    ApplicationsLockerCentralService& makeService();
+    // Installs an application the configuration can list, optionally locked.
+    void install(const QString& identifier, const QString& name, bool locked);
+    void storePassword(const QString& password = QStringLiteral("Secret 1"));
+    // Runs or ends an instance of an installed application.
+    void run(const QString& identifier, pid_t pid);
+    void end(pid_t pid);
+
+    ApplicationEntity entity(const QString& identifier) const;
+    void willStart(const QString& identifier);
+    void didStart(const QString& identifier);
+    void terminated(const QString& identifier);
+    void typePassword(const QString& text);
+
+    // The lock windows made so far, oldest first, and the current one's record.
+    std::vector<std::shared_ptr<LockWindowRecord>> windows;
+    LockWindowRecord& current() { return *windows.back(); }
+    std::optional<QString> cbaal() const;
+    std::size_t shownCovers() const;
+    std::size_t corvaneLaunches() const;
+    // Runs the oldest scheduled step after moving the clock by its delay.
+    bool runNextScheduled();
+
+    platform::testing::FakeWorkspace* workspace = nullptr;
+    platform::testing::FakeScreens* screens = nullptr;
+    platform::testing::InMemoryUserDefaults* defaults = nullptr;
+    platform::testing::ManualMainQueue* mainQueue = nullptr;
+    std::unique_ptr<ConfigurationAndPreferencesService> configuration;
+    std::unique_ptr<ApplicationsLockerCentralService> service;
+    std::map<QString, QString> names;
+    struct Scheduled {
+        std::chrono::milliseconds delay;
+        std::function<void()> block;
+    };
+    std::vector<Scheduled> scheduled;
+    Clock::time_point now{std::chrono::hours(1)};
+};
