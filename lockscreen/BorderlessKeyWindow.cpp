@@ -26,8 +26,11 @@ void BorderlessKeyWindow::setCenteredView(QWidget* view) {
 void BorderlessKeyWindow::centerView() {
     if (!centeredView)
         return;
-    const QSize size = centeredView->sizeHint().expandedTo(centeredView->minimumSizeHint());
-    QRect frame(QPoint(0, 0), size.boundedTo(this->size()));
+    // Wrapped labels are as tall as the view's width needs.
+    const int width = qMax(centeredView->sizeHint().width(), centeredView->minimumWidth());
+    const int height = centeredView->hasHeightForWidth() ? centeredView->heightForWidth(width)
+                                                         : centeredView->sizeHint().height();
+    QRect frame(QPoint(0, 0), QSize(width, height).boundedTo(this->size()));
     frame.moveCenter(rect().center());
     centeredView->setGeometry(frame);
 }

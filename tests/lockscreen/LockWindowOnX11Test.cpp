@@ -1,0 +1,239 @@
+// The lock window's defences on a real X server (the private desktop session): this program runs
+// itself again on the xcb platform, and a second X client checks grabs, stacking and typing.
+#include <gtest/gtest.h>
+#include <xcb/xcb.h>
+
+#include <QGuiApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QScreen>
+#include <QTest>
+#include <cstdlib>
+#include <memory>
+
+#include "lockscreen/BorderlessKeyWindow.h"
+#include "lockscreen/PasswordWindowController.h"
+#include "platform/PresentationOptions.h"
+#include "platform/WindowGuard.h"
+#include "platform/testing/Doubles.h"
+#include "platform/testing/FakeWorkspace.h"
+
+namespace {
+
+constexpr int settleMs = 3000;  // upper bound for the server to report a change, not a delay
+const char* const childVariable = "VAULTINE_LOCKSCREEN_X11_CHILD";
+
+bool runningAsChild() {
+    return qEnvironmentVariableIsSet(childVariable) &&
+           QGuiApplication::platformName() == QStringLiteral("xcb");
+}
+
+TEST(LockWindowOnX11, DefencesHoldOnARealDisplay) {
+    if (qEnvironmentVariableIsEmpty("DISPLAY") || qEnvironmentVariableIsSet(childVariable))
+        GTEST_SKIP() << "needs the private desktop session (scripts/desktop-session.sh)";
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    environment.insert(QString::fromLatin1(childVariable), QStringLiteral("1"));
+    child.setProcessEnvironment(environment);
+    child.setProcessChannelMode(QProcess::ForwardedChannels);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--gtest_filter=LockWindowOnX11Child.*")});
+    ASSERT_TRUE(child.waitForFinished(120000));
+    EXPECT_EQ(child.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(child.exitCode(), 0);
+}
+
+// A second client of the same X server: what any other program on the desktop could do.
+class OtherClient {
+  public:
+    OtherClient() : connection(xcb_connect(nullptr, nullptr)) {
+        root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
+    }
+    ~OtherClient() {
+        if (window)
+            xcb_destroy_window(connection, window);
+        xcb_disconnect(connection);
+    }
+    bool grabKeyboard() {
+        auto* reply =
+            xcb_grab_keyboard_reply(connection,
+                                    xcb_grab_keyboard(connection, true, root, XCB_CURRENT_TIME,
+                                                      XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
+                                    nullptr);
+        const bool granted = reply && reply->status == XCB_GRAB_STATUS_SUCCESS;
+        if (reply && !granted)
+            lastStatus = reply->status;
+        std::free(reply);
+        return granted;
+    }
+    // Whether another program could take the keyboard now; gives it back at once.
+    bool canGrabKeyboard() {
+        const bool granted = grabKeyboard();
+        if (granted)
+            ungrab();
+        return granted;
+    }
+    bool canGrabPointer() {
+        const bool granted = grabPointer();
+        if (granted)
+            ungrab();
+        return granted;
+    }
+    bool grabPointer() {
+        auto* reply = xcb_grab_pointer_reply(
+            connection,
+            xcb_grab_pointer(connection, true, root, XCB_EVENT_MASK_BUTTON_PRESS,
+                             XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC, XCB_NONE, XCB_NONE,
+                             XCB_CURRENT_TIME),
+            nullptr);
+        const bool granted = reply && reply->status == XCB_GRAB_STATUS_SUCCESS;
+        std::free(reply);
+        return granted;
+    }
+    void ungrab() {
+        xcb_ungrab_keyboard(connection, XCB_CURRENT_TIME);
+        xcb_ungrab_pointer(connection, XCB_CURRENT_TIME);
+        xcb_flush(connection);
+    }
+    // An override-redirect window over the screen's top left corner, as a notification would be.
+    void mapOverrideRedirectWindow() {
+        window = xcb_generate_id(connection);
+        const std::uint32_t values[] = {1};
+        xcb_create_window(connection, XCB_COPY_FROM_PARENT, window, root, 0, 0, 300, 200, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT,
+                          XCB_CW_OVERRIDE_REDIRECT, values);
+        xcb_map_window(connection, window);
+        xcb_flush(connection);
+    }
+    // The position of a top-level window in the stacking order, bottom first; -1 if absent.
+    int stackingIndex(xcb_window_t of) {
+        auto* tree = xcb_query_tree_reply(connection, xcb_query_tree(connection, root), nullptr);
+        int index = -1;
+        if (tree) {
+            const xcb_window_t* children = xcb_query_tree_children(tree);
+            for (int i = 0; i < xcb_query_tree_children_length(tree); ++i) {
+                if (children[i] == of)
+                    index = i;
+            }
+        }
+        std::free(tree);
+        return index;
+    }
+    bool isOverrideRedirect(xcb_window_t of) {
+        auto* attributes = xcb_get_window_attributes_reply(
+            connection, xcb_get_window_attributes(connection, of), nullptr);
+        const bool result = attributes && attributes->override_redirect;
+        std::free(attributes);
+        return result;
+    }
+
+    xcb_connection_t* connection;
+    xcb_window_t root = 0;
+    xcb_window_t window = 0;
+    int lastStatus = 0;
+};
+
+class LockWindowOnX11Child : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        if (!runningAsChild())
+            GTEST_SKIP() << "runs inside LockWindowOnX11.DefencesHoldOnARealDisplay";
+        platform::testing::installMainBundle(QStringLiteral("org.vaultine.Vaultine"));
+        platform::Workspace::install(std::make_unique<platform::testing::FakeWorkspace>());
+        platform::PresentationOptions::install(platform::PresentationOptions::createDefault());
+        platform::WindowGuards::install(platform::WindowGuards::createDefault());
+        controller = std::make_unique<PasswordWindowController>();
+        controller->passwordEntered = [this](const QString& text) { entered.push_back(text); };
+    }
+    void TearDown() override {
+        if (controller)
+            controller->closeServiceWindow();
+        controller.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    void showLock() {
+        QPixmap icon(QStringLiteral("/usr/share/icons/hicolor/128x128/apps/display-im6.q16.png"));
+        controller->showServiceWindow(QStringLiteral("Text Editor is locked"), QIcon(icon));
+        ASSERT_TRUE(QTest::qWaitFor(
+            [this] {
+                return controller->window() && controller->window()->isVisible() &&
+                       QTest::qWaitForWindowExposed(controller->window(), 10);
+            },
+            settleMs));
+    }
+    xcb_window_t lockWindowId() { return static_cast<xcb_window_t>(controller->window()->winId()); }
+
+    std::unique_ptr<PasswordWindowController> controller;
+    std::vector<QString> entered;
+    OtherClient other;
+};
+
+TEST_F(LockWindowOnX11Child, CoversThePrimaryScreenOverrideRedirect) {
+    showLock();
+
+    EXPECT_TRUE(other.isOverrideRedirect(lockWindowId()));
+    EXPECT_EQ(controller->window()->geometry(), QGuiApplication::primaryScreen()->geometry());
+    const QString screenshot = qEnvironmentVariable("VAULTINE_LOCKSCREEN_SCREENSHOT");
+    if (!screenshot.isEmpty()) {
+        QTest::keyClicks(controller->passwordFieldOutlet, QStringLiteral("secret"));
+        controller->displayErrorMessage(QStringLiteral("Wrong password"));
+        QTest::qWait(600);  // let the shake end before the picture is taken
+        QProcess::execute(QStringLiteral("import"),
+                          {QStringLiteral("-window"), QStringLiteral("root"), screenshot});
+    }
+}
+
+TEST_F(LockWindowOnX11Child, HoldsTheKeyboardAndPointerSoNoOtherProgramCanGrabThem) {
+    showLock();
+
+    EXPECT_TRUE(QTest::qWaitFor([this] { return !other.canGrabKeyboard(); }, settleMs));
+    EXPECT_FALSE(other.canGrabPointer());
+}
+
+TEST_F(LockWindowOnX11Child, GivesTheGrabsBackWhenClosed) {
+    showLock();
+
+    controller->closeServiceWindow();
+
+    // The server may still be reading our release when the other client asks.
+    EXPECT_TRUE(QTest::qWaitFor([this] { return other.canGrabKeyboard(); }, settleMs))
+        << "status " << other.lastStatus;
+    EXPECT_TRUE(QTest::qWaitFor([this] { return other.canGrabPointer(); }, settleMs));
+}
+
+TEST_F(LockWindowOnX11Child, TakesTheGrabsOnceAnotherProgramLetsGo) {
+    ASSERT_TRUE(other.grabKeyboard());
+    showLock();
+    QTest::qWait(300);  // a few refused tries of the lock window
+
+    other.ungrab();
+
+    EXPECT_TRUE(QTest::qWaitFor([this] { return !other.canGrabKeyboard(); }, settleMs));
+}
+
+TEST_F(LockWindowOnX11Child, StaysAboveAnOverrideRedirectWindowMappedLater) {
+    showLock();
+
+    other.mapOverrideRedirectWindow();
+
+    EXPECT_TRUE(QTest::qWaitFor(
+        [this] { return other.stackingIndex(lockWindowId()) > other.stackingIndex(other.window); },
+        settleMs));
+    EXPECT_GE(other.stackingIndex(other.window), 0);
+}
+
+TEST_F(LockWindowOnX11Child, TypedKeysGoToThePasswordField) {
+    showLock();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !other.canGrabKeyboard(); }, settleMs));
+
+    QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("--delay"),
+                                                  QStringLiteral("20"), QStringLiteral("hunter2")});
+    QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")});
+
+    EXPECT_TRUE(QTest::qWaitFor([this] { return !entered.empty(); }, settleMs));
+    EXPECT_EQ(entered, (std::vector<QString>{QStringLiteral("hunter2")}));
+}
+
+}  // namespace
