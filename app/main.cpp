@@ -1,14 +1,26 @@
-// Vaultine's program entry. Until the locking is built it only reports its bundle and settings
-// store and exits.
-#include <QGuiApplication>
+// Vaultine's program entry: claims the bundle identifier on the session bus (a second Vaultine ends
+// at once), makes the delegate the application's, and runs the main loop until SafeQuitService
+// ends the process.
+#include <QApplication>
+#include <QTimer>
 #include <cstdio>
 
-#include "platform/MainBundle.h"
+#include "app/AppDelegate.h"
+#include "platform/SingleInstance.h"
+#include "storage/Constants.h"
 
 int main(int argc, char** argv) {
-    QGuiApplication application(argc, argv);
-    const auto& bundle = platform::MainBundle::shared();
-    std::printf("Vaultine %s at %s: locking is not built yet; exiting.\n",
-                qPrintable(bundle.bundleIdentifier()), qPrintable(bundle.bundlePath()));
+    // Diagnostics are read line by line by whoever watches standard output.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    QApplication application(argc, argv);
+    QString identifier = Constants::BUNDLE_ID();
+    if (identifier.isEmpty())
+        identifier = QStringLiteral("org.vaultine.Vaultine");
+    if (!platform::SingleInstance::shared().claim(identifier))
+        return 0;
+    AppDelegate delegate;
+    delegate.attach(application);
+    QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });
+    application.exec();
     return 0;
 }

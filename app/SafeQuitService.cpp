@@ -1,0 +1,45 @@
+// Quitting in order: Corvane is told and gone before Vaultine exits.
+#include "app/SafeQuitService.h"
+
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <cstdio>
+#include <cstdlib>
+#include <thread>
+
+#include "platform/DistributedNotificationCenter.h"
+#include "storage/Constants.h"
+#include "storage/KeyConstants.h"
+
+namespace {
+
+constexpr std::chrono::milliseconds pollInterval{10};
+
+}  // namespace
+
+SafeQuitService::SafeQuitService()
+    : helperIsRunning(&SafeQuitService::helperHoldsItsName),
+      exitProcess(&SafeQuitService::endProcess) {}
+
+bool SafeQuitService::helperHoldsItsName() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || !bus.interface())
+        return false;
+    return bus.interface()->isServiceRegistered(Constants::HELPER_BUNDLE_ID).value();
+}
+
+void SafeQuitService::endProcess(int status) {
+    std::fflush(nullptr);
+    std::_Exit(status);
+}
+
+void SafeQuitService::quitApplication() {
+    platform::DistributedNotificationCenter::shared().postNotification(
+        KeyConstants::TERMINATE_HELPER_KEY, Constants::BUNDLE_ID());
+    // The wait blocks the main loop on purpose: no monitor callback may see Corvane end and
+    // start it again while we are on our way out.
+    const auto deadline = std::chrono::steady_clock::now() + helperExitTimeout;
+    while (helperIsRunning() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(pollInterval);
+    exitProcess(0);
+}

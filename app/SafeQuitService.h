@@ -1,0 +1,30 @@
+// The one way out of Vaultine: tells Corvane to end, waits (a bounded time) until it has, then
+// ends Vaultine with status 0.
+#pragma once
+
+#include <chrono>
+#include <functional>
+
+class SafeQuitService {
+  public:
+    // How long Vaultine waits for Corvane to go before it exits all the same.
+    static constexpr std::chrono::milliseconds defaultHelperExitTimeout{2000};
+
+    SafeQuitService();
+
+    // Posts "TERMINATE_HELPER_VAULTINE" with our bundle identifier as its object, waits until
+    // Corvane's name has left the session bus (so Corvane never sees Vaultine vanish first and
+    // relaunches it), then ends the process with status 0. Nothing else needs saving: every
+    // setting is stored when it changes, and a lock's "cbaal" stays in place.
+    void quitApplication();
+
+    // Replaceable by tests.
+    std::function<bool()> helperIsRunning;
+    std::function<void(int status)> exitProcess;
+    std::chrono::milliseconds helperExitTimeout = defaultHelperExitTimeout;
+
+    // Whether Corvane holds its bundle identifier on the session bus.
+    static bool helperHoldsItsName();
+    // Flushes the standard streams and leaves at once.
+    static void endProcess(int status);
+};
