@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "lockscreen/BorderlessKeyWindow.h"
+#include "lockscreen/CoverWindow.h"
 #include "lockscreen/PasswordWindowController.h"
 #include "platform/PresentationOptions.h"
 #include "platform/WindowGuard.h"
@@ -146,6 +147,7 @@ class LockWindowOnX11Child : public ::testing::Test {
         platform::WindowGuards::install(platform::WindowGuards::createDefault());
         controller = std::make_unique<PasswordWindowController>();
         controller->passwordEntered = [this](const QString& text) { entered.push_back(text); };
+        controller->specialKeyPressed = [this] { ++specialKeys; };
     }
     void TearDown() override {
         if (controller)
@@ -167,6 +169,7 @@ class LockWindowOnX11Child : public ::testing::Test {
 
     std::unique_ptr<PasswordWindowController> controller;
     std::vector<QString> entered;
+    int specialKeys = 0;
     OtherClient other;
 };
 
@@ -234,6 +237,69 @@ TEST_F(LockWindowOnX11Child, TypedKeysGoToThePasswordField) {
 
     EXPECT_TRUE(QTest::qWaitFor([this] { return !entered.empty(); }, settleMs));
     EXPECT_EQ(entered, (std::vector<QString>{QStringLiteral("hunter2")}));
+}
+
+TEST_F(LockWindowOnX11Child, TheAltKeyReachesTheLockWindowWhileItHoldsTheKeyboard) {
+    showLock();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !other.canGrabKeyboard(); }, settleMs));
+
+    QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("keydown"), QStringLiteral("alt"),
+                                                  QStringLiteral("keyup"), QStringLiteral("alt")});
+
+    EXPECT_TRUE(QTest::qWaitFor([this] { return specialKeys > 0; }, settleMs));
+    EXPECT_EQ(specialKeys, 1);
+    EXPECT_TRUE(controller->lostFocusByPressingSpecialKey());
+    EXPECT_FALSE(other.canGrabKeyboard());  // the keyboard stays with the lock
+}
+
+// Splits the session's screen into two monitors and puts it back whole at the end.
+class SplitMonitors {
+  public:
+    SplitMonitors() {
+        xrandr({"--setmonitor", "left", "1280/338x1024/270+0+0", "screen"});
+        xrandr({"--setmonitor", "right", "1280/338x1024/270+1280+0", "none"});
+    }
+    ~SplitMonitors() {
+        xrandr({"--delmonitor", "right"});
+        xrandr({"--delmonitor", "left"});
+    }
+
+  private:
+    static void xrandr(const QStringList& arguments) {
+        QProcess::execute(QStringLiteral("xrandr"), arguments);
+    }
+};
+
+TEST_F(LockWindowOnX11Child, FollowsThePrimaryScreenWhenTheMonitorsChange) {
+    showLock();
+    const QRect whole = controller->window()->geometry();
+
+    SplitMonitors split;
+
+    EXPECT_TRUE(QTest::qWaitFor(
+        [this, whole] {
+            return QGuiApplication::screens().size() == 2 &&
+                   controller->window()->geometry() != whole;
+        },
+        settleMs));
+    EXPECT_EQ(controller->window()->geometry(), QGuiApplication::primaryScreen()->geometry());
+}
+
+TEST_F(LockWindowOnX11Child, ACoverWindowStaysAboveAnOverrideRedirectWindowMappedLater) {
+    CoverWindow cover(QGuiApplication::primaryScreen());
+    cover.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&cover, settleMs));
+    const auto coverId = static_cast<xcb_window_t>(cover.winId());
+
+    other.mapOverrideRedirectWindow();
+
+    EXPECT_TRUE(QTest::qWaitFor(
+        [this, coverId] {
+            return other.stackingIndex(coverId) > other.stackingIndex(other.window);
+        },
+        settleMs));
+    EXPECT_TRUE(other.isOverrideRedirect(coverId));
+    EXPECT_TRUE(other.canGrabKeyboard());  // covers never take the input
 }
 
 }  // namespace
