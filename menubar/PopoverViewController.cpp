@@ -18,6 +18,7 @@
 #include "menubar/NoPasswordViewController.h"
 #include "menubar/RequestPasswordViewController.h"
 #include "menubar/StatusLight.h"
+#include "resources/NamedImage.h"
 #include "ui_PopoverView.h"
 
 namespace {
@@ -35,9 +36,9 @@ constexpr QSize MENU_ICON_SIZE(12, 12);
 const char* const OPTIONS_MENU_STYLE = R"(
 QMenu { background: rgb(246, 246, 248); color: rgb(29, 30, 33); border: 1px solid rgba(0, 0, 0, 0.28);
         padding: 5px 0; }
-QMenu::item { padding: 5px 26px 5px 30px; background: transparent; }
+QMenu::item { padding: 5px 24px 5px 10px; background: transparent; }
 QMenu::item:selected { background: rgb(58, 124, 209); color: white; }
-QMenu::icon { left: 10px; }
+QMenu::icon { left: 8px; }
 QMenu::separator { height: 1px; background: rgba(0, 0, 0, 0.12); margin: 4px 10px; }
 )";
 
@@ -281,10 +282,12 @@ void PopoverViewController::configureCell(QWidget* cell, int row) {
         name->setToolTip(entity.bundleIdentifier);
     }
     if (auto* icon = viewWithTag<QLabel>(cell, TAG_ICON)) {
-        // An application without an icon gets the theme's generic one rather than a hole.
+        // An application without an icon gets the theme's generic one (or ours) rather than a hole.
         QIcon image = entity.icon.isNull()
                           ? QIcon::fromTheme(QStringLiteral("application-x-executable"))
                           : entity.icon;
+        if (image.isNull())
+            image = namedImage(QStringLiteral("GenericApplication"));
         icon->setPixmap(image.pixmap(icon->size(), devicePixelRatioF()));
     }
     if (auto* remove = viewWithTag<ImageButtonView>(cell, TAG_REMOVE)) {
@@ -345,8 +348,8 @@ void PopoverViewController::showOptionsMenu() {
                 QKeySequence(Qt::CTRL | Qt::Key_Plus),
                 &PopoverViewController::lockAnotherAppMenuButtonClick);
     menu->addSeparator();
-    addMenuItem(menu, tr("Help & Support"), MENU_IMAGE_NAMES[2], QKeySequence(Qt::CTRL | Qt::Key_H),
-                &PopoverViewController::helpMenuButtonClick);
+    addMenuItem(menu, tr("Help && Support"), MENU_IMAGE_NAMES[2],
+                QKeySequence(Qt::CTRL | Qt::Key_H), &PopoverViewController::helpMenuButtonClick);
     menu->addSeparator();
     addMenuItem(menu, tr("Quit"), MENU_IMAGE_NAMES[3], QKeySequence(),
                 &PopoverViewController::quitApplicationMenuButtonClick);

@@ -296,7 +296,8 @@ TEST_F(PopoverOptionsMenuTest, HasTheSixItemsInOrder) {
     EXPECT_EQ(items[0]->text(), QStringLiteral("Password Preferences"));
     EXPECT_EQ(items[1]->text(), QStringLiteral("Lock Other Applications"));
     EXPECT_TRUE(items[2]->isSeparator());
-    EXPECT_EQ(items[3]->text(), QStringLiteral("Help & Support"));
+    // A doubled ampersand is how a menu title shows one ampersand instead of a mnemonic.
+    EXPECT_EQ(items[3]->text(), QStringLiteral("Help && Support"));
     EXPECT_TRUE(items[4]->isSeparator());
     EXPECT_EQ(items[5]->text(), QStringLiteral("Quit"));
     for (int index : {0, 1, 3, 5}) {
