@@ -47,6 +47,8 @@ void SelectApplicationsWindowPresenter::stopService() {
 
 void SelectApplicationsWindowPresenter::focus() {
     windowController->focus();
+    // Applications unlocked from the popover since the last load belong in the list again.
+    loadApplications();
 }
 
 void SelectApplicationsWindowPresenter::loadApplications() {

@@ -24,6 +24,7 @@ class SelectApplicationsWindowPresenter {
     // Starts the presenter's own monitor, wires the window, shows it empty and starts a load.
     void startService();
     void stopService();
+    // Brings the window to the front and loads the list again.
     void focus();
 
     // Computes the list in the background and shows it on the main thread. Loads may overlap;
