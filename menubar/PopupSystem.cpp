@@ -2,7 +2,9 @@
 // outside it (in Vaultine or in another program), and this object follows that closing.
 #include "menubar/PopupSystem.h"
 
+#include <QApplication>
 #include <QCursor>
+#include <QEvent>
 #include <QPainter>
 #include <QSystemTrayIcon>
 #include <QtGlobal>
@@ -43,6 +45,15 @@ PopupSystem::PopupSystem(QWidget* controller, QIcon lightBarImage, QIcon darkBar
             });
     drawRect();
     statusBar->show();
+    if (qApp)
+        qApp->installEventFilter(this);
+}
+
+bool PopupSystem::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == qApp &&
+        (event->type() == QEvent::ApplicationPaletteChange || event->type() == QEvent::ThemeChange))
+        drawRect();
+    return QObject::eventFilter(watched, event);
 }
 
 PopupSystem::~PopupSystem() {

@@ -46,6 +46,10 @@ class PopupSystem : public QObject {
     std::function<bool()> darkModeOn;
     std::function<void(const QString&)> focusOnApplication;
 
+  protected:
+    // Draws the item again when the desktop's theme or palette changes.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
   private:
     void openPopover();
     void popoverDidHide();

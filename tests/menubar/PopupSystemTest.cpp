@@ -122,6 +122,15 @@ TEST_F(PopupSystemTest, DarkAppearanceShowsTheWhiteIconWhenClosed) {
     EXPECT_EQ(popup->itemLook(), PopupSystem::ItemLook::light);
 }
 
+TEST_F(PopupSystemTest, AChangeOfTheDesktopPaletteDrawsTheItemAgain) {
+    dark = true;
+
+    QEvent change(QEvent::ApplicationPaletteChange);
+    QCoreApplication::sendEvent(qApp, &change);
+
+    EXPECT_EQ(popup->itemLook(), PopupSystem::ItemLook::dark);
+}
+
 TEST_F(PopupSystemTest, ContentSurvivesThePopupSystem) {
     popup.reset();
 
