@@ -1,6 +1,7 @@
 // Start-up in its order and the refusal of ordinary termination.
 #include "app/AppDelegate.h"
 
+#include <QCoreApplication>
 #include <QEvent>
 #include <QGuiApplication>
 
@@ -22,8 +23,21 @@ bool AppDelegate::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void AppDelegate::applicationDidFinishLaunching() {
+    presentHub();
     createLockerCentralService();
     startLockerCentralService();
+    finishHubLaunch();
+}
+
+void AppDelegate::presentHub() {
+    // The popover's requests are wired, a user without a password is greeted and the status item
+    // is put into the tray before protection starts.
+    mainHub = std::make_unique<PresetersMainHub>();
+    mainHub->present();
+}
+
+void AppDelegate::finishHubLaunch() {
+    mainHub->finishLaunching(QCoreApplication::arguments());
 }
 
 void AppDelegate::createLockerCentralService() {

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <memory>
 
+#include "app/PresetersMainHub.h"
 #include "locking/ApplicationsLockerCentralService.h"
 
 class QGuiApplication;
@@ -29,13 +30,17 @@ class AppDelegate : public QObject {
     ApplicationsLockerCentralService* applicationsLockerCentralService() const {
         return lockerCentralService.get();
     }
+    PresetersMainHub* presetersMainHub() const { return mainHub.get(); }
 
     // Swallows quit requests sent to the application object.
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    void presentHub();
     void createLockerCentralService();
     void startLockerCentralService();
+    void finishHubLaunch();
 
     std::unique_ptr<ApplicationsLockerCentralService> lockerCentralService;
+    std::unique_ptr<PresetersMainHub> mainHub;
 };
