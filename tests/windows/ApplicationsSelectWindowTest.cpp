@@ -347,6 +347,18 @@ TEST_F(SelectionLoads, ALoadFinishingAfterThePresenterIsGoneDoesNothing) {
     SUCCEED();
 }
 
+TEST_F(SelectionLoads, FocusingTheWindowAgainListsApplicationsUnlockedMeanwhile) {
+    configuration->addLockedApplicationBundleId("org.mozilla.firefox");
+    auto presenter = startedPresenter();
+    mainQueue->runAll();
+    presenter->applicationsSelectWindowController().window()->close();
+    configuration->removeLockedApplicationBundleId("org.mozilla.firefox");
+    presenter->focus();
+    mainQueue->runAll();
+    EXPECT_TRUE(presenter->applicationsSelectWindowController().window()->isVisible());
+    EXPECT_TRUE(listed(*presenter).contains("Firefox"));
+}
+
 using RunningOnly = SelectionPresenter;
 
 TEST_F(RunningOnly, TheOptionListsTheRunningApplications) {
