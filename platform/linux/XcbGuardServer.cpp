@@ -127,62 +127,82 @@ void XcbGuardServer::raiseWindow(WindowId window) {
 }
 
 bool XcbGuardServer::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
-    if (eventType != "xcb_generic_event_t" || guards.empty())
+    if (eventType != "xcb_generic_event_t")
         return false;
     const auto* event = static_cast<const xcb_generic_event_t*>(message);
-    WindowId window = XCB_NONE;
+    const std::uint8_t type = event->response_type & 0x7f;
+    if (type == XCB_FOCUS_OUT) {
+        const auto* focus = reinterpret_cast<const xcb_focus_out_event_t*>(event);
+        X11LockGuard* own = guardOf(focus->event);
+        if (own && (focus->mode == XCB_NOTIFY_MODE_GRAB || focus->mode == XCB_NOTIFY_MODE_UNGRAB))
+            own->grabMayBeLost();
+        return false;  // the toolkit tracks focus too
+    }
+    const WindowId child = rootChildOf(event);
+    if (child == XCB_NONE)
+        return false;
+    dispatch(type, child);
+    // What the root's substructure reports is ours alone: the toolkit did not ask for it and
+    // would take a configure event reported to the root for a change of the screens.
+    return !substructureOwnedByToolkit;
+}
+
+WindowId XcbGuardServer::rootChildOf(const xcb_generic_event_t* event) const {
+    // Each structure event names the window it was reported to and the window it is about.
+    auto child = [this](WindowId reportedTo, WindowId about) {
+        return reportedTo == root && about != root ? about : WindowId(XCB_NONE);
+    };
     switch (event->response_type & 0x7f) {
+        case XCB_CREATE_NOTIFY: {
+            const auto* e = reinterpret_cast<const xcb_create_notify_event_t*>(event);
+            return child(e->parent, e->window);
+        }
+        case XCB_DESTROY_NOTIFY: {
+            const auto* e = reinterpret_cast<const xcb_destroy_notify_event_t*>(event);
+            return child(e->event, e->window);
+        }
         case XCB_MAP_NOTIFY: {
-            const auto* map = reinterpret_cast<const xcb_map_notify_event_t*>(event);
-            if (map->event != root)
-                return false;
-            window = map->window;
-            if (X11LockGuard* own = guardOf(window)) {
-                own->windowMapped();
-                return !substructureOwnedByToolkit;
-            }
-            break;
+            const auto* e = reinterpret_cast<const xcb_map_notify_event_t*>(event);
+            return child(e->event, e->window);
         }
         case XCB_UNMAP_NOTIFY: {
-            const auto* unmap = reinterpret_cast<const xcb_unmap_notify_event_t*>(event);
-            if (unmap->event != root)
-                return false;
-            if (X11LockGuard* own = guardOf(unmap->window))
-                own->windowUnmapped();
-            return !substructureOwnedByToolkit;
+            const auto* e = reinterpret_cast<const xcb_unmap_notify_event_t*>(event);
+            return child(e->event, e->window);
+        }
+        case XCB_REPARENT_NOTIFY: {
+            const auto* e = reinterpret_cast<const xcb_reparent_notify_event_t*>(event);
+            return child(e->event, e->window);
         }
         case XCB_CONFIGURE_NOTIFY: {
-            const auto* configure = reinterpret_cast<const xcb_configure_notify_event_t*>(event);
-            // The root's own configure events are the toolkit's (screen changes).
-            if (configure->event != root || configure->window == root)
-                return false;
-            window = configure->window;
-            break;
+            const auto* e = reinterpret_cast<const xcb_configure_notify_event_t*>(event);
+            return child(e->event, e->window);
+        }
+        case XCB_GRAVITY_NOTIFY: {
+            const auto* e = reinterpret_cast<const xcb_gravity_notify_event_t*>(event);
+            return child(e->event, e->window);
         }
         case XCB_CIRCULATE_NOTIFY: {
-            const auto* circulate = reinterpret_cast<const xcb_circulate_notify_event_t*>(event);
-            if (circulate->event != root)
-                return false;
-            window = circulate->window;
-            break;
-        }
-        case XCB_FOCUS_OUT: {
-            const auto* focus = reinterpret_cast<const xcb_focus_out_event_t*>(event);
-            X11LockGuard* own = guardOf(focus->event);
-            if (own &&
-                (focus->mode == XCB_NOTIFY_MODE_GRAB || focus->mode == XCB_NOTIFY_MODE_UNGRAB))
-                own->grabMayBeLost();
-            return false;  // the toolkit tracks focus too
+            const auto* e = reinterpret_cast<const xcb_circulate_notify_event_t*>(event);
+            return child(e->event, e->window);
         }
         default:
-            return false;
+            return XCB_NONE;
     }
-    // Our own windows restacking each other must not start a raising contest among them.
-    if (!guardOf(window)) {
-        for (X11LockGuard* guard : std::vector<X11LockGuard*>(guards))
-            guard->otherTopLevelChanged();
+}
+
+void XcbGuardServer::dispatch(std::uint8_t type, WindowId window) {
+    if (X11LockGuard* own = guardOf(window)) {
+        if (type == XCB_MAP_NOTIFY)
+            own->windowMapped();
+        else if (type == XCB_UNMAP_NOTIFY)
+            own->windowUnmapped();
+        // Our own windows restacking each other must not start a raising contest among them.
+        return;
     }
-    return !substructureOwnedByToolkit;
+    if (type != XCB_MAP_NOTIFY && type != XCB_CONFIGURE_NOTIFY && type != XCB_CIRCULATE_NOTIFY)
+        return;
+    for (X11LockGuard* guard : std::vector<X11LockGuard*>(guards))
+        guard->otherTopLevelChanged();
 }
 
 }  // namespace platform::x11

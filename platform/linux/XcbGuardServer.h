@@ -2,12 +2,12 @@
 // by the client that receives the typed keys), and the dispatch of its events to the live guards.
 #pragma once
 
+#include <xcb/xcb.h>
+
 #include <QAbstractNativeEventFilter>
 #include <vector>
 
 #include "platform/linux/X11LockGuard.h"
-
-struct xcb_connection_t;
 
 namespace platform::x11 {
 
@@ -34,6 +34,9 @@ class XcbGuardServer : public GuardServer, public QAbstractNativeEventFilter {
     XcbGuardServer(xcb_connection_t* connection, WindowId root);
     void watchRootSubstructure();
     X11LockGuard* guardOf(WindowId window) const;
+    // The top-level window a structure event reported to the root is about; none otherwise.
+    WindowId rootChildOf(const xcb_generic_event_t* event) const;
+    void dispatch(std::uint8_t type, WindowId window);
     void afterUngrab();
 
     xcb_connection_t* connection;

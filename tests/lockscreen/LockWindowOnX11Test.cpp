@@ -108,6 +108,11 @@ class OtherClient {
         xcb_map_window(connection, window);
         xcb_flush(connection);
     }
+    // Takes the input focus, as the blocked application would when the window manager focuses it.
+    void focusOwnWindow() {
+        xcb_set_input_focus(connection, XCB_INPUT_FOCUS_PARENT, window, XCB_CURRENT_TIME);
+        xcb_flush(connection);
+    }
     // The position of a top-level window in the stacking order, bottom first; -1 if absent.
     int stackingIndex(xcb_window_t of) {
         auto* tree = xcb_query_tree_reply(connection, xcb_query_tree(connection, root), nullptr);
@@ -237,6 +242,20 @@ TEST_F(LockWindowOnX11Child, TypedKeysGoToThePasswordField) {
 
     EXPECT_TRUE(QTest::qWaitFor([this] { return !entered.empty(); }, settleMs));
     EXPECT_EQ(entered, (std::vector<QString>{QStringLiteral("hunter2")}));
+}
+
+TEST_F(LockWindowOnX11Child, TypedKeysGoToTheFieldEvenWhenAnotherWindowHasTheFocus) {
+    showLock();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !other.canGrabKeyboard(); }, settleMs));
+    other.mapOverrideRedirectWindow();
+    other.focusOwnWindow();
+
+    QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("type"), QStringLiteral("--delay"),
+                                                  QStringLiteral("20"), QStringLiteral("abc")});
+    QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("key"), QStringLiteral("Return")});
+
+    EXPECT_TRUE(QTest::qWaitFor([this] { return !entered.empty(); }, settleMs));
+    EXPECT_EQ(entered, (std::vector<QString>{QStringLiteral("abc")}));
 }
 
 TEST_F(LockWindowOnX11Child, TheAltKeyReachesTheLockWindowWhileItHoldsTheKeyboard) {
