@@ -1,0 +1,206 @@
+#!/usr/bin/env bash
+# Helpers of the end-to-end tests: the private session, stored settings, a test application
+# installed as a desktop entry, waits with timeouts, windows by process, and clean-up of exactly
+# the processes a test caused.
+#
+# Source it first thing: `. "$(dirname "$0")/lib.sh"`. Outside a private desktop session it
+# re-runs the calling script inside a fresh one (scripts/desktop-session.sh run).
+
+set -euo pipefail
+
+E2E_SOURCE_DIR=${VAULTINE_SOURCE_DIR:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}
+if [ -z "${VAULTINE_SESSION_DIR:-}" ]; then
+    exec "$E2E_SOURCE_DIR/scripts/desktop-session.sh" run -- bash "$0" "$@"
+fi
+: "${VAULTINE_BUNDLE:?VAULTINE_BUNDLE must name the built Vaultine.app}"
+
+VAULTINE_EXE=$VAULTINE_BUNDLE/Contents/bin/Vaultine
+CORVANE_BUNDLE=$VAULTINE_BUNDLE/Contents/Library/LoginItems/Corvane.app
+CORVANE_EXE=$CORVANE_BUNDLE/Contents/bin/Corvane
+VAULTINE_ID=org.vaultine.Vaultine
+CORVANE_ID=org.vaultine.Corvane
+TEST_APP_ID=org.vaultine.TestApp
+TEST_APP_NAME="Vaultine Test App"
+E2E_NAME=$(basename "$0" .sh)
+# Artifacts (logs, screenshots) stay in the build folder, beside the bundle.
+E2E_ARTIFACTS=${E2E_ARTIFACTS:-$(dirname "$VAULTINE_BUNDLE")/e2e-artifacts/$E2E_NAME}
+mkdir -p "$E2E_ARTIFACTS"
+VAULTINE_LOG=$E2E_ARTIFACTS/vaultine.log
+: > "$VAULTINE_LOG"
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=0}
+
+log() { echo "[$E2E_NAME] $*" >&2; }
+fail() {
+    log "FAIL: $*"
+    [ -f "$VAULTINE_LOG" ] && sed 's/^/  vaultine> /' "$VAULTINE_LOG" >&2 || true
+    exit 1
+}
+
+# wait_until SECONDS COMMAND...: true as soon as the command succeeds, false after the timeout.
+wait_until() {
+    local deadline=$(($(date +%s%N) + $1 * 1000000000)); shift
+    while ! "$@" >/dev/null 2>&1; do
+        [ "$(date +%s%N)" -lt "$deadline" ] || return 1
+        sleep 0.05
+    done
+}
+
+# The processes of this session whose executable is $1: found by exact executable path and by
+# this session's folder in their environment, so nothing of another session is ever touched.
+session_pids() {
+    local exe=$1 dir
+    for dir in /proc/[0-9]*; do
+        [ "$(readlink "$dir/exe" 2>/dev/null)" = "$exe" ] || continue
+        { tr '\0' '\n' < "$dir/environ"; } 2>/dev/null |
+            grep -qx "VAULTINE_SESSION_DIR=$VAULTINE_SESSION_DIR" || continue
+        echo "${dir#/proc/}"
+    done
+}
+vaultine_pids() { session_pids "$(readlink -f "$VAULTINE_EXE")"; }
+corvane_pids() { session_pids "$(readlink -f "$CORVANE_EXE")"; }
+test_app_pids() { session_pids "$(readlink -f "$TEST_APP_EXE")"; }
+is_running() { [ -n "$("$1")" ]; }
+is_gone() { [ -z "$("$1")" ]; }
+
+bus_name_owned() {
+    dbus-send --session --print-reply --dest=org.freedesktop.DBus / \
+        org.freedesktop.DBus.NameHasOwner "string:$1" 2>/dev/null | grep -q "boolean true"
+}
+
+# Settings in the keyring, as Vaultine stores them: schema attribute, account, raw text.
+store_setting() {
+    printf '%s' "$2" | secret-tool store --label="$VAULTINE_ID ($1)" \
+        xdg:schema org.vaultine.Keychain account "$VAULTINE_ID ($1)"
+}
+clear_setting() {
+    secret-tool clear xdg:schema org.vaultine.Keychain account "$VAULTINE_ID ($1)" 2>/dev/null || true
+}
+clear_settings() {
+    local key
+    for key in Password Applications Active LoginStart Administrative; do clear_setting "$key"; done
+    rm -f "$XDG_CONFIG_HOME/$VAULTINE_ID/defaults.json"
+}
+
+# The test application: a private copy of xmessage, so that its executable belongs to its desktop
+# entry alone, installed as $TEST_APP_ID in the user's applications folder.
+TEST_APP_EXE=$HOME/bin/vaultine-test-app
+install_test_app() {
+    mkdir -p "$HOME/bin" "$XDG_DATA_HOME/applications"
+    cp "$(command -v xmessage)" "$TEST_APP_EXE"
+    cat > "$XDG_DATA_HOME/applications/$TEST_APP_ID.desktop" <<ENTRY
+[Desktop Entry]
+Type=Application
+Name=$TEST_APP_NAME
+Exec=$TEST_APP_EXE -name vaultine-test-app -title "$TEST_APP_NAME" -geometry 600x200+100+100 "Test application of Vaultine"
+TryExec=$TEST_APP_EXE
+ENTRY
+}
+launch_test_app() {
+    setsid "$TEST_APP_EXE" -name vaultine-test-app -title "$TEST_APP_NAME" \
+        -geometry 600x200+100+100 "Test application of Vaultine" >/dev/null 2>&1 < /dev/null &
+}
+
+# Starts Vaultine with its output in $VAULTINE_LOG (appended).
+start_vaultine() {
+    setsid "$VAULTINE_EXE" >> "$VAULTINE_LOG" 2>&1 < /dev/null &
+}
+log_has() { grep -qF -- "$1" "$VAULTINE_LOG"; }
+wait_for_line() { wait_until "${2:-20}" log_has "$1" || fail "no line \"$1\" within ${2:-20} s"; }
+
+# Visible windows of the processes given (one id per line, decimal).
+visible_windows_of() {
+    local pid
+    for pid in "$@"; do xdotool search --all --onlyvisible --pid "$pid" 2>/dev/null || true; done
+}
+# "X Y W H" of a window.
+window_geometry() {
+    xwininfo -id "$1" | awk '/Absolute upper-left X/{x=$4} /Absolute upper-left Y/{y=$4}
+        /Width:/{w=$2} /Height:/{h=$2} END{print x, y, w, h}'
+}
+# The visible Vaultine window exactly covering the rectangle "X Y W H"; empty when none.
+vaultine_window_covering() {
+    local window
+    for window in $(visible_windows_of $(vaultine_pids)); do
+        [ "$(window_geometry "$window")" = "$1" ] && { echo "$window"; return 0; }
+    done
+    return 1
+}
+# The primary monitor's rectangle, "X Y W H".
+primary_monitor() {
+    local spec
+    spec=$(xrandr --listactivemonitors | awk 'NR > 1 && $2 ~ /\*/ {print $3; exit}')
+    [ -n "$spec" ] || spec=$(xrandr --listactivemonitors | awk 'NR == 2 {print $3}')
+    echo "$spec" | sed -E 's#([0-9]+)/[0-9]+x([0-9]+)/[0-9]+\+([0-9]+)\+([0-9]+)#\3 \4 \1 \2#'
+}
+lock_window() { vaultine_window_covering "$(primary_monitor)"; }
+lock_is_up() { [ -n "$(lock_window)" ]; }
+lock_is_down() { [ -z "$(lock_window)" ]; }
+
+# The viewable window at the top of the stacking order among the root's children
+# (override-redirect ones included), decimal. xwininfo lists the children topmost first.
+topmost_window() {
+    local window
+    for window in $(xwininfo -root -children | awk '/^ +0x/{print $1}'); do
+        if xwininfo -id "$window" 2>/dev/null | grep -q "IsViewable"; then
+            printf '%d\n' "$window"
+            return 0
+        fi
+    done
+    return 1
+}
+# Whether the X window holding the input focus is $1 or inside it.
+focus_is_in() {
+    local focus
+    focus=$(xdotool getwindowfocus 2>/dev/null) || return 1
+    [ "$focus" = "$1" ] && return 0
+    xwininfo -tree -id "$1" | grep -q "$(printf '0x%x' "$focus")"
+}
+screenshot() { import -window root "$E2E_ARTIFACTS/$1.png" && log "screenshot $E2E_ARTIFACTS/$1.png"; }
+
+# Ends what the test caused, by process id only: Vaultine is stopped first so that it cannot
+# start Corvane again, Corvane is killed so that it cannot start Vaultine again, then Vaultine.
+stop_programs() {
+    local round
+    for round in 1 2 3 4 5; do
+        local vaultine corvane
+        vaultine=$(vaultine_pids); corvane=$(corvane_pids)
+        [ -z "$vaultine$corvane" ] && break
+        [ -n "$vaultine" ] && kill -STOP $vaultine 2>/dev/null || true
+        [ -n "$corvane" ] && kill -KILL $corvane 2>/dev/null || true
+        [ -n "$vaultine" ] && kill -KILL $vaultine 2>/dev/null || true
+        wait_until 2 is_gone vaultine_pids || true
+    done
+}
+cleanup() {
+    local status=$?
+    stop_programs
+    local app
+    for app in $(test_app_pids); do kill -KILL "$app" 2>/dev/null || true; done
+    xrandr --delmonitor e2e-second >/dev/null 2>&1 || true
+    xrandr --delmonitor e2e-primary >/dev/null 2>&1 || true
+    clear_settings
+    rm -f "$XDG_CONFIG_HOME/autostart/$CORVANE_ID.desktop"
+    exit $status
+}
+trap cleanup EXIT
+
+# Two monitors on the one X screen: the left half primary, the right half second.
+split_monitors() {
+    local width height
+    read -r width height < <(xdpyinfo | awk '/dimensions:/{split($2, d, "x"); print d[1], d[2]}')
+    local half=$((width / 2))
+    xrandr --setmonitor e2e-primary "${half}/300x${height}/200+0+0" screen >/dev/null 2>&1 ||
+        xrandr --setmonitor e2e-primary "${half}/300x${height}/200+0+0" none
+    xrandr --setmonitor e2e-second "$((width - half))/300x${height}/200+${half}+0" none
+    SECOND_MONITOR="$half 0 $((width - half)) $height"
+}
+
+# The usual arrangement: clean settings, password and locked list stored, test app installed.
+prepare_locked_test_app() {
+    stop_programs
+    clear_settings
+    install_test_app
+    store_setting Password "${1:-Open Sesame}"
+    store_setting Applications "$TEST_APP_ID;"
+    store_setting Active 1
+}
