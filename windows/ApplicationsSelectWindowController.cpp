@@ -68,6 +68,7 @@ QWidget* ApplicationsSelectWindowController::window() {
         form = std::make_unique<Ui::ApplicationsSelectWindow>();
         form->setupUi(loadedWindow.get());
         windowDidLoad();
+        WindowAppearance::centerOnScreen(loadedWindow.get());
     }
     return loadedWindow.get();
 }

@@ -27,6 +27,7 @@ QWidget* GreetingsWindowController::window() {
         form = std::make_unique<Ui::GreetingsWindow>();
         form->setupUi(loadedWindow.get());
         windowDidLoad();
+        WindowAppearance::centerOnScreen(loadedWindow.get());
     }
     return loadedWindow.get();
 }

@@ -40,6 +40,7 @@ QWidget* HelpWindowController::window() {
         form = std::make_unique<Ui::HelpWindow>();
         form->setupUi(loadedWindow.get());
         windowDidLoad();
+        WindowAppearance::centerOnScreen(loadedWindow.get());
     }
     return loadedWindow.get();
 }

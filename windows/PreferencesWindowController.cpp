@@ -18,6 +18,7 @@ QWidget* PreferencesWindowController::window() {
         form = std::make_unique<Ui::PreferencesWindow>();
         form->setupUi(loadedWindow.get());
         windowDidLoad();
+        WindowAppearance::centerOnScreen(loadedWindow.get());
     }
     return loadedWindow.get();
 }

@@ -3,8 +3,11 @@
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
+#include <QCursor>
+#include <QGuiApplication>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QScreen>
 #include <QWidget>
 #include <QWindow>
 
@@ -51,6 +54,9 @@ QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: trans
 const char* const ALERT_STYLE = R"(
 QMessageBox { background: rgb(58, 60, 66); }
 QMessageBox QLabel { color: white; background: transparent; }
+QMessageBox QLabel#qt_msgbox_label { font-weight: 600; font-size: 14px; }
+QMessageBox QLabel#qt_msgbox_informativelabel { min-width: 300px; }
+QMessageBox QDialogButtonBox { dialogbuttonbox-buttons-have-icons: 0; }
 QMessageBox QPushButton {
     color: white; background: rgba(255, 255, 255, 0.14);
     border: 1px solid rgba(255, 255, 255, 0.28); border-radius: 5px; padding: 5px 18px;
@@ -102,6 +108,17 @@ const char* WindowAppearance::alertStyleSheet() {
 void WindowAppearance::keepAboveOtherWindows(QWidget* window) {
     window->setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                            Qt::WindowStaysOnTopHint);
+}
+
+void WindowAppearance::centerOnScreen(QWidget* window) {
+    QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    QRect frame = window->frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    window->move(frame.topLeft());
 }
 
 void WindowAppearance::makeMovableByBackground(QWidget* window) {

@@ -17,6 +17,9 @@ class WindowAppearance {
     static const char* alertStyleSheet();
     // A managed window kept above normal windows (the level of modal panels), with title bar.
     static void keepAboveOtherWindows(QWidget* window);
+    // Places the window in the middle of the screen under the pointer (the primary screen when
+    // that is unknown), so that a window never opens in a corner the user is not looking at.
+    static void centerOnScreen(QWidget* window);
     // A press of the left button on the window's background (not on a control) moves the window.
     static void makeMovableByBackground(QWidget* window);
 };
