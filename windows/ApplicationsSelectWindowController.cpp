@@ -107,6 +107,16 @@ void ApplicationsSelectWindowController::styleParts() {
     tableFooterViewOutlet->setAttribute(Qt::WA_StyledBackground);
     tableFooterViewOutlet->setStyleSheet(
         QStringLiteral("#tableFooterViewOutlet { background: rgb(99, 102, 108); }"));
+    // The check boxes keep the style's own indicator, drawn in white on a dark box.
+    for (QCheckBox* checkbox : {lockAdministrativeApplicationsCheckboxOutlet,
+                                showRunningApplicationsOnlyCheckboxOutlet}) {
+        QPalette palette = checkbox->palette();
+        palette.setColor(QPalette::WindowText, Qt::white);
+        palette.setColor(QPalette::Text, Qt::white);
+        palette.setColor(QPalette::Base, QColor(42, 43, 47));
+        palette.setColor(QPalette::Window, QColor(99, 102, 108));
+        checkbox->setPalette(palette);
+    }
     applicationsTableViewOutlet->setStyleSheet(QString::fromLatin1(LIST_STYLE));
     applicationsTableViewOutlet->viewport()->setCursor(Qt::PointingHandCursor);
     emptyListLabel->setAttribute(Qt::WA_TransparentForMouseEvents);

@@ -18,7 +18,7 @@ QWidget#%1 {
     background: qlineargradient(x1:0, y1:0, x2:0, y2:1,
                                 stop:0 rgb(94, 97, 106), stop:1 rgb(42, 43, 47));
 }
-QLabel, QCheckBox { color: white; background: transparent; }
+QLabel { color: white; background: transparent; }
 QLabel[role="title"] { font-size: 17px; font-weight: 600; }
 QLabel[role="secondary"] { color: rgba(255, 255, 255, 0.72); }
 QLineEdit {
@@ -43,7 +43,6 @@ QToolButton[role="help"] {
     min-width: 18px; max-width: 18px; min-height: 18px; max-height: 18px;
 }
 QToolButton[role="help"]:hover { background: rgba(255, 255, 255, 0.26); }
-QCheckBox::indicator { width: 14px; height: 14px; }
 QScrollBar:vertical { background: transparent; width: 10px; }
 QScrollBar::handle:vertical { background: rgba(255, 255, 255, 0.25); border-radius: 4px;
                               min-height: 24px; }
