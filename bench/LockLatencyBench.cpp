@@ -269,7 +269,7 @@ int main(int argc, char** argv) {
         if (const auto relock = measureRelock(display, options))
             relockTimes.push_back(*relock);
         // Corvane ends once the relaunch has settled and a new one is started; let the pair settle.
-        usleep(6 * 1000 * 1000);
+        usleep(10 * 1000 * 1000);
     }
     endChild(child);
     printFigures("kill -9 of Vaultine to the lock back on screen", relockTimes, options.kills);

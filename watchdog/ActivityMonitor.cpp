@@ -2,6 +2,9 @@
 // retried until it has taken effect.
 #include "watchdog/ActivityMonitor.h"
 
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusServiceWatcher>
 #include <QDir>
 #include <QMap>
 #include <QObject>
@@ -13,8 +16,21 @@
 
 namespace corvane {
 
+namespace {
+
+bool masterNameOwned() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || !bus.interface())
+        return false;
+    return bus.interface()->isServiceRegistered(Constants::MASTER_BUNDLE_ID).value();
+}
+
+}  // namespace
+
 ActivityMonitor::ActivityMonitor()
-    : exitProcess(&AppDelegate::endProcess), timerContext(std::make_unique<QObject>()) {
+    : exitProcess(&AppDelegate::endProcess),
+      masterHoldsItsName(&masterNameOwned),
+      timerContext(std::make_unique<QObject>()) {
     scheduleAfter = [context = timerContext.get()](std::chrono::milliseconds delay,
                                                    std::function<void()> block) {
         QTimer::singleShot(delay, context, std::move(block));
@@ -34,9 +50,24 @@ QString ActivityMonitor::masterBundlePath() {
 }
 
 bool ActivityMonitor::masterIsRunning() const {
-    return !platform::Workspace::shared()
-                .runningApplicationsWithBundleIdentifier(Constants::MASTER_BUNDLE_ID)
-                .empty();
+    if (!platform::Workspace::shared()
+             .runningApplicationsWithBundleIdentifier(Constants::MASTER_BUNDLE_ID)
+             .empty())
+        return true;
+    return masterHoldsItsName && masterHoldsItsName();
+}
+
+void ActivityMonitor::watchMasterName() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected())
+        return;
+    // Vaultine's name leaving or joining the bus counts as a change of the running list.
+    auto* watcher =
+        new QDBusServiceWatcher(Constants::MASTER_BUNDLE_ID, bus,
+                                QDBusServiceWatcher::WatchForOwnerChange, timerContext.get());
+    QObject::connect(
+        watcher, &QDBusServiceWatcher::serviceOwnerChanged, timerContext.get(),
+        [this] { observeValueForKeyPath(Constants::RUNNING_APPLICATIONS_KEY_PATH, {}); });
 }
 
 void ActivityMonitor::startService() {
@@ -48,6 +79,7 @@ void ActivityMonitor::startService() {
         [this](const platform::RunningApplicationsChange& change) {
             observeValueForKeyPath(Constants::RUNNING_APPLICATIONS_KEY_PATH, change);
         });
+    watchMasterName();
 }
 
 void ActivityMonitor::observeValueForKeyPath(const QString& keyPath,

@@ -37,6 +37,9 @@ class ActivityMonitor {
     // Ends the process; replaceable by tests.
     std::function<void(int status)> exitProcess;
     Scheduler scheduleAfter;
+    // Whether Vaultine holds its bundle identifier on the session bus: a second sign of its
+    // presence, which does not depend on the process watcher having seen it yet.
+    std::function<bool()> masterHoldsItsName;
     platform::RelaunchThrottle relaunchThrottle;
 
     // First check, then observation of the running list.
@@ -68,8 +71,10 @@ class ActivityMonitor {
     State state = State::watching;
     bool endAfterRelaunch = false;
     unsigned attemptSerial = 0;  // tells a stale scheduled step from the current one
+    void watchMasterName();
+
     platform::Workspace::ObserverId observer = 0;
-    std::unique_ptr<QObject> timerContext;
+    std::unique_ptr<QObject> timerContext;  // owns the timers and the bus-name watcher
 };
 
 }  // namespace corvane

@@ -23,6 +23,8 @@ void AppDelegate::endProcess(int status) {
 void AppDelegate::applicationDidFinishLaunching() {
     monitor = std::make_unique<ActivityMonitor>();
     monitor->exitProcess = [this](int status) { exitProcess(status); };
+    if (monitorSetUp)
+        monitorSetUp(*monitor);
     monitor->startService();
     terminateObserver = platform::DistributedNotificationCenter::shared().addObserver(
         Constants::TERMINATE_HELPER_KEY, Constants::MASTER_BUNDLE_ID,

@@ -19,6 +19,8 @@ class AppDelegate {
 
     // Ends the process; given to the monitor too. Replaceable by tests before launching finishes.
     std::function<void(int status)> exitProcess;
+    // Runs on the new monitor before it starts (tests give it their doubles).
+    std::function<void(ActivityMonitor&)> monitorSetUp;
 
     // Creates and starts the monitor (a launch of Vaultine happens here), then observes the
     // terminate notification that names Vaultine's bundle identifier.

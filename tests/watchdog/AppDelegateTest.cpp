@@ -13,6 +13,7 @@ class CorvaneAppDelegateTest : public WatchdogTest {
         delegate.exitProcess = [this](int status) { exitStatus = status; };
         // The monitor's launch happens before the notification is observed.
         workspace->launchSucceeds = true;
+        delegate.monitorSetUp = [this](corvane::ActivityMonitor& monitor) { prepare(monitor); };
         delegate.applicationDidFinishLaunching();
         prepare(*delegate.activityMonitor());
         delegate.activityMonitor()->exitProcess = [this](int status) { exitStatus = status; };

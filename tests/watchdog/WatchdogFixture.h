@@ -45,6 +45,8 @@ class WatchdogTest : public ::testing::Test {
             scheduled.push_back({delay, std::move(block)});
         };
         monitor.exitProcess = [this](int status) { exitStatus = status; };
+        // Presence comes from the fake workspace alone.
+        monitor.masterHoldsItsName = [] { return false; };
     }
 
     // Runs the oldest scheduled step after moving the clock by its delay; false when none.
