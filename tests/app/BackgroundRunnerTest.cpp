@@ -3,8 +3,8 @@
 
 #include <QCoreApplication>
 #include <QEventLoop>
-#include <QTimer>
 #include <QThread>
+#include <QTimer>
 #include <atomic>
 
 #include "app/BackgroundRunner.h"

@@ -22,7 +22,9 @@
 
 namespace {
 
-bool secretServiceAvailable() { return qEnvironmentVariableIsSet("VAULTINE_SESSION_DIR"); }
+bool secretServiceAvailable() {
+    return qEnvironmentVariableIsSet("VAULTINE_SESSION_DIR");
+}
 
 // Counts the items of our schema whose account is `account`, straight from the Secret Service.
 int itemCount(const QString& account) {
@@ -41,15 +43,17 @@ int itemCount(const QString& account) {
 }
 
 class RealKeychainTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
-        if (!secretServiceAvailable()) GTEST_SKIP() << "needs the private desktop session";
+        if (!secretServiceAvailable())
+            GTEST_SKIP() << "needs the private desktop session";
         identifier = QStringLiteral("org.vaultine.test%1").arg(getpid());
         platform::testing::installMainBundle(identifier);
         platform::SecretStore::install(std::make_unique<platform::LibsecretStore>());
     }
     void TearDown() override {
-        if (!secretServiceAvailable()) return;
+        if (!secretServiceAvailable())
+            return;
         for (const char* key : {"Password", "password", "Raw"}) {
             KeyValueStorage().removeValue(QLatin1String(key));
         }
@@ -98,7 +102,7 @@ TEST_F(RealKeychainTest, RemovingAnAbsentItemIsHarmless) {
 }
 
 class RealDefaultsTest : public ::testing::Test {
-protected:
+  protected:
     QString path() const { return folder.path() + QStringLiteral("/org.test/defaults.json"); }
     QTemporaryDir folder;
 };
@@ -156,7 +160,8 @@ TEST_F(RealDefaultsTest, ProcessKilledMidWriteLeavesAWholeDocument) {
         if (child == 0) {
             platform::JsonFileUserDefaults defaults(path());
             QJsonArray bulk;
-            for (int i = 0; i < 20000; ++i) bulk.append(QStringLiteral("padding-%1").arg(i));
+            for (int i = 0; i < 20000; ++i)
+                bulk.append(QStringLiteral("padding-%1").arg(i));
             for (int generation = 1;; ++generation) {
                 defaults.setValue(QStringLiteral("generation"), QString::number(generation));
                 defaults.setValue(QStringLiteral("bulk"), bulk);

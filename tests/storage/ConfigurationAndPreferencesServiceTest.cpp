@@ -15,7 +15,7 @@ using platform::testing::FakeWorkspace;
 namespace {
 
 class ConfigurationTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         platform::testing::installMainBundle(QStringLiteral("org.vaultine.Vaultine"));
         auto store = std::make_unique<FakeSecretStore>();
@@ -163,7 +163,8 @@ TEST_F(ConfigurationTest, HandlerThatWritesReentersNotification) {
     int outer = 0;
     int inner = 0;
     service.addOnConfigurationChangeEvent([&] {
-        if (++outer == 1) service.setApplicationIsActive(false);
+        if (++outer == 1)
+            service.setApplicationIsActive(false);
     });
     service.addOnConfigurationChangeEvent([&] { ++inner; });
     service.setApplicationIsActive(true);
@@ -176,9 +177,11 @@ TEST_F(ConfigurationTest, HandlerRegisteringAnotherHandlerIsSafe) {
     int late = 0;
     bool registered = false;
     service.addOnConfigurationChangeEvent([&] {
-        if (registered) return;
+        if (registered)
+            return;
         registered = true;
-        for (int i = 0; i < 64; ++i) service.addOnConfigurationChangeEvent([&] { ++late; });
+        for (int i = 0; i < 64; ++i)
+            service.addOnConfigurationChangeEvent([&] { ++late; });
     });
     service.setStartAtLogin(true);
     service.setStartAtLogin(true);
@@ -189,15 +192,15 @@ TEST(PasswordValidation, MessagesComeInOrderOfTheTests) {
     ConfigurationAndPreferencesService service(nullptr);
     EXPECT_EQ(service.validateApplicationPassword(QString(), QStringLiteral("abc")),
               std::make_pair(false, QStringLiteral("The password cannot be empty")));
-    EXPECT_EQ(service.validateApplicationPassword(QStringLiteral("ab"), QStringLiteral("xy")),
-              std::make_pair(false,
-                             QStringLiteral("The password cannot be smaller than 3 characters")));
+    EXPECT_EQ(
+        service.validateApplicationPassword(QStringLiteral("ab"), QStringLiteral("xy")),
+        std::make_pair(false, QStringLiteral("The password cannot be smaller than 3 characters")));
     EXPECT_EQ(service.validateApplicationPassword(QStringLiteral("abc"), QStringLiteral("abd")),
               std::make_pair(false, QStringLiteral("The passwords do not match")));
     EXPECT_EQ(service.validateApplicationPassword(QStringLiteral("abc"), QStringLiteral("abc")),
               std::make_pair(true, QString()));
-    EXPECT_TRUE(service.validateApplicationPassword(QStringLiteral("   "), QStringLiteral("   "))
-                    .first);
+    EXPECT_TRUE(
+        service.validateApplicationPassword(QStringLiteral("   "), QStringLiteral("   ")).first);
 }
 
 TEST(PasswordValidation, CountsUserPerceivedCharacters) {
@@ -229,8 +232,10 @@ TEST(SharedConfiguration, ConcurrentFirstAccessGivesOneInstance) {
         threads.emplace_back(
             [&seen, i] { seen[i] = &ConfigurationAndPreferencesService::sharedInstance(); });
     }
-    for (auto& thread : threads) thread.join();
-    for (auto* instance : seen) EXPECT_EQ(instance, seen[0]);
+    for (auto& thread : threads)
+        thread.join();
+    for (auto* instance : seen)
+        EXPECT_EQ(instance, seen[0]);
 }
 
 }  // namespace

@@ -14,7 +14,7 @@ using platform::testing::InMemoryUserDefaults;
 namespace {
 
 class StorageTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         platform::testing::installMainBundle(QStringLiteral("org.vaultine.Vaultine"));
         auto store = std::make_unique<FakeSecretStore>();
