@@ -19,6 +19,10 @@ namespace platform::proc {
 
 namespace {
 
+constexpr qsizetype statLimit = 4096;
+constexpr qsizetype environLimit = 1 << 20;
+constexpr qsizetype keyFileLimit = 64 * 1024;
+
 QByteArray procPath(pid_t pid, const char* file) {
     return QByteArray("/proc/") + QByteArray::number(pid) + '/' + file;
 }
@@ -48,22 +52,59 @@ bool parseNumber(const QByteArray& text, Number& value) {
     return error == std::errc() && last == end;
 }
 
+// The kernel never writes negative ids; a "-1" would read as "no parent" further on.
+bool parseId(const QByteArray& text, pid_t& value) {
+    return !text.startsWith('-') && parseNumber(text, value);
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// systemd escapes each byte outside its unit-name alphabet as "\xHH", so a non-ASCII id arrives
+// as the escaped bytes of its UTF-8 text.
 QString unescapeUnitName(const QString& escaped) {
-    QString result;
-    for (qsizetype i = 0; i < escaped.size(); ++i) {
-        bool ok = false;
-        if (escaped[i] == QLatin1Char('\\') && i + 3 < escaped.size() &&
-            escaped[i + 1] == QLatin1Char('x')) {
-            const int code = escaped.mid(i + 2, 2).toInt(&ok, 16);
-            if (ok) {
-                result.append(QChar(code));
+    const QByteArray text = escaped.toUtf8();
+    QByteArray bytes;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 3 < text.size() && text[i + 1] == 'x') {
+            const int high = hexDigit(text[i + 2]);
+            const int low = hexDigit(text[i + 3]);
+            if (high >= 0 && low >= 0 && (high | low) != 0) {
+                bytes.append(char(high * 16 + low));
                 i += 3;
                 continue;
             }
         }
-        result.append(escaped[i]);
+        bytes.append(text[i]);
     }
-    return result;
+    return QString::fromUtf8(bytes);
+}
+
+bool isDecimal(QStringView text) {
+    return !text.isEmpty() && std::all_of(text.begin(), text.end(), [](QChar c) {
+        return c >= QLatin1Char('0') && c <= QLatin1Char('9');
+    });
+}
+
+bool isUuid(QStringView text) {
+    if (text.size() != 36)
+        return false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        if (dash != (text[i] == QLatin1Char('-')))
+            return false;
+        const char16_t c = text[i].unicode();
+        if (!dash && (c >= 128 || hexDigit(char(c)) < 0))
+            return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -84,49 +125,52 @@ std::vector<pid_t> listProcesses() {
     return pids;
 }
 
+std::optional<StatFields> parseStat(const QByteArray& stat) {
+    // The comm sits between the first "(" and the last ")": no later field holds a parenthesis.
+    const qsizetype open = stat.indexOf('(');
+    const qsizetype close = stat.lastIndexOf(')');
+    if (open < 0 || close < open)
+        return std::nullopt;
+    const QList<QByteArray> fields = stat.mid(close + 1).simplified().split(' ');
+    StatFields parsed;
+    parsed.name = QString::fromUtf8(stat.mid(open + 1, close - open - 1));
+    // After the name: state(0) ppid(1) pgrp(2) … starttime(19).
+    if (fields.size() < 20 || !parseId(fields[1], parsed.parent) ||
+        !parseId(fields[2], parsed.processGroup) || !parseNumber(fields[19], parsed.startTime))
+        return std::nullopt;
+    return parsed;
+}
+
 std::optional<ProcessStatus> readStatus(pid_t pid) {
+    // The directory belongs to the process's effective user, even when it is not dumpable.
     struct stat owner {};
     if (::stat(procPath(pid, "").constData(), &owner) != 0)
         return std::nullopt;
-    const std::optional<QByteArray> stat = readFile(procPath(pid, "stat"), 4096);
-    if (!stat)
+    const std::optional<QByteArray> stat = readFile(procPath(pid, "stat"), statLimit);
+    const std::optional<StatFields> fields = stat ? parseStat(*stat) : std::nullopt;
+    if (!fields)
         return std::nullopt;
-    // "pid (comm) state ppid pgrp …": the name may hold spaces and parentheses of its own.
-    const qsizetype open = stat->indexOf('(');
-    const qsizetype close = stat->lastIndexOf(')');
-    if (open < 0 || close < open)
-        return std::nullopt;
-    const QList<QByteArray> fields = stat->mid(close + 1).simplified().split(' ');
     ProcessStatus status;
     status.pid = pid;
+    status.parent = fields->parent;
+    status.processGroup = fields->processGroup;
+    status.startTime = fields->startTime;
     status.owner = owner.st_uid;
-    status.name = QString::fromUtf8(stat->mid(open + 1, close - open - 1));
-    // After the name: state(0) ppid(1) pgrp(2) … starttime(19).
-    if (fields.size() < 20 || !parseNumber(fields[1], status.parent) ||
-        !parseNumber(fields[2], status.processGroup) || !parseNumber(fields[19], status.startTime))
-        return std::nullopt;
+    status.name = fields->name;
     status.executable = readExecutable(pid);
     return status;
 }
 
 std::optional<unsigned long long> readStartTime(pid_t pid) {
-    const std::optional<QByteArray> stat = readFile(procPath(pid, "stat"), 4096);
-    const qsizetype close = stat ? stat->lastIndexOf(')') : -1;
-    if (close < 0)
+    const std::optional<QByteArray> stat = readFile(procPath(pid, "stat"), statLimit);
+    const std::optional<StatFields> fields = stat ? parseStat(*stat) : std::nullopt;
+    if (!fields)
         return std::nullopt;
-    const QList<QByteArray> fields = stat->mid(close + 1).simplified().split(' ');
-    unsigned long long startTime = 0;
-    if (fields.size() < 20 || !parseNumber(fields[19], startTime))
-        return std::nullopt;
-    return startTime;
+    return fields->startTime;
 }
 
-QString readExecutable(pid_t pid) {
-    char target[4096];
-    const ssize_t length = ::readlink(procPath(pid, "exe").constData(), target, sizeof target - 1);
-    if (length <= 0)
-        return {};
-    QByteArray path(target, length);
+QString executableOfLink(const QByteArray& target) {
+    QByteArray path = target;
     // An upgraded binary is still the same application.
     static const QByteArray deleted = " (deleted)";
     if (path.endsWith(deleted))
@@ -134,48 +178,79 @@ QString readExecutable(pid_t pid) {
     return QFile::decodeName(path);
 }
 
-std::optional<QByteArray> readEnvironmentValue(pid_t pid, const QByteArray& name) {
-    const std::optional<QByteArray> environment = readFile(procPath(pid, "environ"), 1 << 20);
-    if (!environment)
+QString readExecutable(pid_t pid) {
+    char target[4096];
+    const ssize_t length = ::readlink(procPath(pid, "exe").constData(), target, sizeof target - 1);
+    if (length <= 0)
+        return {};
+    return executableOfLink(QByteArray(target, length));
+}
+
+std::optional<QByteArray> environmentValue(const QByteArray& environ, const QByteArray& name) {
+    // An empty name, or one holding "=" or NUL, would match part of another entry.
+    if (name.isEmpty() || name.contains('=') || name.contains('\0'))
         return std::nullopt;
     const QByteArray prefix = name + '=';
-    for (const QByteArray& entry : environment->split('\0')) {
+    for (const QByteArray& entry : environ.split('\0')) {
         if (entry.startsWith(prefix))
             return entry.mid(prefix.size());
     }
     return std::nullopt;
 }
 
-QString readCgroupLeaf(pid_t pid) {
-    const std::optional<QByteArray> cgroups = readFile(procPath(pid, "cgroup"), 64 * 1024);
-    if (!cgroups)
-        return {};
-    QByteArray chosen;
-    for (const QByteArray& line : cgroups->split('\n')) {
-        // The unified hierarchy ("0::/…") names the unit; the systemd one stands in on v1 hosts.
-        if (line.startsWith("0::") || (chosen.isEmpty() && line.contains(":name=systemd:")))
-            chosen = line;
+std::optional<QByteArray> readEnvironmentValue(pid_t pid, const QByteArray& name) {
+    std::optional<QByteArray> environment = readFile(procPath(pid, "environ"), environLimit);
+    if (!environment)
+        return std::nullopt;
+    // Cut at the limit, the last entry may have lost the end of its value.
+    if (environment->size() == environLimit)
+        environment->truncate(environment->lastIndexOf('\0') + 1);
+    return environmentValue(*environment, name);
+}
+
+QString parseCgroupLeaf(const QByteArray& cgroups) {
+    static const QByteArray systemdHierarchy = ":name=systemd:";
+    QByteArray unified;
+    QByteArray systemd;
+    for (const QByteArray& line : cgroups.split('\n')) {
+        if (unified.isEmpty() && line.startsWith("0::"))
+            unified = line.mid(3);
+        else if (systemd.isEmpty() && line.contains(systemdHierarchy))
+            systemd = line.mid(line.indexOf(systemdHierarchy) + systemdHierarchy.size());
     }
-    if (chosen.isEmpty())
+    // Every kernel lists the unified hierarchy; on v1 hosts it holds everybody in its root and the
+    // systemd hierarchy names the unit.
+    QByteArray path = !unified.isEmpty() && unified != "/" ? unified : systemd;
+    // A process outliving its removed cgroup (a zombie) shows it marked.
+    static const QByteArray deleted = " (deleted)";
+    if (path.endsWith(deleted))
+        path.chop(deleted.size());
+    return QString::fromUtf8(path.mid(path.lastIndexOf('/') + 1));
+}
+
+QString readCgroupLeaf(pid_t pid) {
+    const std::optional<QByteArray> cgroups = readFile(procPath(pid, "cgroup"), keyFileLimit);
+    return cgroups ? parseCgroupLeaf(*cgroups) : QString();
+}
+
+QString parseFlatpakInfo(const QByteArray& info) {
+    // A key file is text; GLib would read a name up to a NUL inside it and return it cut.
+    if (info.contains('\0'))
         return {};
-    return QString::fromUtf8(chosen.mid(chosen.lastIndexOf('/') + 1));
+    const std::unique_ptr<GKeyFile, void (*)(GKeyFile*)> keyFile(g_key_file_new(),
+                                                                 &g_key_file_free);
+    if (!g_key_file_load_from_data(keyFile.get(), info.constData(), info.size(), G_KEY_FILE_NONE,
+                                   nullptr))
+        return {};
+    const std::unique_ptr<gchar, void (*)(gpointer)> name(
+        g_key_file_get_string(keyFile.get(), "Application", "name", nullptr), &g_free);
+    return name ? QString::fromUtf8(name.get()) : QString();
 }
 
 QString readFlatpakApplication(pid_t pid) {
-    const std::optional<QByteArray> info = readFile(procPath(pid, "root/.flatpak-info"), 64 * 1024);
-    if (!info)
-        return {};
-    GKeyFile* keyFile = g_key_file_new();
-    QString application;
-    if (g_key_file_load_from_data(keyFile, info->constData(), info->size(), G_KEY_FILE_NONE,
-                                  nullptr)) {
-        if (gchar* name = g_key_file_get_string(keyFile, "Application", "name", nullptr)) {
-            application = QString::fromUtf8(name);
-            g_free(name);
-        }
-    }
-    g_key_file_free(keyFile);
-    return application;
+    const std::optional<QByteArray> info =
+        readFile(procPath(pid, "root/.flatpak-info"), keyFileLimit);
+    return info ? parseFlatpakInfo(*info) : QString();
 }
 
 std::vector<QString> applicationIdsOfUnit(const QString& unit) {
@@ -213,13 +288,16 @@ QString snapDesktopIdOfCgroup(const QString& leaf) {
     if (parts.size() < 4 || parts[1].isEmpty() || parts[2].isEmpty())
         return {};
     QString application = parts[2];
-    // The older scope names end the application part in "-<pid>".
-    const qsizetype dash = application.lastIndexOf(QLatin1Char('-'));
-    bool numeric = false;
-    if (parts.size() == 4 && dash > 0)
-        application.mid(dash + 1).toLongLong(&numeric);
-    if (numeric)
-        application.truncate(dash);
+    if (parts.size() == 4) {
+        // Scopes end the application part in "-<uuid>", the older ones in "-<pid>".
+        const qsizetype uuidStart = application.size() - 36;
+        const qsizetype dash = application.lastIndexOf(QLatin1Char('-'));
+        if (uuidStart > 1 && application[uuidStart - 1] == QLatin1Char('-') &&
+            isUuid(QStringView(application).mid(uuidStart)))
+            application.truncate(uuidStart - 1);
+        else if (dash > 0 && isDecimal(QStringView(application).mid(dash + 1)))
+            application.truncate(dash);
+    }
     return parts[1] + QLatin1Char('_') + application;
 }
 

@@ -21,6 +21,14 @@ struct ProcessStatus {
     QString executable;  // the real path of its executable; empty for kernel threads
 };
 
+// What the watcher uses of a /proc/<pid>/stat line.
+struct StatFields {
+    pid_t parent = 0;
+    pid_t processGroup = 0;
+    unsigned long long startTime = 0;
+    QString name;
+};
+
 // The process ids currently in /proc, ascending.
 std::vector<pid_t> listProcesses();
 // None when the process is gone or its files cannot be parsed.
@@ -35,8 +43,25 @@ QString readCgroupLeaf(pid_t pid);
 // The application id of a flatpak sandbox the process runs in; empty outside one.
 QString readFlatpakApplication(pid_t pid);
 
-// The application id that a systemd application unit name carries, with the launcher prefix as
-// the first candidate and without it as the second; empty when the unit is no application unit.
+// The parsers of the files' bytes, used by the readers above; each answers none or empty for
+// bytes in any other shape.
+
+// "pid (comm) state ppid pgrp … starttime …": the comm may hold spaces and parentheses of its own.
+// None when the line is cut short or a number is not a non-negative decimal that fits.
+std::optional<StatFields> parseStat(const QByteArray& stat);
+// The value of `name` among the NUL-separated entries of an environ file (the last one may lack
+// its NUL); the first entry wins, as for getenv. None when absent or `name` is no variable name.
+std::optional<QByteArray> environmentValue(const QByteArray& environ, const QByteArray& name);
+// The last component of the systemd cgroup named by a /proc/<pid>/cgroup file: the unified
+// hierarchy's ("0::/…"), else the v1 systemd hierarchy's; empty when the process is in the root.
+QString parseCgroupLeaf(const QByteArray& cgroups);
+// The application id ("name" of group "Application") of a .flatpak-info key file; empty if none.
+QString parseFlatpakInfo(const QByteArray& info);
+// The executable path that a /proc/<pid>/exe link names, without the mark of a deleted file.
+QString executableOfLink(const QByteArray& target);
+
+// The application id that a systemd application unit name carries, without the launcher prefix as
+// the first candidate and with it as the second; empty when the unit is no application unit.
 std::vector<QString> applicationIdsOfUnit(const QString& unit);
 // The "<snap>_<app>" desktop id of a snap cgroup ("snap.<snap>.<app>.…"); empty otherwise.
 QString snapDesktopIdOfCgroup(const QString& leaf);

@@ -1,5 +1,5 @@
-// The /proc readers of the process watcher: systemd unit and snap names, this process's own files,
-// and a process that does not exist.
+// The /proc readers of the process watcher: the parsers of stat, environ, cgroup and .flatpak-info
+// bytes, systemd unit and snap names, this process's own files, and a process that does not exist.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -8,6 +8,158 @@
 namespace {
 
 using namespace platform::proc;
+
+QByteArray statLine(const QByteArray& comm, const QByteArray& ppid = "1",
+                    const QByteArray& pgrp = "4242", const QByteArray& start = "2017342") {
+    return "4243 (" + comm + ") S " + ppid + " " + pgrp +
+           " 23170 0 -1 4194304 99 0 0 0 0 0 0 0 20 0 1 0 " + start +
+           " 3133440 361 18446744073709551615 0 0 0 0 0 0 0 0 0 0 0 0 17 1 0 0 0 0 0\n";
+}
+
+TEST(StatParsing, PlainLineGivesParentGroupStartAndName) {
+    const auto fields = parseStat(statLine("bash"));
+
+    ASSERT_TRUE(fields);
+    EXPECT_EQ(fields->parent, 1);
+    EXPECT_EQ(fields->processGroup, 4242);
+    EXPECT_EQ(fields->startTime, 2017342ULL);
+    EXPECT_EQ(fields->name, "bash");
+}
+
+TEST(StatParsing, NameWithSpacesAndParenthesesIsKeptWhole) {
+    const auto fields = parseStat(statLine("a) (b) S 9 9 ("));
+
+    ASSERT_TRUE(fields);
+    EXPECT_EQ(fields->name, "a) (b) S 9 9 (");
+    EXPECT_EQ(fields->parent, 1);
+    EXPECT_EQ(fields->startTime, 2017342ULL);
+}
+
+TEST(StatParsing, NameWithNewlineIsKept) {
+    const auto fields = parseStat(statLine("two\nlines"));
+
+    ASSERT_TRUE(fields);
+    EXPECT_EQ(fields->name, "two\nlines");
+    EXPECT_EQ(fields->processGroup, 4242);
+}
+
+TEST(StatParsing, TruncatedLineGivesNothing) {
+    const QByteArray line = statLine("bash");
+
+    EXPECT_FALSE(parseStat(line.left(line.indexOf(" 2017342"))));
+    EXPECT_FALSE(parseStat("4243 (bash) S 1 4242"));
+    EXPECT_FALSE(parseStat("4243 (bash"));
+    EXPECT_FALSE(parseStat(""));
+}
+
+TEST(StatParsing, NegativeIdsGiveNothing) {
+    EXPECT_FALSE(parseStat(statLine("bash", "-1")));
+    EXPECT_FALSE(parseStat(statLine("bash", "1", "-4242")));
+    EXPECT_FALSE(parseStat(statLine("bash", "1", "4242", "-5")));
+}
+
+TEST(StatParsing, OverflowingOrMalformedNumbersGiveNothing) {
+    EXPECT_FALSE(parseStat(statLine("bash", "2147483648")));
+    EXPECT_FALSE(parseStat(statLine("bash", "1", "4242", "18446744073709551616")));
+    EXPECT_FALSE(parseStat(statLine("bash", "+1")));
+    EXPECT_FALSE(parseStat(statLine("bash", "1x")));
+    EXPECT_TRUE(parseStat(statLine("bash", "1", "4242", "18446744073709551615")));
+}
+
+TEST(StatParsing, ClosingParenthesisBeforeOpeningGivesNothing) {
+    EXPECT_FALSE(parseStat("4243 )bash( S 1 4242 0 0 0 0 0 0 0 0 0 0 0 0 0 0 1 0 5 0"));
+}
+
+TEST(EnvironmentParsing, FindsTheValueOfTheNamedVariable) {
+    const QByteArray environ("HOME=/home/ada\0PATH=/usr/bin:/bin\0LANG=C.UTF-8\0", 47);
+
+    EXPECT_EQ(environmentValue(environ, "PATH"), QByteArray("/usr/bin:/bin"));
+    EXPECT_EQ(environmentValue(environ, "HOME"), QByteArray("/home/ada"));
+}
+
+TEST(EnvironmentParsing, NameThatPrefixesAnotherVariableDoesNotMatchIt) {
+    const QByteArray environ("FOOBAR=1\0FOO_X=2\0", 17);
+
+    EXPECT_FALSE(environmentValue(environ, "FOO"));
+    EXPECT_FALSE(environmentValue(environ, "FOOBAR=1"));
+    EXPECT_EQ(environmentValue(environ, "FOOBAR"), QByteArray("1"));
+}
+
+TEST(EnvironmentParsing, LastEntryWithoutNulIsRead) {
+    EXPECT_EQ(environmentValue(QByteArray("A=1\0B=two", 9), "B"), QByteArray("two"));
+}
+
+TEST(EnvironmentParsing, EmptyValueIsPresentAndEmpty) {
+    const auto value = environmentValue(QByteArray("A=\0B=2\0", 7), "A");
+
+    ASSERT_TRUE(value);
+    EXPECT_TRUE(value->isEmpty());
+}
+
+TEST(EnvironmentParsing, ValueKeepsItsEqualsSigns) {
+    EXPECT_EQ(environmentValue("X=a=b=c", "X"), QByteArray("a=b=c"));
+}
+
+TEST(EnvironmentParsing, FirstOfRepeatedEntriesWins) {
+    EXPECT_EQ(environmentValue(QByteArray("A=1\0A=2\0", 8), "A"), QByteArray("1"));
+}
+
+TEST(EnvironmentParsing, NamesThatAreNoVariableNamesMatchNothing) {
+    const QByteArray environ("=x\0A=B=C\0", 9);
+
+    EXPECT_FALSE(environmentValue(environ, ""));
+    EXPECT_FALSE(environmentValue(environ, "A=B"));
+    EXPECT_FALSE(environmentValue(environ, QByteArray("A\0", 2)));
+}
+
+TEST(CgroupParsing, UnifiedHierarchyNamesTheUnit) {
+    EXPECT_EQ(parseCgroupLeaf("0::/user.slice/user-1000.slice/user@1000.service/app.slice/"
+                              "app-gnome-firefox-1234.scope\n"),
+              "app-gnome-firefox-1234.scope");
+}
+
+TEST(CgroupParsing, SystemdHierarchyStandsInWhenTheUnifiedOneIsTheRoot) {
+    const QByteArray cgroups =
+        "9:name=systemd:/user.slice/user-1000.slice/session-2.scope\n8:pids:/\n"
+        "4:memory:/user.slice\n0::/\n";
+
+    EXPECT_EQ(parseCgroupLeaf(cgroups), "session-2.scope");
+}
+
+TEST(CgroupParsing, UnifiedHierarchyWinsOverTheSystemdOne) {
+    EXPECT_EQ(parseCgroupLeaf("1:name=systemd:/user.slice/a.scope\n0::/user.slice/b.scope\n"),
+              "b.scope");
+}
+
+TEST(CgroupParsing, RemovedCgroupStillNamesTheUnit) {
+    EXPECT_EQ(parseCgroupLeaf("0::/app.slice/app-gnome-gedit-77.scope (deleted)\n"),
+              "app-gnome-gedit-77.scope");
+}
+
+TEST(CgroupParsing, RootOrUnknownShapesGiveNothing) {
+    EXPECT_EQ(parseCgroupLeaf("0::/\n"), "");
+    EXPECT_EQ(parseCgroupLeaf(""), "");
+    EXPECT_EQ(parseCgroupLeaf("garbage"), "");
+}
+
+TEST(FlatpakInfoParsing, GivesTheApplicationName) {
+    EXPECT_EQ(parseFlatpakInfo("[Application]\nname=org.gnome.Calculator\n"
+                               "runtime=runtime/org.gnome.Platform/x86_64/45\n\n"
+                               "[Instance]\ninstance-id=1234\n"),
+              "org.gnome.Calculator");
+}
+
+TEST(FlatpakInfoParsing, RuntimeOrBrokenFilesGiveNothing) {
+    EXPECT_EQ(parseFlatpakInfo("[Runtime]\nname=org.gnome.Platform\n"), "");
+    EXPECT_EQ(parseFlatpakInfo("name=org.gnome.Calculator\n"), "");
+    EXPECT_EQ(parseFlatpakInfo(QByteArray("[Application]\nname=a\0b\n", 23)), "");
+    EXPECT_EQ(parseFlatpakInfo(""), "");
+}
+
+TEST(ExecutableLinks, DeletedMarkIsDropped) {
+    EXPECT_EQ(executableOfLink("/usr/bin/gedit (deleted)"), "/usr/bin/gedit");
+    EXPECT_EQ(executableOfLink("/usr/bin/gedit"), "/usr/bin/gedit");
+}
 
 TEST(SystemdUnitNames, ScopeWithLauncherGivesTheIdWithoutAndWithTheLauncher) {
     EXPECT_EQ(applicationIdsOfUnit("app-gnome-firefox-1234.scope"),
@@ -24,6 +176,15 @@ TEST(SystemdUnitNames, EscapedDashesBelongToTheId) {
               std::vector<QString>({"my-tool", "gnome-my-tool"}));
 }
 
+TEST(SystemdUnitNames, EscapedUtf8BytesGiveTheirCharacter) {
+    EXPECT_EQ(applicationIdsOfUnit("app-caf\\xc3\\xa9-5.scope"), std::vector<QString>({"café"}));
+}
+
+TEST(SystemdUnitNames, BrokenEscapesStayAsTheyAre) {
+    EXPECT_EQ(applicationIdsOfUnit("app-a\\x+1-5.scope"), std::vector<QString>({"a\\x+1"}));
+    EXPECT_EQ(applicationIdsOfUnit("app-a\\x00-5.scope"), std::vector<QString>({"a\\x00"}));
+}
+
 TEST(SystemdUnitNames, OtherUnitsAreNoApplication) {
     EXPECT_TRUE(applicationIdsOfUnit("session-2.scope").empty());
     EXPECT_TRUE(applicationIdsOfUnit("app-.scope").empty());
@@ -37,6 +198,20 @@ TEST(SnapCgroups, NewScopeNamesGiveTheDesktopId) {
 
 TEST(SnapCgroups, OlderScopeNamesDropThePid) {
     EXPECT_EQ(snapDesktopIdOfCgroup("snap.gimp.gimp-4321.scope"), "gimp_gimp");
+}
+
+TEST(SnapCgroups, UuidSuffixedScopeNamesDropTheUuid) {
+    EXPECT_EQ(
+        snapDesktopIdOfCgroup("snap.firefox.firefox-0c6d3a9a-1b43-4a3f-9a84-9bd8d3a7b8c3.scope"),
+        "firefox_firefox");
+    EXPECT_EQ(
+        snapDesktopIdOfCgroup("snap.firefox.firefox-0c6d3a9a-1b43-4a3f-9a84-123456789012.scope"),
+        "firefox_firefox");
+}
+
+TEST(SnapCgroups, ApplicationNameEndingInANonNumberIsKept) {
+    EXPECT_EQ(snapDesktopIdOfCgroup("snap.tool.tool-x2.scope"), "tool_tool-x2");
+    EXPECT_EQ(snapDesktopIdOfCgroup("snap.tool.tool-+2.scope"), "tool_tool-+2");
 }
 
 TEST(SnapCgroups, OtherCgroupsAreNoSnap) {
