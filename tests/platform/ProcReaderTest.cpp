@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QProcess>
+
 #include "platform/linux/ProcReader.h"
 
 namespace {
@@ -236,6 +238,27 @@ TEST(ProcessFiles, OwnEnvironmentValueIsFound) {
     // The initial environment is what /proc shows; a variable set later is not in it.
     EXPECT_FALSE(readEnvironmentValue(::getpid(), "VAULTINE_UNSEEN_LATER"));
     EXPECT_TRUE(readEnvironmentValue(::getpid(), "PATH").has_value());
+}
+
+TEST(ProcessFiles, EnvironmentCutAtTheReadLimitHidesTheCutVariable) {
+    // Eight entries of 127004 bytes, then one that the 1 MiB read limit cuts in its value.
+    QProcessEnvironment environment;
+    for (int i = 0; i < 8; ++i)
+        environment.insert(QStringLiteral("A%1").arg(i), QString(127000, QLatin1Char('x')));
+    environment.insert(QStringLiteral("B"), QString(40000, QLatin1Char('y')));
+    QProcess child;
+    child.setProcessEnvironment(environment);
+    child.start(QStringLiteral("/bin/sleep"), {QStringLiteral("30")});
+    ASSERT_TRUE(child.waitForStarted());
+
+    const auto before = readEnvironmentValue(child.processId(), "A7");
+    const auto cut = readEnvironmentValue(child.processId(), "B");
+    child.kill();
+    child.waitForFinished();
+
+    ASSERT_TRUE(before);
+    EXPECT_EQ(before->size(), 127000);
+    EXPECT_FALSE(cut);
 }
 
 TEST(ProcessFiles, VanishedProcessGivesNothing) {
