@@ -1,10 +1,11 @@
-// Reads the XDG application folders: the precedence index of desktop-file IDs, the GIO parse of
-// each entry with its size, encoding and type checks, and the inotify watches that invalidate both.
+// Reads the XDG application folders: the precedence index of desktop-file IDs, the parse of each
+// entry with its size, encoding, type and installed-program checks, and the inotify watches that
+// invalidate both.
 #include "platform/linux/DesktopEntryCatalogue.h"
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <gio/gdesktopappinfo.h>
+#include <glib.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 
@@ -15,6 +16,7 @@
 #include <array>
 #include <memory>
 
+#include "platform/linux/DesktopEntryParser.h"
 #include "platform/linux/GLibPointers.h"
 
 namespace platform {
@@ -47,25 +49,28 @@ bool isInterpreter(const QString& program) {
     return interpreters.count(name) || name.startsWith(QLatin1String("python"));
 }
 
-// The real path of a program named by an entry: absolute as written, otherwise found in $PATH.
-QString resolveProgram(const char* program) {
-    if (!program || !*program)
+// The path of an installed program named by an entry: absolute as written, otherwise found in
+// $PATH; empty when it is not installed.
+QString findProgram(const QString& program) {
+    if (program.isEmpty())
         return {};
-    GCharPtr found(g_path_is_absolute(program) ? g_strdup(program)
-                                               : g_find_program_in_path(program));
-    if (!found)
-        return {};
-    const QString real = QFileInfo(QFile::decodeName(found.get())).canonicalFilePath();
-    return isInterpreter(QFile::decodeName(program)) || isInterpreter(real) ? QString() : real;
+    const QByteArray encoded = QFile::encodeName(program);
+    GCharPtr found(g_path_is_absolute(encoded.constData())
+                       ? (g_file_test(encoded.constData(), G_FILE_TEST_IS_EXECUTABLE)
+                              ? g_strdup(encoded.constData())
+                              : nullptr)
+                       : g_find_program_in_path(encoded.constData()));
+    return found ? QFile::decodeName(found.get()) : QString();
 }
 
-QString textOf(const char* text) {
-    return text ? QString::fromUtf8(text) : QString();
+// The real path of an installed program, or empty for an interpreter, which runs other programs.
+QString identifyingProgram(const QString& program) {
+    const QString found = findProgram(program);
+    if (found.isEmpty())
+        return {};
+    const QString real = QFileInfo(found).canonicalFilePath();
+    return isInterpreter(program) || isInterpreter(real) ? QString() : real;
 }
-
-struct KeyFileFree {
-    void operator()(GKeyFile* file) const { g_key_file_free(file); }
-};
 
 bool readLimited(const QString& path, QByteArray& contents) {
     QFile file(path);
@@ -75,37 +80,27 @@ bool readLimited(const QString& path, QByteArray& contents) {
     return contents.size() <= maximumEntrySize;
 }
 
-// Parses one entry; `usable` stays false for anything that gives no application.
+// Parses one entry; `usable` stays false for anything that gives no application. An entry whose
+// TryExec or Exec program is not installed offers nothing to launch and is skipped too.
 void parseEntry(const QString& path, DesktopEntry& entry, bool& usable) {
     usable = false;
     QByteArray contents;
-    if (!readLimited(path, contents) ||
-        !g_utf8_validate(contents.constData(), contents.size(), nullptr))
+    if (!readLimited(path, contents))
         return;
-    std::unique_ptr<GKeyFile, KeyFileFree> keyFile(g_key_file_new());
-    if (!g_key_file_load_from_data(keyFile.get(), contents.constData(), contents.size(),
-                                   G_KEY_FILE_NONE, nullptr))
+    const std::optional<DesktopEntryFields> fields = parseDesktopEntry(contents);
+    if (!fields || (!fields->tryExec.isEmpty() && findProgram(fields->tryExec).isEmpty()) ||
+        (!fields->execProgram.isEmpty() && findProgram(fields->execProgram).isEmpty()))
         return;
-    const char* group = G_KEY_FILE_DESKTOP_GROUP;
-    if (g_key_file_get_boolean(keyFile.get(), group, G_KEY_FILE_DESKTOP_KEY_HIDDEN, nullptr))
-        return;
-    // GIO refuses entries that are not applications or whose TryExec is not installed.
-    GObjectPtr<GDesktopAppInfo> info(g_desktop_app_info_new_from_keyfile(keyFile.get()));
-    if (!info)
-        return;
-    GAppInfo* application = G_APP_INFO(info.get());
     entry.path = path;
-    entry.name = textOf(g_app_info_get_name(application));
-    const char* program = g_app_info_get_executable(application);
-    entry.executable = program ? QFileInfo(QFile::decodeName(program)).fileName() : QString();
-    GCharPtr tryExec(g_desktop_app_info_get_string(info.get(), G_KEY_FILE_DESKTOP_KEY_TRY_EXEC));
-    for (const QString& real : {resolveProgram(tryExec.get()), resolveProgram(program)}) {
+    entry.name = fields->name;
+    entry.executable = QFileInfo(fields->execProgram).fileName();
+    for (const QString& real :
+         {identifyingProgram(fields->tryExec), identifyingProgram(fields->execProgram)}) {
         if (!real.isEmpty() && !entry.programs.contains(real))
             entry.programs.append(real);
     }
-    GCharPtr icon(g_desktop_app_info_get_string(info.get(), G_KEY_FILE_DESKTOP_KEY_ICON));
-    entry.iconName = textOf(icon.get());
-    entry.noDisplay = g_desktop_app_info_get_nodisplay(info.get());
+    entry.iconName = fields->iconName;
+    entry.noDisplay = fields->noDisplay;
     usable = true;
 }
 

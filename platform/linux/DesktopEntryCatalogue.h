@@ -1,6 +1,6 @@
 // The installed applications of the XDG application folders: desktop-file IDs resolved in XDG
-// precedence, entries parsed through GIO and cached, and the programs that identify their
-// processes.
+// precedence, entries parsed with the key-file reader and cached, and the programs that identify
+// their processes.
 #pragma once
 
 #include <sys/types.h>

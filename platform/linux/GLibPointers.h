@@ -1,6 +1,7 @@
 // Owning pointers for the GLib and libsecret objects the platform library receives.
 #pragma once
 
+#include <glib-object.h>
 #include <glib.h>
 
 #include <memory>
@@ -22,6 +23,11 @@ struct GFreeDeleter {
     void operator()(gpointer memory) const { g_free(memory); }
 };
 using GCharPtr = std::unique_ptr<gchar, GFreeDeleter>;
+
+struct GKeyFileFree {
+    void operator()(GKeyFile* keyFile) const { g_key_file_free(keyFile); }
+};
+using GKeyFilePointer = std::unique_ptr<GKeyFile, GKeyFileFree>;
 
 // Receives a GError out-parameter: `func(..., error.out())`.
 class GErrorSlot {

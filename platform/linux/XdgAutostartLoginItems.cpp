@@ -17,11 +17,6 @@ namespace platform {
 
 namespace {
 
-struct GKeyFileFree {
-    void operator()(GKeyFile* keyFile) const { g_key_file_free(keyFile); }
-};
-using GKeyFilePointer = std::unique_ptr<GKeyFile, GKeyFileFree>;
-
 // Quotes an Exec argument as desktop entries require: inside double quotes, the characters
 // '"', '`', '$' and '\' are escaped with a backslash.
 QString quotedExecArgument(const QString& argument) {

@@ -114,7 +114,7 @@ TEST_F(XdgPrecedence, HiddenUserEntryHidesTheSystemsEntry) {
 
 // Disabled: with a link loop inside a system applications folder the catalogue does not finish
 // (seen growing past 1.7 GB in CI-like runs); to be fixed before it is enabled again.
-TEST_F(CatalogueFaults, DISABLED_LinkLoopTerminatesAndListsTheEntryOnce) {
+TEST_F(CatalogueFaults, LinkLoopTerminatesAndListsTheEntryOnce) {
     write(systemFolder() + "/org.test.Looped.desktop", entry("Looped"));
     QDir().mkpath(systemFolder() + "/sub");
     ASSERT_TRUE(QFile::link(systemFolder(), systemFolder() + "/sub/back"));
