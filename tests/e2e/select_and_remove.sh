@@ -2,41 +2,7 @@
 # Through the real windows: an application picked in the selection window is locked at its next
 # launch; removed from the popover's list, it starts unlocked at the launch after.
 . "$(dirname "$0")/lib.sh"
-
-window_named() { xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | tail -n 1; }
-has_window() { [ -n "$(window_named "$1")" ]; }
-click_in() { xdotool mousemove --window "$1" "$2" "$3" click 1; }
-# Opens the popover from the tray icon (unless it is open) and gives it the password.
-# The tray (trayer's panel) holds Vaultine's icon alone; a click at its middle is a click on it.
-click_tray_icon() {
-    local panel x y w h
-    panel=$(xdotool search --onlyvisible --name "^panel\$" 2>/dev/null | head -n 1)
-    [ -n "$panel" ] || fail "no tray panel"
-    read -r x y w h <<< "$(window_geometry "$panel")"
-    xdotool mousemove "$((x + w / 2))" "$((y + h / 2))" click 1
-}
-popover_is_open() { [ -n "$(popover_window)" ]; }
-# Opens the popover from the tray icon (unless it is open) and gives it the password.
-open_popover_main_page() {
-    if ! popover_is_open; then
-        click_tray_icon
-        wait_until 5 popover_is_open || fail "the tray icon did not open the popover"
-    fi
-    wait_until 1 false || true
-    xdotool type --delay 15 "Open Sesame"
-    xdotool key Return
-    wait_until 1 false || true
-}
-popover_window() {
-    local window
-    for window in $(xdotool search --onlyvisible --name "^Vaultine\$" 2>/dev/null); do
-        if [ "$(window_geometry "$window" | awk '{print $3}')" -ge 300 ]; then
-            echo "$window"
-            return 0
-        fi
-    done
-    return 0
-}
+. "$(dirname "$0")/support/popover.sh"
 
 stop_programs
 clear_settings
