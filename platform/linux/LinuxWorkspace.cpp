@@ -46,9 +46,11 @@ bool isEnvironmentName(const QString& key) {
     return true;
 }
 
-// Our own environment minus what describes our own launch, plus the configuration.
-QProcessEnvironment launchEnvironment(const QMap<QString, QString>& configuration) {
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+}  // namespace
+
+QProcessEnvironment launchEnvironment(const QProcessEnvironment& inherited,
+                                      const QMap<QString, QString>& configuration) {
+    QProcessEnvironment environment = inherited;
     for (const QString& key : environment.keys()) {
         if (key.startsWith(QLatin1String("VAULTINE_LAUNCH_")) ||
             key.startsWith(QLatin1String("GIO_LAUNCHED_DESKTOP_FILE")) ||
@@ -56,14 +58,13 @@ QProcessEnvironment launchEnvironment(const QMap<QString, QString>& configuratio
             environment.remove(key);
     }
     for (auto entry = configuration.begin(); entry != configuration.end(); ++entry) {
-        // A key that is no variable name could not be read back (or would inject another one).
-        if (isEnvironmentName(entry.key()))
+        // A key that is no variable name could not be read back (or would inject another one);
+        // the environment block would end a value at its first NUL.
+        if (isEnvironmentName(entry.key()) && !entry.value().contains(QChar(0)))
             environment.insert(QStringLiteral("VAULTINE_LAUNCH_") + entry.key(), entry.value());
     }
     return environment;
 }
-
-}  // namespace
 
 LinuxWorkspace::LinuxWorkspace() : LinuxWorkspace(DesktopEntryCatalogue::xdgApplicationFolders()) {}
 
@@ -197,7 +198,8 @@ bool LinuxWorkspace::launchApplication(const QString& bundlePath,
     QProcess process;
     process.setProgram(executable);
     process.setArguments({QStringLiteral("-psn_0_%1").arg(++launchSerial)});
-    process.setProcessEnvironment(launchEnvironment(configuration));
+    process.setProcessEnvironment(
+        launchEnvironment(QProcessEnvironment::systemEnvironment(), configuration));
     // Detached in a session of its own, so that it outlives us and our terminal.
     if (!process.startDetached())
         return false;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QObject>
+#include <QProcessEnvironment>
 #include <QSocketNotifier>
 #include <QTimer>
 #include <map>
@@ -17,6 +18,12 @@
 #include "platform/linux/ProcessWatcher.h"
 
 namespace platform {
+
+// The environment a launched bundle starts with: `inherited` without the variables that describe
+// our own launch, plus each configuration entry as VAULTINE_LAUNCH_<KEY>. An entry that could not
+// be read back as given (a key that is no variable name, a value holding a NUL) is left out.
+QProcessEnvironment launchEnvironment(const QProcessEnvironment& inherited,
+                                      const QMap<QString, QString>& configuration);
 
 class LinuxWorkspace : public Workspace {
   public:

@@ -336,6 +336,50 @@ TEST_F(BundleLaunchTest, UnreadableBundleIsNotLaunched) {
     EXPECT_FALSE(workspace().launchApplication(root.filePath("Missing.app"), {}));
 }
 
+QProcessEnvironment environmentOf(const QStringList& entries) {
+    QProcessEnvironment environment;
+    for (const QString& entry : entries)
+        environment.insert(entry.section('=', 0, 0), entry.section('=', 1));
+    return environment;
+}
+
+TEST(LaunchEnvironment, ConfigurationEntriesBecomeLaunchVariables) {
+    const QProcessEnvironment result =
+        platform::launchEnvironment(environmentOf({"HOME=/home/ada", "PATH=/bin"}),
+                                    {{"StartFromMaster", "1"}, {"Other_2", "a=b"}});
+
+    EXPECT_EQ(result.value("VAULTINE_LAUNCH_StartFromMaster"), "1");
+    EXPECT_EQ(result.value("VAULTINE_LAUNCH_Other_2"), "a=b");
+    EXPECT_EQ(result.value("HOME"), "/home/ada");
+    EXPECT_EQ(result.value("PATH"), "/bin");
+}
+
+TEST(LaunchEnvironment, OwnLaunchVariablesAreNotHandedOn) {
+    const QProcessEnvironment result = platform::launchEnvironment(
+        environmentOf({"VAULTINE_LAUNCH_RestartedFromHelper=1", "DESKTOP_STARTUP_ID=ob-1",
+                       "GIO_LAUNCHED_DESKTOP_FILE=/x.desktop", "GIO_LAUNCHED_DESKTOP_FILE_PID=7",
+                       "LANG=C"}),
+        {{"StartFromMaster", "1"}});
+
+    EXPECT_EQ(result.keys().size(), 2);
+    EXPECT_EQ(result.value("LANG"), "C");
+    EXPECT_EQ(result.value("VAULTINE_LAUNCH_StartFromMaster"), "1");
+}
+
+TEST(LaunchEnvironment, KeysThatAreNoVariableNamesAreLeftOut) {
+    const QProcessEnvironment result = platform::launchEnvironment(
+        {}, {{"", "1"}, {"A=B", "1"}, {"with space", "1"}, {"caf\u00e9", "1"}, {"Ok", "1"}});
+
+    EXPECT_EQ(result.keys(), QStringList({"VAULTINE_LAUNCH_Ok"}));
+}
+
+TEST(LaunchEnvironment, ValueHoldingNulIsLeftOutRatherThanCut) {
+    const QProcessEnvironment result = platform::launchEnvironment(
+        {}, {{"Cut", QStringLiteral("before") + QChar(0) + QStringLiteral("after")}});
+
+    EXPECT_FALSE(result.contains("VAULTINE_LAUNCH_Cut"));
+}
+
 class WindowEventsTest : public WorkspaceProcessTest {
   protected:
     void SetUp() override {
