@@ -204,3 +204,18 @@ prepare_locked_test_app() {
     store_setting Applications "$TEST_APP_ID;"
     store_setting Active 1
 }
+
+# What a process holds, for leak checks: open file descriptors, resident memory in KiB, and every X
+# window carrying its process id (mapped or not, decimal ids), since a leaked window may be hidden.
+process_fd_count() { ls "/proc/$1/fd" 2>/dev/null | wc -l; }
+process_rss_kib() { awk '/^VmRSS:/{print $2}' "/proc/$1/status" 2>/dev/null; }
+all_windows_of() { xdotool search --all --pid "$1" 2>/dev/null || true; }
+
+# Types the password into the lock window that holds the focus and submits it.
+type_into_lock() {
+    local lock
+    lock=$(lock_window) || return 1
+    wait_until 5 focus_is_in "$lock" || return 1
+    xdotool type --delay 15 "$1"
+    xdotool key Return
+}
