@@ -18,8 +18,11 @@ set(CPACK_PACKAGE_DESCRIPTION
     "Vaultine intercepts every launch of the applications you lock and covers the screen until the\n right password is typed. Its watchdog, Corvane, keeps it running.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libqt6dbus6 (>= 6.4), libqt6svg6 (>= 6.4), qt6-qpa-plugins, libglib2.0-0, libsecret-1-0, libxcb1, libxcb-ewmh2, libxcb-icccm4, libxcb-xinput0, libxcb-randr0")
+# The shared libraries' packages come from dpkg-shlibdeps; Qt's SVG plugins are loaded at run time
+# (the icons and images are SVG), so nothing links them and they are named here.
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6 (>= 6.4)")
+# A Secret Service keeps the password; without one Vaultine says so and does not start protection.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "gnome-keyring")
 set(CPACK_PACKAGING_INSTALL_PREFIX /)
 include(CPack)

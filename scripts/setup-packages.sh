@@ -10,6 +10,8 @@ PACKAGES=(
     libglib2.0-dev libsecret-1-dev
     libxcb1-dev libxcb-ewmh-dev libxcb-icccm4-dev libxcb-xinput-dev libxcb-randr0-dev
     libgl-dev
+    # the Debian package (dpkg-shlibdeps) and its desktop entry's check
+    dpkg-dev desktop-file-utils
     # tests
     libgtest-dev libgmock-dev clang libclang-rt-14-dev
     # the private desktop session and the end-to-end tests
