@@ -16,12 +16,7 @@ click_login_switch() { click_in "$(popover_window)" 285 397; }
 stop_programs
 clear_settings
 rm -f "$ENTRY"
-store_setting Password "Open Sesame"
-store_setting Administrative 1
-start_vaultine
-wait_for_line "Monitoring services started"
-wait_until 10 popover_is_open || fail "the popover did not open at start-up"
-open_popover_main_page
+start_with_popover_open
 entry_gone || fail "an autostart entry exists before the switch was turned on"
 
 click_login_switch

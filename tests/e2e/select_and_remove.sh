@@ -7,12 +7,7 @@
 stop_programs
 clear_settings
 install_test_app
-store_setting Password "Open Sesame"
-store_setting Administrative 1
-start_vaultine
-wait_for_line "Monitoring services started"
-wait_until 10 popover_is_open || fail "the popover did not open at start-up"
-open_popover_main_page
+start_with_popover_open
 
 # "+" opens the selection window; the filter narrows it to the test application, which is picked
 # with one click on its row.

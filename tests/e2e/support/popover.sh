@@ -34,3 +34,14 @@ popover_window() {
     done
     return 0
 }
+
+# Starts Vaultine with a password stored and opens the popover's main page, which the start-up
+# opens by itself.
+start_with_popover_open() {
+    store_setting Password "Open Sesame"
+    store_setting Administrative 1
+    start_vaultine
+    wait_for_line "Monitoring services started"
+    wait_until 10 popover_is_open || fail "the popover did not open at start-up"
+    open_popover_main_page
+}
