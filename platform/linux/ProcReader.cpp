@@ -13,6 +13,7 @@
 #include <charconv>
 #include <memory>
 
+#include "platform/linux/GLibPointers.h"
 #include "platform/linux/UniqueFd.h"
 
 namespace platform::proc {
@@ -85,6 +86,14 @@ QString unescapeUnitName(const QString& escaped) {
         bytes.append(text[i]);
     }
     return QString::fromUtf8(bytes);
+}
+
+// The kernel marks a path whose file or cgroup is gone with " (deleted)".
+QByteArray withoutDeletedMark(QByteArray path) {
+    static const QByteArray deleted = " (deleted)";
+    if (path.endsWith(deleted))
+        path.chop(deleted.size());
+    return path;
 }
 
 bool isDecimal(QStringView text) {
@@ -170,12 +179,8 @@ std::optional<unsigned long long> readStartTime(pid_t pid) {
 }
 
 QString executableOfLink(const QByteArray& target) {
-    QByteArray path = target;
     // An upgraded binary is still the same application.
-    static const QByteArray deleted = " (deleted)";
-    if (path.endsWith(deleted))
-        path.chop(deleted.size());
-    return QFile::decodeName(path);
+    return QFile::decodeName(withoutDeletedMark(target));
 }
 
 QString readExecutable(pid_t pid) {
@@ -222,9 +227,7 @@ QString parseCgroupLeaf(const QByteArray& cgroups) {
     // systemd hierarchy names the unit.
     QByteArray path = !unified.isEmpty() && unified != "/" ? unified : systemd;
     // A process outliving its removed cgroup (a zombie) shows it marked.
-    static const QByteArray deleted = " (deleted)";
-    if (path.endsWith(deleted))
-        path.chop(deleted.size());
+    path = withoutDeletedMark(path);
     return QString::fromUtf8(path.mid(path.lastIndexOf('/') + 1));
 }
 
@@ -237,13 +240,11 @@ QString parseFlatpakInfo(const QByteArray& info) {
     // A key file is text; GLib would read a name up to a NUL inside it and return it cut.
     if (info.contains('\0'))
         return {};
-    const std::unique_ptr<GKeyFile, void (*)(GKeyFile*)> keyFile(g_key_file_new(),
-                                                                 &g_key_file_free);
+    const GKeyFilePointer keyFile(g_key_file_new());
     if (!g_key_file_load_from_data(keyFile.get(), info.constData(), info.size(), G_KEY_FILE_NONE,
                                    nullptr))
         return {};
-    const std::unique_ptr<gchar, void (*)(gpointer)> name(
-        g_key_file_get_string(keyFile.get(), "Application", "name", nullptr), &g_free);
+    const GCharPtr name(g_key_file_get_string(keyFile.get(), "Application", "name", nullptr));
     return name ? QString::fromUtf8(name.get()) : QString();
 }
 
