@@ -7,8 +7,10 @@
 #   SOAK_LAUNCHES (40)  SOAK_KILLS (6)  SOAK_SEED (random)  SOAK_UNLOCK_EVERY (50)
 #   SOAK_FD_BOUND (8)  SOAK_RSS_BOUND_MIB (30)  SOAK_WARMUP (5)
 # The address sanitizer holds back 256 MiB of freed memory by default, which fills over hundreds of
-# launches and would read as a leak; a small quarantine keeps the resident figure meaningful.
-export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=0:quarantine_size_mb=4}
+# launches and would read as a leak; a small quarantine keeps the resident figure meaningful. It is
+# appended, so that it also holds when the test command has set options of its own (the last
+# occurrence of an option wins).
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=0}:quarantine_size_mb=4
 . "$(dirname "$0")/lib.sh"
 
 LAUNCHES=${SOAK_LAUNCHES:-40}
