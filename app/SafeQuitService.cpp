@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "locking/KnownInstancesService.h"
 #include "platform/DistributedNotificationCenter.h"
 #include "storage/Constants.h"
 #include "storage/KeyConstants.h"
@@ -34,6 +35,8 @@ void SafeQuitService::endProcess(int status) {
 }
 
 void SafeQuitService::quitApplication() {
+    // Whatever runs when Vaultine starts again is taken as known: Quit needed the password.
+    KnownInstancesService().forgetInstances();
     platform::DistributedNotificationCenter::shared().postNotification(
         KeyConstants::TERMINATE_HELPER_KEY, Constants::BUNDLE_ID());
     // The wait blocks the main loop on purpose: no monitor callback may see Corvane end and

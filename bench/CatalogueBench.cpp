@@ -1,5 +1,6 @@
-// Times `lockableApplications` over the machine's desktop entries and over 2,000 generated ones,
-// cold (every entry parsed) and warm (the catalogue's cache valid), and prints the figures.
+// Times `lockableApplications` over the machine's desktop entries and over 2,000 generated ones
+// (a quarter with a session-bus service of their own), cold (every entry parsed) and warm (the
+// catalogue's cache valid), and prints the figures.
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -42,8 +43,10 @@ void measure(const char* title, const QStringList& folders) {
     platform::Workspace::install(nullptr);
 }
 
-// Entries shaped like real ones: translations, an icon, categories, a few vendor sub-folders.
-void generate(const QString& folder) {
+// Entries shaped like real ones: translations, an icon, categories, a few vendor sub-folders; every
+// fourth application starts a server through the session bus, as terminals and file managers do.
+void generate(const QString& folder, const QString& services) {
+    QDir().mkpath(services);
     for (int i = 0; i < generatedEntries; ++i) {
         const QString subfolder = i % 10 == 0 ? QStringLiteral("/vendor%1").arg(i % 7) : QString();
         QDir().mkpath(folder + subfolder);
@@ -57,6 +60,13 @@ void generate(const QString& folder) {
         for (const char* language : {"de", "fr", "es", "it", "ja", "pt_BR", "ru", "zh_CN"})
             text += "Name[" + QByteArray(language) + "]=Bench " + QByteArray::number(i) + "\n";
         file.write(text);
+        if (i % 4 != 0)
+            continue;
+        QFile service(services + QStringLiteral("/org.bench.App%1.service").arg(i));
+        if (service.open(QIODevice::WriteOnly))
+            service.write("[D-BUS Service]\nName=org.bench.App" + QByteArray::number(i) +
+                          "\nExec=/bin/false --server " + QByteArray::number(i) +
+                          "\nSystemdService=bench-server" + QByteArray::number(i) + ".service\n");
     }
 }
 
@@ -69,7 +79,7 @@ int main(int argc, char** argv) {
     measure("machine's desktop entries", platform::DesktopEntryCatalogue::xdgApplicationFolders());
     QTemporaryDir root;
     const QString folder = root.filePath(QStringLiteral("applications"));
-    generate(folder);
-    measure("2,000 generated desktop entries", {folder});
+    generate(folder, root.filePath(QStringLiteral("dbus-1/services")));
+    measure("2,000 generated entries, 500 services", {folder});
     return 0;
 }

@@ -35,6 +35,10 @@ std::optional<ApplicationEntity> ApplicationEntity::fromApplicationPath(const QS
 
 ApplicationEntity ApplicationEntity::fromRunningApplication(
     const platform::RunningApplication& application) {
-    return ApplicationEntity(application.localizedName, application.bundleIdentifier,
+    ApplicationEntity entity(application.localizedName, application.bundleIdentifier,
                              application.icon);
+    entity.otherBundleIdentifiers = application.otherBundleIdentifiers;
+    entity.processIdentifier = application.processIdentifier;
+    entity.processStartTime = application.processStartTime;
+    return entity;
 }

@@ -4,6 +4,7 @@
 
 #include <QIcon>
 #include <QString>
+#include <QStringList>
 #include <optional>
 
 #include "platform/Workspace.h"
@@ -25,7 +26,18 @@ class ApplicationEntity {
     // The text form of an entity is its bundle identifier.
     const QString& description() const { return bundleIdentifier; }
 
+    // Every identifier the entity answers to: its own, then the other applications that claim
+    // the same run.
+    QStringList identifiers() const {
+        return QStringList{bundleIdentifier} + otherBundleIdentifiers;
+    }
+
     QString name;
     QString bundleIdentifier;
     QIcon icon;  // null when absent
+    // Of an entity made from a running instance: the other applications that claim it, and the
+    // run itself (process id and start time; 0 for entities of installed applications).
+    QStringList otherBundleIdentifiers;
+    pid_t processIdentifier = 0;
+    unsigned long long processStartTime = 0;
 };

@@ -14,6 +14,7 @@
 #include "lockscreen/CoverWindow.h"
 #include "platform/Queues.h"
 #include "storage/ConfigurationAndPreferencesService.h"
+#include "storage/ConfigurationConstants.h"
 
 namespace {
 
@@ -31,6 +32,7 @@ ApplicationsLockerCentralService::ApplicationsLockerCentralService(
       monitor(std::make_unique<ApplicationsMonitorService>()),
       systemApplicationsService(std::make_unique<SystemApplicationsService>()),
       currentMonitoredApplicationService(std::make_unique<CurrentMonitoredApplicationService>()),
+      knownInstancesService(std::make_unique<KnownInstancesService>()),
       configurationAndPreferencesService(configuration),
       timerContext(std::make_unique<QObject>()),
       alive(std::make_shared<ApplicationsLockerCentralService*>(this)) {
@@ -68,6 +70,7 @@ void ApplicationsLockerCentralService::start() {
     }
     setupMonitoring();
     restoreBlockedApplication();
+    lockRunsStartedWhileDown();
     monitor->startService();
     startHelper();
     started = true;
@@ -78,9 +81,20 @@ void ApplicationsLockerCentralService::loadConfiguration() {
     MONITORED_APPS = configurationAndPreferencesService.getLockedApplications();
     PASSWORD = configurationAndPreferencesService.getApplicationPassword();
     ACTIVE = configurationAndPreferencesService.getApplicationIsActive();
+    // An identifier that resolves to no installed application now (a hidden or shadowed entry, a
+    // package being upgraded) stays locked: its runs are still named by it.
+    keepUnresolved(configurationAndPreferencesService.getLockedApplicationsBundleIds());
     if (configurationAndPreferencesService.getLockAdministrativeApplications()) {
         const auto administrative = systemApplicationsService->administrativeApplications();
         MONITORED_APPS.insert(MONITORED_APPS.end(), administrative.begin(), administrative.end());
+        keepUnresolved(ConfigurationConstants::ADMINISTRATIVE_APPLICATIONS_BUNDLE_IDS);
+    }
+}
+
+void ApplicationsLockerCentralService::keepUnresolved(const QStringList& identifiers) {
+    for (const QString& identifier : identifiers) {
+        if (!identifier.isEmpty() && !isMonitoredIdentifier(identifier))
+            MONITORED_APPS.emplace_back(identifier, identifier);
     }
 }
 
@@ -120,13 +134,82 @@ void ApplicationsLockerCentralService::restoreBlockedApplication() {
         lockApplication(*running);
 }
 
+// The runs of locked applications that the last Vaultine did not know of began while it was
+// down (killed, stopped): each is locked in turn. Without a stored list (a first start, or one
+// after Quit) everything that runs now is taken as known.
+void ApplicationsLockerCentralService::lockRunsStartedWhileDown() {
+    const std::optional<KnownInstancesService::Instances> stored =
+        knownInstancesService->storedInstances();
+    for (const platform::RunningApplication& application :
+         systemApplicationsService->runningNSApplications()) {
+        const ApplicationEntity entity = ApplicationEntity::fromRunningApplication(application);
+        if (!isMonitored(entity))
+            continue;
+        const KnownInstancesService::Instance run = runOf(entity);
+        if (!stored || stored->count(run) || !ACTIVE.value_or(false)) {
+            knownRuns.insert(run);
+        } else if (!isLocked(entity.bundleIdentifier)) {
+            printLine(QStringLiteral("Started while Vaultine was not running: ") + entity.name);
+            keepBlocked(entity);
+        }
+    }
+    saveKnownRuns();
+    if (!isProtected)
+        lockNextBlockedApplication();
+}
+
+KnownInstancesService::Instance ApplicationsLockerCentralService::runOf(
+    const ApplicationEntity& entity) {
+    return {entity.processIdentifier, entity.processStartTime};
+}
+
+// Only runs that still exist are kept, so the list stays as short as what runs.
+void ApplicationsLockerCentralService::saveKnownRuns() {
+    KnownInstancesService::Instances running;
+    for (const platform::RunningApplication& application :
+         systemApplicationsService->runningNSApplications()) {
+        const KnownInstancesService::Instance run{application.processIdentifier,
+                                                  application.processStartTime};
+        if (knownRuns.count(run))
+            running.insert(run);
+    }
+    knownRuns = std::move(running);
+    knownInstancesService->storeInstances(knownRuns);
+}
+
+// The password releases every run of the application there is now, the servers that work for it
+// included.
+void ApplicationsLockerCentralService::releaseRunsOf(const ApplicationEntity& entity) {
+    for (const QString& identifier : entity.identifiers()) {
+        for (const platform::RunningApplication& application :
+             platform::Workspace::shared().runningApplicationsWithBundleIdentifier(identifier))
+            knownRuns.insert({application.processIdentifier, application.processStartTime});
+    }
+    saveKnownRuns();
+}
+
+bool ApplicationsLockerCentralService::nothingLeftOf(const ApplicationEntity& entity) const {
+    const QStringList identifiers = entity.identifiers();
+    return std::none_of(identifiers.begin(), identifiers.end(), [this](const QString& identifier) {
+        return systemApplicationsService->applicationIsRunning(identifier).has_value();
+    });
+}
+
 // The monitor's events
 
-bool ApplicationsLockerCentralService::isMonitored(const QString& bundleIdentifier) const {
-    return std::any_of(MONITORED_APPS.begin(), MONITORED_APPS.end(),
-                       [&](const ApplicationEntity& entity) {
-                           return entity.bundleIdentifier == bundleIdentifier;
-                       });
+bool ApplicationsLockerCentralService::isMonitoredIdentifier(const QString& identifier) const {
+    return std::any_of(
+        MONITORED_APPS.begin(), MONITORED_APPS.end(),
+        [&](const ApplicationEntity& entity) { return entity.bundleIdentifier == identifier; });
+}
+
+// A run is locked when any application that claims it is: the one it is shown as, or another
+// entry naming the same program, or the application one of its windows declares.
+bool ApplicationsLockerCentralService::isMonitored(const ApplicationEntity& entity) const {
+    const QStringList identifiers = entity.identifiers();
+    return std::any_of(identifiers.begin(), identifiers.end(), [this](const QString& identifier) {
+        return isMonitoredIdentifier(identifier);
+    });
 }
 
 bool ApplicationsLockerCentralService::isLocked(const QString& bundleIdentifier) const {
@@ -135,18 +218,40 @@ bool ApplicationsLockerCentralService::isLocked(const QString& bundleIdentifier)
 }
 
 void ApplicationsLockerCentralService::handleApplicationWillStart(const ApplicationEntity& entity) {
-    if (!ACTIVE.value_or(false))
+    if (!ACTIVE.value_or(false)) {
+        // Let be while protection was off: not a run that began behind Vaultine's back.
+        if (started && isMonitored(entity)) {
+            knownRuns.insert(runOf(entity));
+            saveKnownRuns();
+        }
         return;
+    }
     printLine(QStringLiteral("Will start: ") + entity.name);
-    if (isMonitored(entity.bundleIdentifier))
-        lockApplication(entity);
+    // A run the password released may show up again, with a window that names it anew.
+    if (!isMonitored(entity) || knownRuns.count(runOf(entity)))
+        return;
+    // Another run of the application that is locked now (its server, a second window) waits
+    // behind the same lock, which the password releases together; rebuilding the lock would drop
+    // what the user is typing.
+    if (isProtected && protectedApplication && lockWindow &&
+        sharesIdentifier(*protectedApplication, entity))
+        return;
+    lockApplication(entity);
+}
+
+bool ApplicationsLockerCentralService::sharesIdentifier(const ApplicationEntity& left,
+                                                        const ApplicationEntity& right) {
+    const QStringList identifiers = right.identifiers();
+    return std::any_of(identifiers.begin(), identifiers.end(), [&](const QString& identifier) {
+        return left.identifiers().contains(identifier);
+    });
 }
 
 void ApplicationsLockerCentralService::handleApplicationDidStart(const ApplicationEntity& entity) {
     if (!ACTIVE.value_or(false))
         return;
     printLine(QStringLiteral("Did start: ") + entity.name);
-    if (isMonitored(entity.bundleIdentifier) && isProtected && lockWindow)
+    if (isMonitored(entity) && isProtected && lockWindow)
         lockWindow->focus();
 }
 
@@ -155,14 +260,15 @@ void ApplicationsLockerCentralService::handleApplicationTerminated(
     if (!ACTIVE.value_or(false))
         return;
     printLine(QStringLiteral("Terminated: ") + entity.name);
-    const QString& identifier = entity.bundleIdentifier;
-    // Another instance may still run: the lock stays for as long as any instance does. The locked
-    // application need not be in the list (a restored lock, or an administrative tool whose
-    // switch went off), but its end still ends its lock.
-    if (systemApplicationsService->applicationIsRunning(identifier))
-        return;
-    forgetBlocked(identifier);
-    if (isLocked(identifier) && lockWindow)
+    if (knownRuns.erase(runOf(entity)))
+        saveKnownRuns();
+    // A lock stays for as long as anything of its application runs: another instance, the server
+    // its launcher handed over to, a process a window was attributed to. The locked application
+    // need not be in the list (a restored lock, or an administrative tool whose switch went off),
+    // but its end still ends its lock; the end of another application never does.
+    std::erase_if(waiting,
+                  [this](const ApplicationEntity& blocked) { return nothingLeftOf(blocked); });
+    if (isProtected && protectedApplication && lockWindow && nothingLeftOf(*protectedApplication))
         releaseLock();
 }
 
@@ -307,6 +413,7 @@ void ApplicationsLockerCentralService::checkEnteredPassword(const QString& typed
         return;
     }
     currentMonitoredApplicationService->unmarkMinitoredApplication();
+    releaseRunsOf(entity);
     systemApplicationsService->focusOnApplication(entity.bundleIdentifier);
     unlockApplication();
     lockNextBlockedApplication();

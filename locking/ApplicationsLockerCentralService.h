@@ -13,6 +13,7 @@
 #include "locking/ApplicationEntity.h"
 #include "locking/ApplicationsMonitorService.h"
 #include "locking/CurrentMonitoredApplicationService.h"
+#include "locking/KnownInstancesService.h"
 #include "locking/LockWindow.h"
 #include "locking/SystemApplicationsService.h"
 #include "platform/RelaunchThrottle.h"
@@ -27,8 +28,13 @@ class QWidget;
 // changes and the 3-second screen check.
 //
 // Security design of the lock:
-// - Only the end of the locked application's last running instance takes its lock down; the end
-//   of any other application never does.
+// - A run is locked when any application that claims it is locked (another entry naming the
+//   same program, a window declaring the application), unless the password released it.
+// - Only the end of everything of the locked application (every instance, the server it handed
+//   over to, the processes its windows were attributed to) takes its lock down; the end of any
+//   other application never does.
+// - The runs let be are saved, so that a restarted Vaultine locks the runs that began while it
+//   was down.
 // - A lock raised while another is up closes the first lock's windows and keeps the first
 //   application blocked: once the current lock comes down it is locked again if it still runs.
 // - The special (Alt) key never activates the blocked application while its lock is up, so no
@@ -85,6 +91,13 @@ class ApplicationsLockerCentralService {
     void onConfigurationChanged();
     void setupMonitoring();
     void restoreBlockedApplication();
+    void lockRunsStartedWhileDown();
+    void keepUnresolved(const QStringList& identifiers);
+    static KnownInstancesService::Instance runOf(const ApplicationEntity& entity);
+    void saveKnownRuns();
+    void releaseRunsOf(const ApplicationEntity& entity);
+    bool nothingLeftOf(const ApplicationEntity& entity) const;
+    static bool sharesIdentifier(const ApplicationEntity& left, const ApplicationEntity& right);
     void handleApplicationWillStart(const ApplicationEntity& entity);
     void handleApplicationDidStart(const ApplicationEntity& entity);
     void handleApplicationTerminated(const ApplicationEntity& entity);
@@ -101,7 +114,8 @@ class ApplicationsLockerCentralService {
     void releaseLock();
     void lockNextBlockedApplication();
     void retire(std::unique_ptr<LockWindow> controller);
-    bool isMonitored(const QString& bundleIdentifier) const;
+    bool isMonitoredIdentifier(const QString& identifier) const;
+    bool isMonitored(const ApplicationEntity& entity) const;
     bool isLocked(const QString& bundleIdentifier) const;
     bool isCurrentLock(unsigned serial) const { return isProtected && serial == lockSerial; }
     static void printLine(const QString& text);
@@ -112,6 +126,10 @@ class ApplicationsLockerCentralService {
     std::unique_ptr<ApplicationsMonitorService> monitor;
     std::unique_ptr<SystemApplicationsService> systemApplicationsService;
     std::unique_ptr<CurrentMonitoredApplicationService> currentMonitoredApplicationService;
+    std::unique_ptr<KnownInstancesService> knownInstancesService;
+    // The runs of locked applications that are let be: released by the password, running when
+    // protection started, or started while it was off.
+    KnownInstancesService::Instances knownRuns;
     ConfigurationAndPreferencesService& configurationAndPreferencesService;
     bool started = false;
     bool isProtected = false;

@@ -31,6 +31,16 @@ struct RunningApplication {
     ActivationPolicy activationPolicy = ActivationPolicy::regular;
     QString executablePath;  // real path of the executable; empty when unknown
     QString bundlePath;      // the desktop entry or .app bundle it belongs to; empty when unknown
+    // The other applications that claim the instance (another entry naming the same program, a
+    // window declaring another application): it is theirs as much as `bundleIdentifier`'s.
+    QStringList otherBundleIdentifiers;
+    // When its topmost process started (clock ticks after boot); with the process id it names one
+    // run of the application, also for a restarted Vaultine. 0 when unknown.
+    unsigned long long processStartTime = 0;
+
+    bool isClaimedBy(const QString& identifier) const {
+        return bundleIdentifier == identifier || otherBundleIdentifiers.contains(identifier);
+    }
 };
 
 enum class WorkspaceNotification {
@@ -80,6 +90,7 @@ class Workspace : public Installable<Workspace> {
     virtual std::vector<RunningApplication> runningApplications() = 0;
     virtual std::optional<RunningApplication> runningApplicationWithProcessIdentifier(
         pid_t pid) = 0;
+    // The instances that the identifier claims, as their own or as another application's.
     virtual std::vector<RunningApplication> runningApplicationsWithBundleIdentifier(
         const QString& identifier) = 0;
     // Brings the instance's top-level window to the front; false when it has none.

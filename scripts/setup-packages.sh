@@ -8,7 +8,7 @@ PACKAGES=(
     cmake ninja-build g++ pkg-config ccache
     qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-svg-dev libqt6svg6
     libglib2.0-dev libsecret-1-dev
-    libxcb1-dev libxcb-ewmh-dev libxcb-icccm4-dev libxcb-xinput-dev libxcb-randr0-dev
+    libxcb1-dev libxcb-ewmh-dev libxcb-icccm4-dev libxcb-xinput-dev libxcb-randr0-dev libxcb-res0-dev
     libgl-dev
     # the Debian package (dpkg-shlibdeps) and its desktop entry's check
     dpkg-dev desktop-file-utils
@@ -17,6 +17,8 @@ PACKAGES=(
     # the private desktop session and the end-to-end tests
     xvfb openbox trayer dbus dbus-x11 gnome-keyring libsecret-tools xdotool x11-utils
     x11-xserver-utils imagemagick fonts-dejavu-core procps
+    # real programs the end-to-end tests lock: terminals (one with a bus-started server), X clients
+    gnome-terminal xfce4-terminal xterm x11-apps
 )
 
 missing=()

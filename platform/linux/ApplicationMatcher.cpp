@@ -3,6 +3,7 @@
 #include "platform/linux/ApplicationMatcher.h"
 
 #include <QFileInfo>
+#include <tuple>
 
 namespace platform {
 
@@ -19,7 +20,31 @@ ApplicationMatch fromEntry(const DesktopEntry& entry, const proc::ProcessStatus&
     return match;
 }
 
+// How well a claim's Exec arguments fit the process's: all present, and how many.
+std::pair<bool, qsizetype> argumentFit(const ProgramClaim& claim, const QStringList& arguments) {
+    for (const QString& argument : claim.arguments) {
+        if (!arguments.contains(argument))
+            return {false, 0};
+    }
+    return {true, claim.arguments.size()};
+}
+
 }  // namespace
+
+const ProgramClaim& chooseClaim(const std::vector<ProgramClaim>& claims,
+                                const QStringList& arguments) {
+    const auto rank = [&](const ProgramClaim& claim) {
+        const auto [fits, specific] = argumentFit(claim, arguments);
+        return std::make_tuple(fits, specific, !claim.hidden, !claim.entry.noDisplay);
+    };
+    // The first of the best keeps XDG order among equals.
+    const ProgramClaim* best = &claims.front();
+    for (const ProgramClaim& claim : claims) {
+        if (rank(claim) > rank(*best))
+            best = &claim;
+    }
+    return *best;
+}
 
 std::optional<ApplicationMatch> ApplicationMatcher::match(
     const proc::ProcessStatus& process, const CgroupLeafReader& cgroupLeaf) const {
@@ -31,8 +56,8 @@ std::optional<ApplicationMatch> ApplicationMatcher::match(
         return matchIdentifier(flatpak, process);
     if (const QString snap = proc::snapDesktopIdOfCgroup(cgroupLeaf(process.pid)); !snap.isEmpty())
         return matchIdentifier(snap, process);
-    if (const std::optional<DesktopEntry> entry = catalogue.entryForProgram(process.executable))
-        return fromEntry(*entry, process);
+    if (auto program = matchProgram(process))
+        return program;
     if (auto launched = matchLaunchVariables(process))
         return launched;
     return matchUnit(process, cgroupLeaf);
@@ -52,6 +77,27 @@ std::optional<ApplicationMatch> ApplicationMatcher::matchBundle(
     match.bundlePath = bundlePath;
     match.activationPolicy =
         info->backgroundOnly ? ActivationPolicy::prohibited : ActivationPolicy::regular;
+    return match;
+}
+
+std::optional<ApplicationMatch> ApplicationMatcher::matchProgram(
+    const proc::ProcessStatus& process) const {
+    const std::vector<ProgramClaim> claims = catalogue.claimsOfProgram(process.executable);
+    if (claims.empty())
+        return std::nullopt;
+    QStringList arguments;
+    if (claims.size() > 1) {
+        arguments = proc::readCommandLine(process.pid);
+        if (!arguments.isEmpty())
+            arguments.removeFirst();
+    }
+    const ProgramClaim& chosen = chooseClaim(claims, arguments);
+    ApplicationMatch match = fromEntry(chosen.entry, process);
+    for (const ProgramClaim& claim : claims) {
+        if (claim.entry.identifier != match.identifier &&
+            !match.otherIdentifiers.contains(claim.entry.identifier))
+            match.otherIdentifiers.append(claim.entry.identifier);
+    }
     return match;
 }
 
@@ -90,7 +136,11 @@ std::optional<ApplicationMatch> ApplicationMatcher::matchUnit(
     const QString unit = cgroupLeaf(process.pid);
     if (unit.isEmpty() || (process.parent > 0 && cgroupLeaf(process.parent) == unit))
         return std::nullopt;
-    for (const QString& identifier : proc::applicationIdsOfUnit(unit)) {
+    std::vector<QString> identifiers = proc::applicationIdsOfUnit(unit);
+    // A user unit that a session-bus service names runs that service's application.
+    for (const QString& identifier : catalogue.identifiersOfUnit(unit))
+        identifiers.push_back(identifier);
+    for (const QString& identifier : identifiers) {
         if (const std::optional<DesktopEntry> entry = catalogue.entryForIdentifier(identifier))
             return fromEntry(*entry, process);
     }

@@ -1,5 +1,7 @@
 // Decides which application a process belongs to, in a fixed order: enclosing .app bundle, flatpak
-// sandbox, snap cgroup, the program of a desktop entry, GIO's launch variables, systemd unit.
+// sandbox, snap cgroup, the program of a desktop entry or bus service, GIO's launch variables,
+// systemd unit. Where several entries name the program, the command line chooses the name and
+// every other one still claims the process.
 #pragma once
 
 #include <QString>
@@ -18,7 +20,15 @@ struct ApplicationMatch {
     QString bundlePath;  // the desktop entry or .app bundle; empty when none is installed
     QString iconName;    // the entry's Icon; empty for bundles
     ActivationPolicy activationPolicy = ActivationPolicy::regular;
+    QStringList otherIdentifiers;  // the other applications that name the same program
 };
+
+// The claim whose name a process of that command line is shown by: one whose Exec arguments all
+// appear among the process's (`--preferences` is not the terminal), the most specific such one,
+// then one that can be listed, then a displayed one, then the first in XDG order. `arguments` are
+// the process's words after the program.
+const ProgramClaim& chooseClaim(const std::vector<ProgramClaim>& claims,
+                                const QStringList& arguments);
 
 class ApplicationMatcher {
   public:
@@ -36,6 +46,7 @@ class ApplicationMatcher {
     std::optional<ApplicationMatch> matchBundle(const proc::ProcessStatus& process) const;
     std::optional<ApplicationMatch> matchIdentifier(const QString& identifier,
                                                     const proc::ProcessStatus& process) const;
+    std::optional<ApplicationMatch> matchProgram(const proc::ProcessStatus& process) const;
     std::optional<ApplicationMatch> matchLaunchVariables(const proc::ProcessStatus& process) const;
     std::optional<ApplicationMatch> matchUnit(const proc::ProcessStatus& process,
                                               const CgroupLeafReader& cgroupLeaf) const;

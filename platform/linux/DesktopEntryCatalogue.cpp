@@ -80,28 +80,40 @@ bool readLimited(const QString& path, QByteArray& contents) {
     return contents.size() <= maximumEntrySize;
 }
 
-// Parses one entry; `usable` stays false for anything that gives no application. An entry whose
-// TryExec or Exec program is not installed offers nothing to launch and is skipped too.
-void parseEntry(const QString& path, DesktopEntry& entry, bool& usable) {
-    usable = false;
+// Parses one entry. `readable` holds for every entry whose keys could be read; `usable` only for
+// one that gives an application: not hidden, and its TryExec and Exec programs installed.
+void parseEntry(const QString& path, DesktopEntry& entry, bool& readable, bool& usable) {
+    readable = usable = false;
     QByteArray contents;
     if (!readLimited(path, contents))
         return;
     const std::optional<DesktopEntryFields> fields = parseDesktopEntry(contents);
-    if (!fields || (!fields->tryExec.isEmpty() && findProgram(fields->tryExec).isEmpty()) ||
-        (!fields->execProgram.isEmpty() && findProgram(fields->execProgram).isEmpty()))
+    if (!fields)
         return;
+    readable = true;
     entry.path = path;
     entry.name = fields->name;
     entry.executable = QFileInfo(fields->execProgram).fileName();
-    for (const QString& real :
-         {identifyingProgram(fields->tryExec), identifyingProgram(fields->execProgram)}) {
+    entry.execProgram = identifyingProgram(fields->execProgram);
+    entry.execArguments = fields->execArguments;
+    for (const QString& real : {identifyingProgram(fields->tryExec), entry.execProgram}) {
         if (!real.isEmpty() && !entry.programs.contains(real))
             entry.programs.append(real);
     }
     entry.iconName = fields->iconName;
+    entry.startupWMClass = fields->startupWMClass;
     entry.noDisplay = fields->noDisplay;
-    usable = true;
+    usable = !fields->hidden &&
+             (fields->tryExec.isEmpty() || !findProgram(fields->tryExec).isEmpty()) &&
+             (fields->execProgram.isEmpty() || !findProgram(fields->execProgram).isEmpty());
+}
+
+// The session-bus service folder beside an application folder ("<base>/applications").
+QString busServiceFolderOf(const QString& applicationFolder) {
+    const QString suffix = QStringLiteral("/applications");
+    if (!applicationFolder.endsWith(suffix))
+        return {};
+    return applicationFolder.chopped(suffix.size()) + QStringLiteral("/dbus-1/services");
 }
 
 bool validUtf8Name(const char* name) {
@@ -113,7 +125,13 @@ bool validUtf8Name(const char* name) {
 DesktopEntryCatalogue::DesktopEntryCatalogue() : DesktopEntryCatalogue(xdgApplicationFolders()) {}
 
 DesktopEntryCatalogue::DesktopEntryCatalogue(QStringList folders)
-    : applicationFolders(std::move(folders)), inotify(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
+    : applicationFolders(std::move(folders)), inotify(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {
+    for (const QString& folder : applicationFolders) {
+        const QString services = busServiceFolderOf(folder);
+        if (!services.isEmpty() && !serviceFolders.contains(services))
+            serviceFolders.append(services);
+    }
+}
 
 QStringList DesktopEntryCatalogue::xdgApplicationFolders() {
     QStringList bases;
@@ -215,10 +233,18 @@ QIcon DesktopEntryCatalogue::iconNamedLocked(const QString& iconName) {
 std::optional<DesktopEntry> DesktopEntryCatalogue::entryForIdentifier(const QString& identifier) {
     std::lock_guard lock(mutex);
     ensureFreshLocked();
-    const auto found = pathsByIdentifier.find(identifier);
-    if (found == pathsByIdentifier.end())
+    return displayEntryLocked(identifier);
+}
+
+std::optional<DesktopEntry> DesktopEntryCatalogue::displayEntryLocked(const QString& identifier) {
+    const auto paths = allPathsByIdentifier.find(identifier);
+    if (paths == allPathsByIdentifier.end())
         return std::nullopt;
-    return usableEntryLocked(found->second, identifier);
+    for (const QString& path : paths->second) {
+        if (std::optional<DesktopEntry> entry = usableEntryLocked(path, identifier))
+            return entry;
+    }
+    return std::nullopt;
 }
 
 std::optional<DesktopEntry> DesktopEntryCatalogue::entryForPath(const QString& path) {
@@ -230,21 +256,35 @@ std::optional<DesktopEntry> DesktopEntryCatalogue::entryForPath(const QString& p
     return usableEntryLocked(path, identifier);
 }
 
-std::optional<DesktopEntry> DesktopEntryCatalogue::entryForProgram(
+std::vector<ProgramClaim> DesktopEntryCatalogue::claimsOfProgram(
     const QString& realExecutablePath) {
     std::lock_guard lock(mutex);
     ensureFreshLocked();
-    const auto found = entriesByProgram.find(realExecutablePath);
-    if (found == entriesByProgram.end())
-        return std::nullopt;
-    return found->second;
+    const auto found = claimsByProgram.find(realExecutablePath);
+    return found == claimsByProgram.end() ? std::vector<ProgramClaim>() : found->second;
+}
+
+QStringList DesktopEntryCatalogue::identifiersOfUnit(const QString& unit) {
+    std::lock_guard lock(mutex);
+    ensureFreshLocked();
+    const auto found = identifiersByUnit.find(unit);
+    return found == identifiersByUnit.end() ? QStringList() : found->second;
+}
+
+QStringList DesktopEntryCatalogue::identifiersOfWindowName(const QString& name) {
+    if (name.isEmpty())
+        return {};
+    std::lock_guard lock(mutex);
+    ensureFreshLocked();
+    const auto found = identifiersByWindowName.find(name.toLower());
+    return found == identifiersByWindowName.end() ? QStringList() : found->second;
 }
 
 QStringList DesktopEntryCatalogue::programs() {
     std::lock_guard lock(mutex);
     ensureFreshLocked();
     QStringList result;
-    for (const auto& [program, entry] : entriesByProgram)
+    for (const auto& [program, claims] : claimsByProgram)
         result.append(program);
     return result;
 }
@@ -275,8 +315,9 @@ void DesktopEntryCatalogue::ensureFreshLocked() {
             offset += sizeof(inotify_event) + event->len;
             const auto watch = watchesByDescriptor.find(event->wd);
             if (event->mask & IN_Q_OVERFLOW || watch == watchesByDescriptor.end() ||
-                watch->second.awaitedChild.isEmpty() ||
-                (event->len && watch->second.awaitedChild == QFile::decodeName(event->name)))
+                watch->second.awaitedChildren.isEmpty() ||
+                (event->len &&
+                 watch->second.awaitedChildren.contains(QFile::decodeName(event->name))))
                 changed = true;
         }
     }
@@ -288,6 +329,7 @@ void DesktopEntryCatalogue::rebuildLocked() {
     indexed = true;
     ++indexGeneration;
     pathsByIdentifier.clear();
+    allPathsByIdentifier.clear();
     std::map<int, Watch> watches;
     std::set<std::pair<dev_t, ino_t>> visited;
     std::vector<QString> order;
@@ -298,25 +340,110 @@ void DesktopEntryCatalogue::rebuildLocked() {
             watchNearestAncestorLocked(folder, watches);
         }
     }
+    indexClaimsLocked(order);
+    indexBusServicesLocked(watches);
     for (const auto& [descriptor, watch] : watchesByDescriptor) {
         if (!watches.count(descriptor))
             ::inotify_rm_watch(inotify.get(), descriptor);
     }
     watchesByDescriptor = std::move(watches);
-    // The first usable entry in precedence order owns a program.
-    entriesByProgram.clear();
-    std::map<QString, ParsedEntry> kept;
-    for (const QString& identifier : order) {
-        const QString& path = pathsByIdentifier[identifier];
-        if (const std::optional<DesktopEntry> entry = usableEntryLocked(path, identifier)) {
-            for (const QString& program : entry->programs)
-                entriesByProgram.emplace(program, *entry);
-        }
-        if (const auto parsed = parsedByPath.find(path); parsed != parsedByPath.end())
-            kept.insert(*parsed);
-    }
     // Entries no longer indexed are dropped, so removed files do not stay cached.
+    std::map<QString, ParsedEntry> kept;
+    for (const auto& [identifier, paths] : allPathsByIdentifier) {
+        for (const QString& path : paths) {
+            if (const auto parsed = parsedByPath.find(path); parsed != parsedByPath.end())
+                kept.insert(*parsed);
+        }
+    }
     parsedByPath = std::move(kept);
+}
+
+// Every entry of an identifier, in every folder, lends it its programs: a hidden or shadowing
+// entry of the user's never takes a program away from the application it belongs to.
+void DesktopEntryCatalogue::indexClaimsLocked(const std::vector<QString>& order) {
+    claimsByProgram.clear();
+    identifiersByWindowName.clear();
+    for (const QString& identifier : order) {
+        const std::optional<DesktopEntry> shown = displayEntryLocked(identifier);
+        for (const QString& path : allPathsByIdentifier[identifier]) {
+            const ParsedEntry* parsed = parsedLocked(path);
+            if (!parsed || !parsed->readable)
+                continue;
+            DesktopEntry entry = shown ? *shown : parsed->entry;
+            entry.identifier = identifier;
+            for (const QString& program : parsed->entry.programs) {
+                const QStringList arguments = program == parsed->entry.execProgram
+                                                  ? parsed->entry.execArguments
+                                                  : QStringList();
+                addClaimLocked(program, {entry, arguments, !shown});
+            }
+            // The Exec word's own name too (a link's, not its target's), unless it is an
+            // interpreter's, which names no application.
+            const QString execName =
+                parsed->entry.execProgram.isEmpty() ? QString() : parsed->entry.executable;
+            for (const QString& name : {parsed->entry.startupWMClass, execName, identifier})
+                addWindowNameLocked(name, identifier);
+        }
+    }
+}
+
+// Identifiers are indexed one after the other, so a repeat of the one being indexed can only be
+// the last one noted: the checks stay short however many entries name one program.
+void DesktopEntryCatalogue::addClaimLocked(const QString& program, ProgramClaim claim) {
+    std::vector<ProgramClaim>& claims = claimsByProgram[program];
+    for (auto other = claims.rbegin();
+         other != claims.rend() && other->entry.identifier == claim.entry.identifier; ++other) {
+        if (other->arguments == claim.arguments)
+            return;
+    }
+    addWindowNameLocked(QFileInfo(program).fileName(), claim.entry.identifier);
+    claims.push_back(std::move(claim));
+}
+
+void DesktopEntryCatalogue::addWindowNameLocked(const QString& name, const QString& identifier) {
+    if (name.isEmpty())
+        return;
+    QStringList& identifiers = identifiersByWindowName[name.toLower()];
+    if (identifiers.isEmpty() || identifiers.last() != identifier)
+        identifiers.append(identifier);
+}
+
+// A server that the session bus starts for an application (a terminal's server, say) runs on its
+// behalf: the program of the service named like an entry is one of that entry's programs, and the
+// systemd user unit that may start it instead names the application too.
+void DesktopEntryCatalogue::indexBusServicesLocked(std::map<int, Watch>& watches) {
+    identifiersByUnit.clear();
+    for (const QString& folder : serviceFolders) {
+        if (!QFileInfo(folder).isDir()) {
+            watchNearestAncestorLocked(folder, watches);
+            continue;
+        }
+        watchLocked(folder, {}, watches);
+        QDir directory(folder);
+        for (const QString& name :
+             directory.entryList({QStringLiteral("*.service")}, QDir::Files, QDir::Name)) {
+            QByteArray contents;
+            if (!readLimited(directory.filePath(name), contents))
+                continue;
+            const std::optional<BusServiceFields> service = parseBusServiceFile(contents);
+            if (!service || !allPathsByIdentifier.count(service->name))
+                continue;
+            const std::optional<DesktopEntry> shown = displayEntryLocked(service->name);
+            DesktopEntry entry;
+            if (shown) {
+                entry = *shown;
+            } else {
+                entry.identifier = service->name;
+                entry.name = service->name;
+            }
+            const QString program = identifyingProgram(service->execProgram);
+            if (!program.isEmpty())
+                addClaimLocked(program, {entry, {}, !shown});
+            if (!service->systemdService.isEmpty() &&
+                !identifiersByUnit[service->systemdService].contains(service->name))
+                identifiersByUnit[service->systemdService].append(service->name);
+        }
+    }
 }
 
 void DesktopEntryCatalogue::indexFolderLocked(const QString& folder, const QString& prefix,
@@ -351,6 +478,7 @@ void DesktopEntryCatalogue::indexFolderLocked(const QString& folder, const QStri
             const QString identifier = prefix + name.chopped(entrySuffix.size());
             if (pathsByIdentifier.emplace(identifier, child).second)
                 order.push_back(identifier);
+            allPathsByIdentifier[identifier].push_back(child);
         }
     }
 }
@@ -359,12 +487,23 @@ void DesktopEntryCatalogue::watchLocked(const QString& folder, const QString& aw
                                         std::map<int, Watch>& watches) {
     if (!inotify)
         return;
+    // A folder may be watched twice (the parent of a missing applications folder and of a missing
+    // services folder): the events add up, and so do the names awaited.
     const int descriptor =
         ::inotify_add_watch(inotify.get(), QFile::encodeName(folder).constData(),
-                            awaitedChild.isEmpty() ? folderEvents : ancestorEvents);
+                            (awaitedChild.isEmpty() ? folderEvents : ancestorEvents) | IN_MASK_ADD);
     // Out of watches: the folder is still indexed, only its changes go unseen until a rebuild.
-    if (descriptor >= 0)
-        watches[descriptor] = {folder, awaitedChild};
+    if (descriptor < 0)
+        return;
+    const auto known = watches.find(descriptor);
+    if (known == watches.end()) {
+        watches[descriptor] = {folder,
+                               awaitedChild.isEmpty() ? QStringList() : QStringList{awaitedChild}};
+    } else if (awaitedChild.isEmpty() || known->second.awaitedChildren.isEmpty()) {
+        known->second.awaitedChildren.clear();
+    } else {
+        known->second.awaitedChildren.append(awaitedChild);
+    }
 }
 
 // A folder that does not exist yet (a new user's applications folder) appears in its nearest
@@ -394,7 +533,7 @@ const DesktopEntryCatalogue::ParsedEntry* DesktopEntryCatalogue::parsedLocked(co
         return &found->second;
     ParsedEntry parsed;
     parsed.signature = signature;
-    parseEntry(path, parsed.entry, parsed.usable);
+    parseEntry(path, parsed.entry, parsed.readable, parsed.usable);
     return &(parsedByPath[path] = std::move(parsed));
 }
 

@@ -1,6 +1,6 @@
 // The installed applications of the XDG application folders: desktop-file IDs resolved in XDG
-// precedence, entries parsed with the key-file reader and cached, and the programs that identify
-// their processes.
+// precedence, entries parsed with the key-file reader and cached, and the programs, session-bus
+// services, systemd units and window names that identify their processes and windows.
 #pragma once
 
 #include <sys/types.h>
@@ -26,8 +26,20 @@ struct DesktopEntry {
     QString name;          // the localized Name
     QString executable;    // file name of the Exec program
     QStringList programs;  // real paths of the TryExec and Exec programs that identify a process
-    QString iconName;      // the Icon key
+    QString execProgram;   // real path of the Exec program; empty when it identifies nothing
+    QStringList execArguments;  // the Exec arguments that come with it, without field codes
+    QString iconName;           // the Icon key
+    QString startupWMClass;     // the WM_CLASS its windows declare; empty when not given
     bool noDisplay = false;
+};
+
+// An application that names a program: one identifier's claim on a process's executable.
+struct ProgramClaim {
+    DesktopEntry entry;     // what to show for the identifier
+    QStringList arguments;  // the Exec arguments the entry runs the program with; empty otherwise
+    // No entry of the identifier can be listed (each is hidden, or its program missing); the claim
+    // still holds, so that hiding an entry never unlocks its application.
+    bool hidden = false;
 };
 
 // Thread-safe: the selection window computes its list on a background thread while the process
@@ -44,6 +56,8 @@ class DesktopEntryCatalogue {
     static QStringList xdgApplicationFolders();
 
     const QStringList& folders() const { return applicationFolders; }
+    // The session-bus service folders beside the application folders, in the same order.
+    const QStringList& busServiceFolders() const { return serviceFolders; }
     // The desktop-file ID that an entry at `path` has (relative to the folder that holds it).
     QString identifierForPath(const QString& path) const;
 
@@ -56,10 +70,19 @@ class DesktopEntryCatalogue {
     std::optional<BundleInfo> infoForPath(const QString& path);
     QIcon iconForPath(const QString& path);
 
-    // Lookups for the process matcher; NoDisplay entries are included here.
+    // Lookups for the process matcher; NoDisplay entries are included here. The entry of an
+    // identifier is the first one in XDG order that can be used, even when a hidden one shadows it.
     std::optional<DesktopEntry> entryForIdentifier(const QString& identifier);
     std::optional<DesktopEntry> entryForPath(const QString& path);
-    std::optional<DesktopEntry> entryForProgram(const QString& realExecutablePath);
+    // Every identifier that names the program: through the TryExec or Exec of any of its entries in
+    // any folder (shadowed and hidden ones too), or the Exec of the session-bus service that has
+    // its name. In XDG precedence order of the identifiers.
+    std::vector<ProgramClaim> claimsOfProgram(const QString& realExecutablePath);
+    // The identifiers whose session-bus service the systemd user unit starts.
+    QStringList identifiersOfUnit(const QString& unit);
+    // The identifiers a window name (a WM_CLASS part, an application id, a desktop-file name)
+    // stands for: an identifier, a StartupWMClass or a program's file name, compared without case.
+    QStringList identifiersOfWindowName(const QString& name);
     // Every program that identifies an application, for the launch watches.
     QStringList programs();
     // Changes each time a folder change rebuilt the index.
@@ -80,19 +103,27 @@ class DesktopEntryCatalogue {
         bool operator==(const FileSignature&) const = default;
     };
     // A parsed entry; `usable` is false for hidden, unavailable or malformed ones, which still
-    // shadow the entries of the same identifier in later folders.
+    // shadow the entries of the same identifier in later folders. `readable` is true for every
+    // entry whose keys could be read, hidden ones included: their programs still count.
     struct ParsedEntry {
         FileSignature signature;
+        bool readable = false;
         bool usable = false;
         DesktopEntry entry;
     };
     struct Watch {
         QString folder;
-        QString awaitedChild;  // for the parent of a missing folder: the only name that matters
+        // For the parent of missing folders: the only names that matter; empty for every event.
+        QStringList awaitedChildren;
     };
 
     void ensureFreshLocked();
     void rebuildLocked();
+    void indexClaimsLocked(const std::vector<QString>& order);
+    void indexBusServicesLocked(std::map<int, Watch>& watches);
+    void addClaimLocked(const QString& program, ProgramClaim claim);
+    void addWindowNameLocked(const QString& name, const QString& identifier);
+    std::optional<DesktopEntry> displayEntryLocked(const QString& identifier);
     void indexFolderLocked(const QString& folder, const QString& prefix, int depth,
                            std::set<std::pair<dev_t, ino_t>>& visited, std::vector<QString>& order,
                            std::map<int, Watch>& watches);
@@ -105,12 +136,16 @@ class DesktopEntryCatalogue {
     QIcon iconNamedLocked(const QString& iconName);
 
     QStringList applicationFolders;
+    QStringList serviceFolders;
     UniqueFd inotify;
     std::mutex mutex;
     bool indexed = false;
     quint64 indexGeneration = 0;
     std::map<QString, QString> pathsByIdentifier;
-    std::map<QString, DesktopEntry> entriesByProgram;
+    std::map<QString, std::vector<QString>> allPathsByIdentifier;  // every folder's, in XDG order
+    std::map<QString, std::vector<ProgramClaim>> claimsByProgram;
+    std::map<QString, QStringList> identifiersByUnit;
+    std::map<QString, QStringList> identifiersByWindowName;  // keys lower-cased
     std::map<QString, ParsedEntry> parsedByPath;
     std::map<int, Watch> watchesByDescriptor;
     std::map<QString, QIcon> iconsByName;

@@ -2,6 +2,7 @@
 // of our own, read from the main loop, and sends the _NET_ACTIVE_WINDOW activation request.
 #include "platform/linux/EwmhWindows.h"
 
+#include <xcb/res.h>
 #include <xcb/xcb.h>
 
 #include <QTimer>
@@ -30,6 +31,15 @@ std::uint32_t internAtom(xcb_connection_t* connection, const char* name) {
 constexpr std::uint32_t sourceIndicationPager = 2;
 // Far more windows than any desktop holds; bounds what a hostile property can make us read.
 constexpr std::uint32_t maximumWindows = 1 << 16;
+// Longer than any real class or application id, in 32-bit units.
+constexpr std::uint32_t maximumNameLength = 256;
+
+QByteArray propertyBytes(const xcb_get_property_reply_t* reply) {
+    if (!reply || reply->format != 8)
+        return {};
+    return QByteArray(static_cast<const char*>(xcb_get_property_value(reply)),
+                      xcb_get_property_value_length(reply));
+}
 
 }  // namespace
 
@@ -56,6 +66,11 @@ EwmhWindows::EwmhWindows() {
     stackingAtom = internAtom(connection.get(), "_NET_CLIENT_LIST_STACKING");
     activeWindowAtom = internAtom(connection.get(), "_NET_ACTIVE_WINDOW");
     pidAtom = internAtom(connection.get(), "_NET_WM_PID");
+    gtkApplicationIdAtom = internAtom(connection.get(), "_GTK_APPLICATION_ID");
+    kdeDesktopFileAtom = internAtom(connection.get(), "_KDE_NET_WM_DESKTOP_FILE");
+    const xcb_query_extension_reply_t* resource =
+        xcb_get_extension_data(connection.get(), &xcb_res_id);
+    hasClientIds = resource && resource->present;
     const std::uint32_t events = XCB_EVENT_MASK_PROPERTY_CHANGE;
     xcb_change_window_attributes(connection.get(), root, XCB_CW_EVENT_MASK, &events);
     refreshClientList(false);
@@ -142,14 +157,76 @@ void EwmhWindows::refreshClientList(bool report) {
             unknown.push_back(window);
     }
     ownersByWindow = std::move(current);
-    readOwners(unknown);
-    std::vector<pid_t> appeared;
-    for (const WindowId window : unknown) {
-        if (const pid_t owner = ownersByWindow[window])
-            appeared.push_back(owner);
+    if (!report) {
+        readOwners(unknown);
+        return;
     }
-    if (report && !appeared.empty() && onWindowsAppeared)
+    const std::vector<WindowIdentity> appeared = readIdentities(unknown);
+    if (!appeared.empty() && onWindowsAppeared)
         onWindowsAppeared(appeared);
+}
+
+// The owner and the declared names of new windows, asked for together: one round trip for all.
+std::vector<WindowIdentity> EwmhWindows::readIdentities(const std::vector<WindowId>& windows) {
+    xcb_connection_t* c = connection.get();
+    struct Cookies {
+        xcb_get_property_cookie_t pid, wmClass, gtkId, kdeFile;
+        xcb_res_query_client_ids_cookie_t client;
+    };
+    std::vector<Cookies> cookies;
+    cookies.reserve(windows.size());
+    for (const WindowId window : windows) {
+        xcb_res_client_id_spec_t spec{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+        cookies.push_back({
+            xcb_get_property(c, 0, window, pidAtom, XCB_ATOM_CARDINAL, 0, 1),
+            xcb_get_property(c, 0, window, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0,
+                             maximumNameLength),
+            xcb_get_property(c, 0, window, gtkApplicationIdAtom, XCB_GET_PROPERTY_TYPE_ANY, 0,
+                             maximumNameLength),
+            xcb_get_property(c, 0, window, kdeDesktopFileAtom, XCB_GET_PROPERTY_TYPE_ANY, 0,
+                             maximumNameLength),
+            hasClientIds ? xcb_res_query_client_ids(c, 1, &spec)
+                         : xcb_res_query_client_ids_cookie_t{0},
+        });
+    }
+    std::vector<WindowIdentity> identities;
+    for (std::size_t i = 0; i < windows.size(); ++i) {
+        WindowIdentity identity;
+        identity.window = windows[i];
+        const auto pid = take(xcb_get_property_reply(c, cookies[i].pid, nullptr));
+        if (pid && pid->format == 32 && xcb_get_property_value_length(pid.get()) == 4)
+            identity.process = static_cast<pid_t>(
+                *static_cast<const std::uint32_t*>(xcb_get_property_value(pid.get())));
+        const auto wmClass = take(xcb_get_property_reply(c, cookies[i].wmClass, nullptr));
+        parseWmClass(propertyBytes(wmClass.get()), identity.instanceName, identity.className);
+        const auto gtkId = take(xcb_get_property_reply(c, cookies[i].gtkId, nullptr));
+        identity.applicationId = parseTextProperty(propertyBytes(gtkId.get()));
+        const auto kdeFile = take(xcb_get_property_reply(c, cookies[i].kdeFile, nullptr));
+        identity.desktopFileName = parseTextProperty(propertyBytes(kdeFile.get()));
+        // A client may leave out _NET_WM_PID, or lie in it; the server knows a local client's.
+        if (hasClientIds) {
+            if (const pid_t client = clientProcessOf(cookies[i].client))
+                identity.process = client;
+        }
+        if (identity.process < 0)
+            identity.process = 0;
+        ownersByWindow[windows[i]] = identity.process;
+        identities.push_back(std::move(identity));
+    }
+    return identities;
+}
+
+pid_t EwmhWindows::clientProcessOf(xcb_res_query_client_ids_cookie_t cookie) {
+    const auto reply = take(xcb_res_query_client_ids_reply(connection.get(), cookie, nullptr));
+    if (!reply)
+        return 0;
+    for (auto ids = xcb_res_query_client_ids_ids_iterator(reply.get()); ids.rem;
+         xcb_res_client_id_value_next(&ids)) {
+        if ((ids.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) &&
+            xcb_res_client_id_value_value_length(ids.data) == 1)
+            return static_cast<pid_t>(*xcb_res_client_id_value_value(ids.data));
+    }
+    return 0;
 }
 
 // Asks for all owners first and then collects the replies: one round trip for many windows.

@@ -1,5 +1,6 @@
 // The desktop's top-level windows as the window manager lists them (EWMH): which windows appear,
-// which one is active, which process owns each, and the request that activates one. Optional:
+// which one is active, which process owns each and which application it declares, and the request
+// that activates one. Optional:
 // without $DISPLAY or with a broken connection it is inert and reports nothing.
 #pragma once
 
@@ -15,7 +16,10 @@
 #include <utility>
 #include <vector>
 
+#include "platform/linux/WindowIdentity.h"
+
 struct xcb_connection_t;
+struct xcb_res_query_client_ids_cookie_t;
 
 namespace platform {
 
@@ -29,8 +33,9 @@ class EwmhWindows : public QObject {
 
     bool isConnected() const { return connection != nullptr; }
 
-    // The owners (_NET_WM_PID) of windows that joined the client list; unset does nothing.
-    std::function<void(const std::vector<pid_t>&)> onWindowsAppeared;
+    // The windows that joined the client list, with their owners and declared names; unset does
+    // nothing.
+    std::function<void(const std::vector<WindowIdentity>&)> onWindowsAppeared;
     // The owner of the window that became active; 0 when none or unknown.
     std::function<void(pid_t)> onActiveWindowChanged;
 
@@ -52,6 +57,8 @@ class EwmhWindows : public QObject {
     void refreshActiveWindow();
     pid_t ownerOf(WindowId window);
     void readOwners(const std::vector<WindowId>& windows);
+    std::vector<WindowIdentity> readIdentities(const std::vector<WindowId>& windows);
+    pid_t clientProcessOf(xcb_res_query_client_ids_cookie_t cookie);
 
     std::unique_ptr<xcb_connection_t, ConnectionDeleter> connection;
     std::unique_ptr<QSocketNotifier> notifier;
@@ -60,6 +67,9 @@ class EwmhWindows : public QObject {
     std::uint32_t stackingAtom = 0;
     std::uint32_t activeWindowAtom = 0;
     std::uint32_t pidAtom = 0;
+    std::uint32_t gtkApplicationIdAtom = 0;
+    std::uint32_t kdeDesktopFileAtom = 0;
+    bool hasClientIds = false;  // the X-Resource extension can name a client's process
     std::map<WindowId, pid_t> ownersByWindow;  // 0: not (yet) declared
     pid_t activeOwner = 0;
     bool drainScheduled = false;

@@ -2,6 +2,8 @@
 // the workspace's notifications and running-list changes, on the main thread, and launches bundles.
 #include "platform/linux/LinuxWorkspace.h"
 
+#include <unistd.h>
+
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QProcess>
@@ -96,8 +98,11 @@ void LinuxWorkspace::startWatching() {
         instanceEnded(key, application);
     };
     windows = std::make_unique<EwmhWindows>();
-    windows->onWindowsAppeared = [this](const std::vector<pid_t>& owners) {
-        windowsAppeared(owners);
+    watcher->onInstanceClaimsChanged = [this](InstanceKey, const RunningApplication& application) {
+        instanceClaimsChanged(application);
+    };
+    windows->onWindowsAppeared = [this](const std::vector<WindowIdentity>& identities) {
+        windowsAppeared(identities);
     };
     windows->onActiveWindowChanged = [this](pid_t owner) { activeWindowChanged(owner); };
     if (catalogue->changeDescriptor() >= 0) {
@@ -162,7 +167,7 @@ std::vector<RunningApplication> LinuxWorkspace::runningApplicationsWithBundleIde
     const QString& identifier) {
     std::vector<RunningApplication> matches;
     for (RunningApplication& application : runningApplications()) {
-        if (application.bundleIdentifier == identifier)
+        if (application.isClaimedBy(identifier))
             matches.push_back(std::move(application));
     }
     return matches;
@@ -321,12 +326,35 @@ void LinuxWorkspace::instanceEnded(InstanceKey key, const RunningApplication& ap
              {application.processIdentifier, application});
 }
 
-void LinuxWorkspace::windowsAppeared(const std::vector<pid_t>& owners) {
-    for (const pid_t owner : owners) {
+// Windows are the second line: one that declares an application makes its process an instance
+// of it (or claims an instance for it), whatever the process was matched as at launch.
+void LinuxWorkspace::windowsAppeared(const std::vector<WindowIdentity>& identities) {
+    for (const WindowIdentity& identity : identities) {
+        if (identity.process <= 0 || identity.process == ::getpid())
+            continue;
+        QStringList identifiers;
+        for (const QString& name : identity.names()) {
+            for (const QString& identifier : catalogue->identifiersOfWindowName(name)) {
+                if (!identifiers.contains(identifier))
+                    identifiers.append(identifier);
+            }
+        }
+        watcher->attributeWindow(identity.process, identifiers);
         // Resolving an unknown owner scans /proc, which also reports a launch not seen yet.
-        if (const std::optional<InstanceKey> key = watcher->instanceOwning(owner))
+        if (const std::optional<InstanceKey> key = watcher->instanceOwning(identity.process))
             reportDidLaunch(*key);
     }
+}
+
+// An instance that a window showed to be another application's too is announced again, so that
+// the lock of that application applies to it.
+void LinuxWorkspace::instanceClaimsChanged(const RunningApplication& application) {
+    if (application.activationPolicy != ActivationPolicy::regular) {
+        changeRunningApplications({{application}, {}});
+        return;
+    }
+    post(WorkspaceNotification::willLaunchApplication,
+         {application.processIdentifier, application});
 }
 
 void LinuxWorkspace::activeWindowChanged(pid_t owner) {

@@ -57,7 +57,8 @@ class LinuxWorkspace : public Workspace {
     void ensureStarted();
     void instanceStarted(InstanceKey key, const RunningApplication& application);
     void instanceEnded(InstanceKey key, const RunningApplication& application);
-    void windowsAppeared(const std::vector<pid_t>& owners);
+    void windowsAppeared(const std::vector<WindowIdentity>& identities);
+    void instanceClaimsChanged(const RunningApplication& application);
     void activeWindowChanged(pid_t owner);
     void reportDidLaunch(InstanceKey key);
     bool instanceHasWindow(InstanceKey key);

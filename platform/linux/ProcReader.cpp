@@ -203,14 +203,67 @@ std::optional<QByteArray> environmentValue(const QByteArray& environ, const QByt
     return std::nullopt;
 }
 
-std::optional<QByteArray> readEnvironmentValue(pid_t pid, const QByteArray& name) {
+std::optional<QByteArray> readEnvironment(pid_t pid) {
     std::optional<QByteArray> environment = readFile(procPath(pid, "environ"), environLimit);
-    if (!environment)
-        return std::nullopt;
     // Cut at the limit, the last entry may have lost the end of its value.
-    if (environment->size() == environLimit)
+    if (environment && environment->size() == environLimit)
         environment->truncate(environment->lastIndexOf('\0') + 1);
-    return environmentValue(*environment, name);
+    return environment;
+}
+
+std::optional<QByteArray> readEnvironmentValue(pid_t pid, const QByteArray& name) {
+    const std::optional<QByteArray> environment = readEnvironment(pid);
+    return environment ? environmentValue(*environment, name) : std::nullopt;
+}
+
+QByteArray displayWithoutScreen(const QByteArray& display) {
+    const qsizetype colon = display.lastIndexOf(':');
+    const qsizetype dot = display.lastIndexOf('.');
+    return colon >= 0 && dot > colon ? display.left(dot) : display;
+}
+
+SessionMarks readSessionMarks(pid_t pid) {
+    SessionMarks marks;
+    if (const std::optional<QByteArray> environment = readEnvironment(pid)) {
+        if (const std::optional<QByteArray> display = environmentValue(*environment, "DISPLAY"))
+            marks.display = displayWithoutScreen(*display);
+    }
+    marks.auditSession = readAuditSession(pid);
+    return marks;
+}
+
+bool isSameSession(const SessionMarks& ours, const SessionMarks& theirs) {
+    if (!ours.display.isEmpty() && !theirs.display.isEmpty())
+        return ours.display == theirs.display;
+    if (!theirs.display.isEmpty() || !ours.auditSession || !theirs.auditSession)
+        return true;
+    return *ours.auditSession == *theirs.auditSession;
+}
+
+QStringList parseCommandLine(const QByteArray& commandLine) {
+    QStringList words;
+    if (commandLine.isEmpty())
+        return words;
+    for (const QByteArray& word : commandLine.split('\0'))
+        words.append(QString::fromLocal8Bit(word));
+    // The kernel ends every word with a NUL, which leaves one empty piece after the last.
+    if (commandLine.endsWith('\0'))
+        words.removeLast();
+    return words;
+}
+
+QStringList readCommandLine(pid_t pid) {
+    const std::optional<QByteArray> commandLine = readFile(procPath(pid, "cmdline"), keyFileLimit);
+    return commandLine ? parseCommandLine(*commandLine) : QStringList();
+}
+
+std::optional<unsigned> readAuditSession(pid_t pid) {
+    const std::optional<QByteArray> text = readFile(procPath(pid, "sessionid"), 32);
+    unsigned session = 0;
+    // (unsigned)-1 marks a process that no login session was ever assigned to.
+    if (!text || !parseNumber(text->trimmed(), session) || session == 0xffffffffu)
+        return std::nullopt;
+    return session;
 }
 
 QString parseCgroupLeaf(const QByteArray& cgroups) {

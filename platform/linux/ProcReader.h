@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <optional>
 #include <vector>
 
@@ -36,12 +37,31 @@ std::optional<ProcessStatus> readStatus(pid_t pid);
 std::optional<unsigned long long> readStartTime(pid_t pid);
 // The real path of the executable; a binary replaced on disk keeps its path.
 QString readExecutable(pid_t pid);
+// The process's initial environment, NUL-separated; none when unreadable.
+std::optional<QByteArray> readEnvironment(pid_t pid);
 // The value of one variable of the process's initial environment; none when absent or unreadable.
 std::optional<QByteArray> readEnvironmentValue(pid_t pid, const QByteArray& name);
+// The words the process was started with (argv); empty when unreadable.
+QStringList readCommandLine(pid_t pid);
+// The kernel's audit session of the process (the login it descends from); none when unset.
+std::optional<unsigned> readAuditSession(pid_t pid);
 // The last component of the process's cgroup (a systemd unit such as "app-…-1234.scope").
 QString readCgroupLeaf(pid_t pid);
 // The application id of a flatpak sandbox the process runs in; empty outside one.
 QString readFlatpakApplication(pid_t pid);
+
+// What tells the processes of one desktop session from those of another login of the same user.
+struct SessionMarks {
+    QByteArray display;                    // $DISPLAY without its screen number; empty when unset
+    std::optional<unsigned> auditSession;  // the kernel's login session id
+};
+SessionMarks readSessionMarks(pid_t pid);
+// Whether a process with `theirs` belongs to the session of `ours`: the X display decides when
+// both name one (a second graphical login has its own); without one in the process (an ssh login,
+// a daemon) a different login session does; what cannot be told apart counts as this session.
+bool isSameSession(const SessionMarks& ours, const SessionMarks& theirs);
+// $DISPLAY without the screen number (":0.0" and ":0" are one display).
+QByteArray displayWithoutScreen(const QByteArray& display);
 
 // The parsers of the files' bytes, used by the readers above; each answers none or empty for
 // bytes in any other shape.
@@ -57,6 +77,8 @@ std::optional<QByteArray> environmentValue(const QByteArray& environ, const QByt
 QString parseCgroupLeaf(const QByteArray& cgroups);
 // The application id ("name" of group "Application") of a .flatpak-info key file; empty if none.
 QString parseFlatpakInfo(const QByteArray& info);
+// The NUL-separated words of a cmdline file.
+QStringList parseCommandLine(const QByteArray& commandLine);
 // The executable path that a /proc/<pid>/exe link names, without the mark of a deleted file.
 QString executableOfLink(const QByteArray& target);
 

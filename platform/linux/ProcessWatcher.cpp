@@ -43,7 +43,8 @@ ProcessWatcher::ProcessWatcher(DesktopEntryCatalogue& catalogue, QStringList ext
     : catalogue(catalogue),
       matcher(catalogue),
       extraPrograms(std::move(extraPrograms)),
-      user(::getuid()) {}
+      user(::getuid()),
+      ownSession(proc::readSessionMarks(::getpid())) {}
 
 ProcessWatcher::~ProcessWatcher() = default;
 
@@ -179,19 +180,73 @@ void ProcessWatcher::addProcess(const proc::ProcessStatus& status) {
 void ProcessWatcher::matchProcess(pid_t pid) {
     const std::optional<ApplicationMatch> match =
         matcher.match(records[pid].status, [this](pid_t of) { return cgroupLeafOf(of); });
-    if (!match)
+    // Another login of the same user (a second display, ssh) runs its applications for itself.
+    if (!match || !belongsToThisSession(pid))
         return;
-    std::optional<InstanceKey> key = instanceFor(pid, match->identifier);
+    addInstance(pid, *match);
+}
+
+void ProcessWatcher::addInstance(pid_t pid, const ApplicationMatch& match) {
+    std::optional<InstanceKey> key = instanceFor(pid, match.identifier);
     if (!key) {
         key = nextKey++;
         Instance instance;
-        instance.application = applicationFor(*match, pid);
+        instance.application = applicationFor(match, pid);
         instance.processGroup = records[pid].status.processGroup;
         std::lock_guard lock(instancesMutex);
         instancesByKey.emplace(*key, std::move(instance));
         createdKeys.insert(*key);
     }
     join(*key, pid);
+}
+
+bool ProcessWatcher::belongsToThisSession(pid_t pid) const {
+    return proc::isSameSession(ownSession, proc::readSessionMarks(pid));
+}
+
+void ProcessWatcher::attributeWindow(pid_t pid, const QStringList& identifiers) {
+    if (pid <= 0 || identifiers.isEmpty())
+        return;
+    if (!records.count(pid))
+        scanNow();
+    const auto record = records.find(pid);
+    if (record == records.end())
+        return;
+    if (const InstanceKey key = record->second.instance) {
+        bool changed = false;
+        {
+            std::lock_guard lock(instancesMutex);
+            RunningApplication& application = instancesByKey[key].application;
+            for (const QString& identifier : identifiers) {
+                if (!application.isClaimedBy(identifier)) {
+                    application.otherBundleIdentifiers.append(identifier);
+                    changed = true;
+                }
+            }
+        }
+        if (changed) {
+            reclaimedKeys.insert(key);
+            if (!scanning)
+                settle();
+        }
+        return;
+    }
+    ApplicationMatch match;
+    if (const std::optional<DesktopEntry> entry =
+            catalogue.entryForIdentifier(identifiers.front())) {
+        match.name = entry->name;
+        match.bundlePath = entry->path;
+        match.iconName = entry->iconName;
+        match.activationPolicy =
+            entry->noDisplay ? ActivationPolicy::accessory : ActivationPolicy::regular;
+    }
+    match.identifier = identifiers.front();
+    if (match.name.isEmpty())
+        match.name = record->second.status.name;
+    match.otherIdentifiers = identifiers.mid(1);
+    addInstance(pid, match);
+    if (!scanning)
+        settle();
 }
 
 RunningApplication ProcessWatcher::applicationFor(const ApplicationMatch& match, pid_t pid) const {
@@ -202,6 +257,8 @@ RunningApplication ProcessWatcher::applicationFor(const ApplicationMatch& match,
     application.activationPolicy = match.activationPolicy;
     application.executablePath = records.at(pid).status.executable;
     application.bundlePath = match.bundlePath;
+    application.otherBundleIdentifiers = match.otherIdentifiers;
+    application.processStartTime = records.at(pid).status.startTime;
     if (!match.iconName.isEmpty())
         application.icon = catalogue.iconNamed(match.iconName);
     return application;
@@ -305,7 +362,7 @@ void ProcessWatcher::settle() {
             Instance& current = instance->second;
             if (current.members.empty()) {
                 if (!createdKeys.count(key))
-                    reports.push_back({false, key, current.application});
+                    reports.push_back({PendingReport::ended, key, current.application});
                 instancesByKey.erase(instance);
                 continue;
             }
@@ -315,15 +372,23 @@ void ProcessWatcher::settle() {
                         return records[a].status.startTime < records[b].status.startTime;
                     });
                 current.application.processIdentifier = oldest;
+                current.application.processStartTime = records[oldest].status.startTime;
             }
         }
         for (const InstanceKey key : createdKeys) {
             const auto instance = instancesByKey.find(key);
             if (instance != instancesByKey.end())
-                reports.push_back({true, key, instance->second.application});
+                reports.push_back({PendingReport::started, key, instance->second.application});
+        }
+        for (const InstanceKey key : reclaimedKeys) {
+            const auto instance = instancesByKey.find(key);
+            if (instance != instancesByKey.end() && !createdKeys.count(key))
+                reports.push_back(
+                    {PendingReport::claimsChanged, key, instance->second.application});
         }
         touchedKeys.clear();
         createdKeys.clear();
+        reclaimedKeys.clear();
     }
     if (reportChanges)
         report(std::move(reports));
@@ -331,7 +396,10 @@ void ProcessWatcher::settle() {
 
 void ProcessWatcher::report(std::vector<PendingReport> reports) {
     for (const PendingReport& pending : reports) {
-        const InstanceHandler handler = pending.started ? onInstanceStarted : onInstanceEnded;
+        const InstanceHandler handler = pending.kind == PendingReport::started ? onInstanceStarted
+                                        : pending.kind == PendingReport::ended
+                                            ? onInstanceEnded
+                                            : onInstanceClaimsChanged;
         if (handler)
             handler(pending.key, pending.application);
     }

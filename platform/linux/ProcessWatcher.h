@@ -42,6 +42,8 @@ class ProcessWatcher : public QObject {
     // Raised on the main thread; unset handlers do nothing.
     InstanceHandler onInstanceStarted;
     InstanceHandler onInstanceEnded;
+    // An instance gained claims of other applications (from a window it opened).
+    InstanceHandler onInstanceClaimsChanged;
 
     // Thread-safe snapshots.
     std::vector<RunningApplication> instances() const;
@@ -59,6 +61,11 @@ class ProcessWatcher : public QObject {
     void scanSoon();
     // Follows a rebuilt catalogue: new programs to watch, processes that may match now.
     void catalogueMayHaveChanged();
+    // Main thread: a window of the process declares these applications, the best first. A process
+    // that belongs to no application yet becomes an instance of the first (a copy of a binary, a
+    // run through the dynamic loader, a server); one that does is claimed by the others too.
+    // Windows are on this display, so no session test applies.
+    void attributeWindow(pid_t pid, const QStringList& identifiers);
 
   private:
     struct Instance {
@@ -77,7 +84,7 @@ class ProcessWatcher : public QObject {
         std::unique_ptr<QSocketNotifier, NotifierDeleter> exitNotifier;
     };
     struct PendingReport {
-        bool started;
+        enum Kind { started, ended, claimsChanged } kind;
         InstanceKey key;
         RunningApplication application;
     };
@@ -85,6 +92,8 @@ class ProcessWatcher : public QObject {
     void scanProcesses();
     void addProcess(const proc::ProcessStatus& status);
     void matchProcess(pid_t pid);
+    void addInstance(pid_t pid, const ApplicationMatch& match);
+    bool belongsToThisSession(pid_t pid) const;
     void removeProcess(pid_t pid);
     std::optional<InstanceKey> instanceFor(pid_t pid, const QString& identifier);
     bool parentIsReaper(pid_t parent) const;
@@ -115,6 +124,8 @@ class ProcessWatcher : public QObject {
     InstanceKey nextKey = 1;
     std::set<InstanceKey> createdKeys;
     std::set<InstanceKey> touchedKeys;
+    std::set<InstanceKey> reclaimedKeys;
+    proc::SessionMarks ownSession;
 
     UniqueFd launchWatches;
     std::unique_ptr<QSocketNotifier> launchNotifier;

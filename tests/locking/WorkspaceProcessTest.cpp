@@ -405,6 +405,21 @@ TEST_F(WindowEventsTest, DidLaunchFollowsTheFirstWindowOnce) {
     EXPECT_TRUE(waitForEvents({"will", "did", "end"})) << events.join(' ').toStdString();
 }
 
+TEST_F(WindowEventsTest, CopyOfAProgramIsKnownByTheClassOfItsWindowEvenWithoutItsPid) {
+    installProgram(testApplicationPath(), "org.test.Classy", "StartupWMClass=ClassyWindow\n");
+    const QString copy = root.filePath("bin/renamed-copy");
+    ASSERT_TRUE(QFile::copy(testApplicationPath(), copy));
+    programs.append(copy);
+    monitorApplication("org.test.Classy");
+    ASSERT_TRUE(workspace().hasWindowEvents());
+
+    // No entry names the copy: only its window, which leaves out _NET_WM_PID, tells what it is.
+    start(copy, {"--window", "--class", "ClassyWindow", "--no-pid"});
+    EXPECT_TRUE(QTest::qWaitFor([&] { return events.contains("will"); }, eventTimeoutMs))
+        << events.join(' ').toStdString();
+    EXPECT_EQ(workspace().runningApplicationsWithBundleIdentifier("org.test.Classy").size(), 1u);
+}
+
 TEST_F(WindowEventsTest, ActivationBringsTheInstanceForwardAndIsNotified) {
     const QString first = installProgram(testApplicationPath(), "org.test.First");
     const QString second = installProgram(testApplicationPath(), "org.test.Second");

@@ -1,6 +1,7 @@
-// The desktop-entry parser over entry texts: the keys it reads, Exec unquoting, localized names,
-// and the entries it refuses.
+// The parsers of what applications declare: desktop entries (the keys read, Exec unquoting,
+// localized names, the entries refused), session-bus service files and window properties.
 #include "platform/linux/DesktopEntryParser.h"
+#include "platform/linux/WindowIdentity.h"
 
 #include <gtest/gtest.h>
 
@@ -25,6 +26,34 @@ TEST(DesktopEntryParsing, ReadsTheKeysOfAnApplication) {
     EXPECT_EQ(fields->tryExec, "editor");
     EXPECT_EQ(fields->iconName, "accessories-text-editor");
     EXPECT_TRUE(fields->noDisplay);
+}
+
+TEST(DesktopEntryParsing, KeepsTheExecArgumentsWithoutFieldCodesAndMarksHiddenEntries) {
+    const auto fields = parseDesktopEntry(
+        application("Name=T\nExec=term --preferences %U \"a b\" 100%% %%\nHidden=true\n"
+                    "StartupWMClass=Term-prefs\n"));
+
+    ASSERT_TRUE(fields);
+    EXPECT_EQ(fields->execArguments, QStringList({"--preferences", "a b", "100%", "%"}));
+    EXPECT_EQ(fields->startupWMClass, "Term-prefs");
+    EXPECT_TRUE(fields->hidden);
+}
+
+TEST(BusServiceParsing, ReadsNameProgramAndUnitAndRefusesTheRest) {
+    const auto service = platform::parseBusServiceFile(
+        "[D-BUS Service]\nName=org.test.Term\nExec=\"/usr/lib/term server\" --x\n"
+        "SystemdService=term-server.service\n");
+    ASSERT_TRUE(service);
+    EXPECT_EQ(service->name, "org.test.Term");
+    EXPECT_EQ(service->execProgram, "/usr/lib/term server");
+    EXPECT_EQ(service->systemdService, "term-server.service");
+
+    for (const QByteArray& refused :
+         {QByteArray("[D-BUS Service]\nExec=/bin/true\n"), QByteArray("[D-BUS Service]\nName=a\n"),
+          QByteArray("[Other]\nName=a\nExec=/bin/true\n"),
+          QByteArray("[D-BUS Service]\nName=a\nExec=\"/bin/unterminated\n"),
+          QByteArray("[D-BUS Service]\nName=\xff\nExec=/bin/true\n")})
+        EXPECT_FALSE(platform::parseBusServiceFile(refused)) << refused.toStdString();
 }
 
 TEST(DesktopEntryParsing, UnquotesTheExecProgram) {
@@ -56,9 +85,30 @@ TEST(DesktopEntryParsing, RefusesWhatIsNoApplication) {
         "[Desktop Entry]\nName=A\nExec=/bin/true\n",          // no Type
         application("Exec=/bin/true\n"),                      // no Name
         application("Name=\nExec=/bin/true\n"),               // empty Name
-        application("Name=A\nHidden=true\n"),                 // deleted by the user
         application("Name=A\nExec=\"/bin/unterminated\n"),    // Exec cannot be split
     };
     for (const QByteArray& contents : refused)
         EXPECT_FALSE(parseDesktopEntry(contents)) << contents.toStdString();
+}
+
+TEST(WindowProperties, ClassPartsTextAndNamesInOrder) {
+    QString instance, className;
+    platform::parseWmClass(QByteArray("xterm\0XTerm\0", 12), instance, className);
+    EXPECT_EQ(instance, "xterm");
+    EXPECT_EQ(className, "XTerm");
+    platform::parseWmClass(QByteArray("only\0Cut", 8), instance, className);
+    EXPECT_EQ(className, "Cut");
+    platform::parseWmClass("no separator", instance, className);
+    EXPECT_TRUE(instance.isEmpty() && className.isEmpty());
+
+    EXPECT_EQ(platform::parseTextProperty(QByteArray("org.test.App\0junk", 17)), "org.test.App");
+    EXPECT_TRUE(platform::parseTextProperty("\xff\xfe").isEmpty());
+
+    platform::WindowIdentity identity;
+    identity.instanceName = "gnome-terminal-server";
+    identity.className = "Gnome-terminal";
+    identity.applicationId = "org.gnome.Terminal";
+    identity.desktopFileName = "org.gnome.Terminal.desktop";
+    EXPECT_EQ(identity.names(),
+              QStringList({"org.gnome.Terminal", "Gnome-terminal", "gnome-terminal-server"}));
 }

@@ -114,6 +114,27 @@ TEST(EnvironmentParsing, NamesThatAreNoVariableNamesMatchNothing) {
     EXPECT_FALSE(environmentValue(environ, QByteArray("A\0", 2)));
 }
 
+TEST(CommandLineParsing, SplitsAtNulsAndKeepsEmptyWords) {
+    EXPECT_EQ(parseCommandLine(QByteArray("term\0--tab\0\0x y\0", 16)),
+              QStringList({"term", "--tab", "", "x y"}));
+    EXPECT_EQ(parseCommandLine(QByteArray("unterminated")), QStringList({"unterminated"}));
+    EXPECT_TRUE(parseCommandLine({}).isEmpty());
+}
+
+TEST(SessionMarks, DisplayDecidesElseTheLoginSessionElseTheyAreOne) {
+    const SessionMarks ours{":0", 3};
+    EXPECT_TRUE(isSameSession(ours, {":0", 7}));
+    EXPECT_FALSE(isSameSession(ours, {":1", 3}));
+    // Without a display (ssh, a daemon) the login session tells.
+    EXPECT_FALSE(isSameSession(ours, {"", 7}));
+    EXPECT_TRUE(isSameSession(ours, {"", 3}));
+    EXPECT_TRUE(isSameSession(ours, {"", std::nullopt}));
+    EXPECT_TRUE(isSameSession({"", std::nullopt}, {":1", 7}));
+    EXPECT_EQ(displayWithoutScreen(":0.0"), ":0");
+    EXPECT_EQ(displayWithoutScreen("localhost:10.1"), "localhost:10");
+    EXPECT_EQ(displayWithoutScreen("host.example:2"), "host.example:2");
+}
+
 TEST(CgroupParsing, UnifiedHierarchyNamesTheUnit) {
     EXPECT_EQ(parseCgroupLeaf("0::/user.slice/user-1000.slice/user@1000.service/app.slice/"
                               "app-gnome-firefox-1234.scope\n"),

@@ -1,8 +1,10 @@
 // A stand-in application for the workspace tests and benchmarks: optionally forks helpers of its
 // own and maps a top-level window, logging when it asks for the map, then waits to be ended.
 //
-//   workspace-test-application [--window] [--fork N] [--lifetime-ms M] [anything else is ignored]
+//   workspace-test-application [--window] [--class NAME] [--no-pid] [--fork N] [--lifetime-ms M]
+//                              [anything else is ignored]
 //
+// --class sets the window's WM_CLASS to NAME (instance and class); --no-pid leaves out _NET_WM_PID.
 // With $VAULTINE_TEST_MAP_LOG set, appends "<pid> <CLOCK_MONOTONIC ns>" just before mapping.
 #include <signal.h>
 #include <sys/prctl.h>
@@ -42,7 +44,7 @@ void logMap() {
 }
 
 // Kept open for the life of the process so the window stays mapped.
-xcb_connection_t* mapWindow() {
+xcb_connection_t* mapWindow(const std::string& windowClass, bool declarePid) {
     xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(connection))
         return nullptr;
@@ -51,8 +53,14 @@ xcb_connection_t* mapWindow() {
     xcb_create_window(connection, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 200, 100, 0,
                       XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
     const uint32_t pid = static_cast<uint32_t>(getpid());
-    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, atom(connection, "_NET_WM_PID"),
-                        XCB_ATOM_CARDINAL, 32, 1, &pid);
+    if (declarePid)
+        xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window,
+                            atom(connection, "_NET_WM_PID"), XCB_ATOM_CARDINAL, 32, 1, &pid);
+    if (!windowClass.empty()) {
+        const std::string value = windowClass + '\0' + windowClass + '\0';
+        xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_CLASS,
+                            XCB_ATOM_STRING, 8, value.size(), value.data());
+    }
     const char title[] = "workspace-test-application";
     xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window, XCB_ATOM_WM_NAME,
                         XCB_ATOM_STRING, 8, sizeof title - 1, title);
@@ -66,12 +74,18 @@ xcb_connection_t* mapWindow() {
 
 int main(int argc, char** argv) {
     bool window = false;
+    bool declarePid = true;
+    std::string windowClass;
     int forks = 0;
     long lifetimeMs = 0;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         if (argument == "--window")
             window = true;
+        else if (argument == "--no-pid")
+            declarePid = false;
+        else if (argument == "--class" && i + 1 < argc)
+            windowClass = argv[++i];
         else if (argument == "--fork" && i + 1 < argc)
             forks = std::atoi(argv[++i]);
         else if (argument == "--lifetime-ms" && i + 1 < argc)
@@ -85,7 +99,7 @@ int main(int argc, char** argv) {
                 pause();
         }
     }
-    xcb_connection_t* connection = window ? mapWindow() : nullptr;
+    xcb_connection_t* connection = window ? mapWindow(windowClass, declarePid) : nullptr;
     if (lifetimeMs > 0) {
         timespec pauseTime{lifetimeMs / 1000, (lifetimeMs % 1000) * 1000000};
         nanosleep(&pauseTime, nullptr);

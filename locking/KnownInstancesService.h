@@ -1,0 +1,36 @@
+// The runs of locked applications that Vaultine let be (released by the password, or running when
+// protection started), kept in the user defaults beside the current lock, so that a restarted
+// Vaultine can tell them from the runs that began while it was down.
+#pragma once
+
+#include <sys/types.h>
+
+#include <QString>
+#include <optional>
+#include <set>
+#include <utility>
+
+#include "storage/KeyValueStorage.h"
+
+class KnownInstancesService {
+  public:
+    // A run: its topmost process and that process's start time, which tells a reused pid apart.
+    using Instance = std::pair<pid_t, unsigned long long>;
+    using Instances = std::set<Instance>;
+
+    KnownInstancesService();
+
+    // None when no list is stored: protection was not running before (a first start, or a start
+    // after Quit), so nothing that runs now began behind its back.
+    std::optional<Instances> storedInstances();
+    void storeInstances(const Instances& instances);
+    void forgetInstances();
+
+    // "known;" followed by "pid:start;" for each run; the marker keeps an empty list apart from
+    // no list. Pieces that do not parse are dropped.
+    static QString encode(const Instances& instances);
+    static std::optional<Instances> decode(const QString& text);
+
+  private:
+    KeyValueStorage storage;
+};

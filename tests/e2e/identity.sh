@@ -1,0 +1,109 @@
+#!/usr/bin/env bash
+# A locked application is locked through every door: Debian's own terminals and X clients through
+# their own entries (a terminal's server included), started through the dynamic loader, a private
+# NoDisplay entry naming a locked program, a renamed copy of a locked binary (caught by its window),
+# a launch while Vaultine was killed, and a process of another session, which is left alone.
+. "$(dirname "$0")/lib.sh"
+
+PASSWORD="Open Sesame"
+SLEEPER_EXE=$HOME/bin/vaultine-sleeper
+
+install_entry() {  # ID NAME EXEC [EXTRA-LINE]
+    printf '[Desktop Entry]\nType=Application\nName=%s\nExec=%s\n%s\n' "$2" "$3" "${4:-}" \
+        > "$XDG_DATA_HOME/applications/$1.desktop"
+}
+# Processes of this session running the executable, and ending them.
+end_program() {
+    local pid
+    for pid in $(session_pids "$(readlink -f "$1")"); do kill -KILL "$pid" 2>/dev/null || true; done
+}
+release() {
+    type_into_lock "$PASSWORD" || fail "could not type into the lock ($1)"
+    wait_until 10 lock_is_down || fail "the right password did not release $1"
+}
+# Launches a command and wants it covered within a second and still covered three seconds later.
+expect_locked() {
+    local what=$1; shift
+    setsid "$@" >/dev/null 2>&1 < /dev/null &
+    wait_until 1 lock_is_up || fail "$what was not covered within a second"
+    sleep 3
+    lock_is_up || fail "$what was uncovered again"
+    screenshot "locked-${what// /-}"
+    log "$what: locked"
+}
+
+identity_cleanup() {
+    local status=$? program
+    for program in /usr/libexec/gnome-terminal-server /usr/bin/xfce4-terminal /usr/bin/xterm \
+        /lib64/ld-linux-x86-64.so.2 /usr/bin/xlogo "$HOME/bin/renamed-logo" "$SLEEPER_EXE"; do
+        end_program "$program"
+    done
+    (exit $status)
+    cleanup
+}
+trap identity_cleanup EXIT
+
+prepare_locked_test_app "$PASSWORD"
+install_entry x11-xlogo Logo /usr/bin/xlogo
+cp /bin/sleep "$SLEEPER_EXE"
+install_entry org.vaultine.Sleeper Sleeper "$SLEEPER_EXE 600"
+store_setting Applications "$TEST_APP_ID;x11-xlogo;org.vaultine.Sleeper;"
+store_setting Administrative 1
+start_vaultine
+wait_for_line "Monitoring services started"
+wait_until 10 is_running corvane_pids || fail "Corvane was not launched"
+
+# The terminal's client hands over to the server that the session bus starts, and ends: the lock
+# stays for the server.
+expect_locked "gnome-terminal" gnome-terminal
+release gnome-terminal
+end_program /usr/libexec/gnome-terminal-server
+expect_locked "xfce4-terminal" xfce4-terminal
+release xfce4-terminal
+end_program /usr/bin/xfce4-terminal
+expect_locked "xterm" xterm
+release xterm
+end_program /usr/bin/xterm
+expect_locked "xterm through the loader" /lib64/ld-linux-x86-64.so.2 /usr/bin/xterm
+release "xterm through the loader"
+end_program /lib64/ld-linux-x86-64.so.2
+expect_locked "xlogo" xlogo
+release xlogo
+end_program /usr/bin/xlogo
+
+# Entries a user can write never take protection away.
+install_entry aaa a /usr/bin/xlogo NoDisplay=true
+sleep 1
+expect_locked "xlogo behind a private entry" xlogo
+release "xlogo behind a private entry"
+end_program /usr/bin/xlogo
+cp /usr/bin/xlogo "$HOME/bin/renamed-logo"
+expect_locked "a copy of xlogo" "$HOME/bin/renamed-logo"
+release "a copy of xlogo"
+end_program "$HOME/bin/renamed-logo"
+
+# Another login of the same user (another display) runs its programs for itself.
+DISPLAY=:4242 setsid "$SLEEPER_EXE" 600 >/dev/null 2>&1 < /dev/null &
+sleep 2
+lock_is_down || fail "a process of another display was locked"
+log_has "Will start: Sleeper" && fail "a process of another display was reported"
+expect_locked "the sleeper of this session" "$SLEEPER_EXE" 600
+release "the sleeper of this session"
+end_program "$SLEEPER_EXE"
+
+# Launched while Vaultine is down: Corvane brings it back and it locks what began meanwhile, but
+# not a run the password released before.
+launch_test_app
+wait_until 5 lock_is_up || fail "the test application was not locked"
+release "the test application"
+first_vaultine=$(vaultine_pids)
+kill -KILL $first_vaultine
+launch_test_app
+new_vaultine() { local pid; pid=$(vaultine_pids); [ -n "$pid" ] && [ "$pid" != "$first_vaultine" ]; }
+wait_until 10 new_vaultine || fail "Corvane did not relaunch Vaultine"
+wait_until 10 lock_is_up || fail "the launch while Vaultine was down was not locked"
+screenshot locked-after-relaunch
+release "the launch while Vaultine was down"
+sleep 2
+lock_is_down || fail "a released run was locked again"
+log "ok"

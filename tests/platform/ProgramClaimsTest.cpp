@@ -1,0 +1,131 @@
+// Which applications name a program, and which of them a process is shown as: every entry of an
+// identifier in every folder, hidden and shadowed ones too, the programs of session-bus services,
+// the systemd units and window names that stand for applications, and the choice by command line.
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "platform/linux/ApplicationMatcher.h"
+#include "platform/linux/DesktopEntryCatalogue.h"
+
+using platform::DesktopEntryCatalogue;
+using platform::ProgramClaim;
+
+namespace {
+
+class ProgramClaims : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(root.isValid());
+        program = root.filePath("bin/tool");
+        server = root.filePath("bin/tool-server");
+        for (const QString& path : {program, server}) {
+            QDir().mkpath(QFileInfo(path).path());
+            ASSERT_TRUE(QFile::copy(QStringLiteral("/bin/true"), path));
+        }
+    }
+
+    void write(const QString& relative, const QByteArray& contents) {
+        const QString path = root.filePath(relative);
+        QDir().mkpath(QFileInfo(path).path());
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(contents);
+    }
+    QByteArray entry(const QByteArray& name, const QByteArray& exec, const QByteArray& extra = {}) {
+        return "[Desktop Entry]\nType=Application\nName=" + name + "\nExec=" + exec + "\n" + extra;
+    }
+    DesktopEntryCatalogue& catalogue() {
+        if (!made)
+            made = std::make_unique<DesktopEntryCatalogue>(QStringList{
+                root.filePath("user/applications"), root.filePath("system/applications")});
+        return *made;
+    }
+    QStringList claimants(const QString& path) {
+        QStringList identifiers;
+        for (const ProgramClaim& claim : catalogue().claimsOfProgram(path))
+            identifiers.append(claim.entry.identifier);
+        return identifiers;
+    }
+
+    QTemporaryDir root;
+    QString program;
+    QString server;
+    std::unique_ptr<DesktopEntryCatalogue> made;
+};
+
+TEST_F(ProgramClaims, HiddenOrShadowingUserEntryKeepsTheSystemEntrysProgram) {
+    const QByteArray exec = QFile::encodeName(program);
+    write("system/applications/org.test.Tool.desktop", entry("Tool", exec));
+    write("user/applications/org.test.Tool.desktop",
+          "[Desktop Entry]\nType=Application\nName=Tool\nHidden=true\n");
+    write("system/applications/org.test.Other.desktop", entry("Other", exec + " %U"));
+    write("user/applications/org.test.Other.desktop", entry("Other", "/bin/true"));
+
+    EXPECT_EQ(claimants(program), QStringList({"org.test.Other", "org.test.Tool"}));
+    // Listing still honours the user's choice; the claim still shows the system entry's name.
+    EXPECT_TRUE(catalogue().pathForIdentifier("org.test.Tool").isEmpty());
+    EXPECT_EQ(catalogue().claimsOfProgram(program).back().entry.name, "Tool");
+}
+
+TEST_F(ProgramClaims, AnyNewEntryNamingTheProgramClaimsIt) {
+    write("system/applications/org.test.Tool.desktop", entry("Tool", QFile::encodeName(program)));
+    write("user/applications/aaa.desktop",
+          entry("a", QFile::encodeName(program) + " --x", "NoDisplay=true\n"));
+
+    EXPECT_EQ(claimants(program), QStringList({"aaa", "org.test.Tool"}));
+}
+
+TEST_F(ProgramClaims, BusServiceNamedLikeAnEntryLendsItsProgramAndUnit) {
+    write("system/applications/org.test.Tool.desktop", entry("Tool", QFile::encodeName(program)));
+    write("system/dbus-1/services/org.test.Tool.service",
+          "[D-BUS Service]\nName=org.test.Tool\nExec=" + QFile::encodeName(server) +
+              " --serve\nSystemdService=tool-server.service\n");
+    write("system/dbus-1/services/org.test.Unrelated.service",
+          "[D-BUS Service]\nName=org.test.Unrelated\nExec=/bin/true\n");
+
+    EXPECT_EQ(claimants(server), QStringList({"org.test.Tool"}));
+    EXPECT_EQ(catalogue().identifiersOfUnit("tool-server.service"), QStringList({"org.test.Tool"}));
+    EXPECT_TRUE(claimants(QFileInfo(QStringLiteral("/bin/true")).canonicalFilePath()).isEmpty());
+    EXPECT_TRUE(catalogue().programs().contains(server));
+}
+
+TEST_F(ProgramClaims, WindowNamesStandForTheirApplicationsWithoutCase) {
+    write("system/applications/org.test.Tool.desktop",
+          entry("Tool", QFile::encodeName(program), "StartupWMClass=ToolWindow\n"));
+
+    for (const QString& name : {"toolwindow", "TOOL", "org.test.tool"})
+        EXPECT_EQ(catalogue().identifiersOfWindowName(name), QStringList({"org.test.Tool"}))
+            << name.toStdString();
+    EXPECT_TRUE(catalogue().identifiersOfWindowName("true").isEmpty());
+}
+
+ProgramClaim claim(const char* identifier, QStringList arguments, bool noDisplay = false,
+                   bool hidden = false) {
+    ProgramClaim result;
+    result.entry.identifier = QString::fromLatin1(identifier);
+    result.entry.noDisplay = noDisplay;
+    result.arguments = std::move(arguments);
+    result.hidden = hidden;
+    return result;
+}
+
+TEST(ClaimChoice, ArgumentsDecideThenListableThenShownThenOrder) {
+    const std::vector<ProgramClaim> terminal = {
+        claim("org.test.Terminal.Preferences", {"--preferences"}, true),
+        claim("org.test.Terminal", {}),
+    };
+    EXPECT_EQ(platform::chooseClaim(terminal, {}).entry.identifier, "org.test.Terminal");
+    EXPECT_EQ(platform::chooseClaim(terminal, {"--tab"}).entry.identifier, "org.test.Terminal");
+    EXPECT_EQ(platform::chooseClaim(terminal, {"--preferences"}).entry.identifier,
+              "org.test.Terminal.Preferences");
+
+    const std::vector<ProgramClaim> same = {claim("hidden", {}, false, true),
+                                            claim("private", {}, true), claim("first", {}),
+                                            claim("second", {})};
+    EXPECT_EQ(platform::chooseClaim(same, {}).entry.identifier, "first");
+}
+
+}  // namespace
