@@ -25,6 +25,7 @@ release() {
 expect_locked() {
     local what=$1; shift
     setsid "$@" >/dev/null 2>&1 < /dev/null &
+    disown
     wait_until 1 lock_is_up || fail "$what was not covered within a second"
     sleep 3
     lock_is_up || fail "$what was uncovered again"
