@@ -241,10 +241,10 @@ void ApplicationsLockerCentralService::handleApplicationWillStart(const Applicat
 
 bool ApplicationsLockerCentralService::sharesIdentifier(const ApplicationEntity& left,
                                                         const ApplicationEntity& right) {
-    const QStringList identifiers = right.identifiers();
-    return std::any_of(identifiers.begin(), identifiers.end(), [&](const QString& identifier) {
-        return left.identifiers().contains(identifier);
-    });
+    const QStringList ours = left.identifiers();
+    const QStringList theirs = right.identifiers();
+    return std::any_of(theirs.begin(), theirs.end(),
+                       [&](const QString& identifier) { return ours.contains(identifier); });
 }
 
 void ApplicationsLockerCentralService::handleApplicationDidStart(const ApplicationEntity& entity) {

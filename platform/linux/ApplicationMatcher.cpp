@@ -3,6 +3,7 @@
 #include "platform/linux/ApplicationMatcher.h"
 
 #include <QFileInfo>
+#include <algorithm>
 #include <tuple>
 
 namespace platform {
@@ -98,6 +99,18 @@ std::optional<ApplicationMatch> ApplicationMatcher::matchProgram(
             !match.otherIdentifiers.contains(claim.entry.identifier))
             match.otherIdentifiers.append(claim.entry.identifier);
     }
+    return match;
+}
+
+ApplicationMatch ApplicationMatcher::matchDeclared(const QStringList& identifiers,
+                                                   const proc::ProcessStatus& process) const {
+    QStringList ordered = identifiers;
+    std::stable_partition(ordered.begin(), ordered.end(), [this](const QString& identifier) {
+        const std::optional<DesktopEntry> entry = catalogue.entryForIdentifier(identifier);
+        return entry && !entry->noDisplay;
+    });
+    ApplicationMatch match = *matchIdentifier(ordered.front(), process);
+    match.otherIdentifiers = ordered.mid(1);
     return match;
 }
 

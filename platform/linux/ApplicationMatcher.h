@@ -41,6 +41,10 @@ class ApplicationMatcher {
     // First match wins; none for processes that belong to no application.
     std::optional<ApplicationMatch> match(const proc::ProcessStatus& process,
                                           const CgroupLeafReader& cgroupLeaf) const;
+    // The process of a window that declares these applications (not empty): named after the
+    // first that is listed, as a launch of it would be, and claimed by the others.
+    ApplicationMatch matchDeclared(const QStringList& identifiers,
+                                   const proc::ProcessStatus& process) const;
 
   private:
     std::optional<ApplicationMatch> matchBundle(const proc::ProcessStatus& process) const;

@@ -231,24 +231,7 @@ void ProcessWatcher::attributeWindow(pid_t pid, const QStringList& identifiers) 
         }
         return;
     }
-    // Named after the first declared application that is listed, as a launch of it would be.
-    QStringList ordered = identifiers;
-    std::stable_partition(ordered.begin(), ordered.end(), [this](const QString& identifier) {
-        const std::optional<DesktopEntry> entry = catalogue.entryForIdentifier(identifier);
-        return entry && !entry->noDisplay;
-    });
-    ApplicationMatch match;
-    if (const std::optional<DesktopEntry> entry = catalogue.entryForIdentifier(ordered.front())) {
-        match.name = entry->name;
-        match.bundlePath = entry->path;
-        match.iconName = entry->iconName;
-        match.activationPolicy =
-            entry->noDisplay ? ActivationPolicy::accessory : ActivationPolicy::regular;
-    }
-    match.identifier = ordered.front();
-    if (match.name.isEmpty())
-        match.name = record->second.status.name;
-    match.otherIdentifiers = ordered.mid(1);
+    const ApplicationMatch match = matcher.matchDeclared(identifiers, record->second.status);
     addInstance(pid, match);
     if (!scanning)
         settle();
