@@ -1,14 +1,13 @@
 // Quitting in order: Corvane is told and gone before Vaultine exits.
 #include "app/SafeQuitService.h"
 
-#include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <cstdio>
 #include <cstdlib>
 #include <thread>
 
 #include "locking/KnownInstancesService.h"
 #include "platform/DistributedNotificationCenter.h"
+#include "platform/PeerLiveness.h"
 #include "storage/Constants.h"
 #include "storage/KeyConstants.h"
 
@@ -23,10 +22,7 @@ SafeQuitService::SafeQuitService()
       exitProcess(&SafeQuitService::endProcess) {}
 
 bool SafeQuitService::helperHoldsItsName() {
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected() || !bus.interface())
-        return false;
-    return bus.interface()->isServiceRegistered(Constants::HELPER_BUNDLE_ID).value();
+    return platform::PeerLiveness(Constants::HELPER_BUNDLE_ID).peerHoldsItsName();
 }
 
 void SafeQuitService::endProcess(int status) {

@@ -1,11 +1,12 @@
 // Vaultine's program entry: claims the bundle identifier on the session bus (a second Vaultine ends
-// at once), makes the delegate the application's, and runs the main loop until SafeQuitService
-// ends the process.
+// at once), makes the delegate the application's, watches that Corvane is alive, and runs the main
+// loop until SafeQuitService ends the process.
 #include <QApplication>
 #include <QTimer>
 #include <cstdio>
 
 #include "app/AppDelegate.h"
+#include "platform/PeerLiveness.h"
 #include "platform/SingleInstance.h"
 #include "storage/Constants.h"
 
@@ -18,6 +19,12 @@ int main(int argc, char** argv) {
         identifier = QStringLiteral("org.vaultine.Vaultine");
     if (!platform::SingleInstance::shared().claim(identifier))
         return 0;
+    platform::PeerLiveness::answerPings();
+    platform::PeerLiveness helper(Constants::HELPER_BUNDLE_ID);
+    helper.printLine = [](const QString& line) { std::printf("%s\n", qUtf8Printable(line)); };
+    helper.start([&application](std::chrono::milliseconds delay, std::function<void()> check) {
+        QTimer::singleShot(delay, &application, std::move(check));
+    });
     AppDelegate delegate;
     delegate.attach(application);
     QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });

@@ -3,7 +3,6 @@
 #include "watchdog/ActivityMonitor.h"
 
 #include <QDBusConnection>
-#include <QDBusConnectionInterface>
 #include <QDBusServiceWatcher>
 #include <QDir>
 #include <QMap>
@@ -11,6 +10,7 @@
 #include <QTimer>
 
 #include "platform/MainBundle.h"
+#include "platform/PeerLiveness.h"
 #include "watchdog/AppDelegate.h"
 #include "watchdog/Constants.h"
 
@@ -18,11 +18,9 @@ namespace corvane {
 
 namespace {
 
+// Only Vaultine's own executable holding the name counts.
 bool masterNameOwned() {
-    QDBusConnection bus = QDBusConnection::sessionBus();
-    if (!bus.isConnected() || !bus.interface())
-        return false;
-    return bus.interface()->isServiceRegistered(Constants::MASTER_BUNDLE_ID).value();
+    return platform::PeerLiveness(Constants::MASTER_BUNDLE_ID).peerHoldsItsName();
 }
 
 }  // namespace

@@ -1,12 +1,15 @@
 // Corvane's program entry: no windows, one thread. It claims its bundle identifier on the session
-// bus (a second Corvane ends at once) and hands over to its delegate once the loop runs.
+// bus (a second Corvane ends at once), watches that Vaultine is alive, and hands over to its
+// delegate once the loop runs.
 #include <QCoreApplication>
 #include <QTimer>
 #include <cstdio>
 
 #include "platform/MainBundle.h"
+#include "platform/PeerLiveness.h"
 #include "platform/SingleInstance.h"
 #include "watchdog/AppDelegate.h"
+#include "watchdog/Constants.h"
 
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
@@ -16,6 +19,12 @@ int main(int argc, char** argv) {
         identifier = QStringLiteral("org.vaultine.Corvane");
     if (!platform::SingleInstance::shared().claim(identifier))
         return 0;
+    platform::PeerLiveness::answerPings();
+    platform::PeerLiveness master(corvane::Constants::MASTER_BUNDLE_ID);
+    master.printLine = [](const QString& line) { std::printf("%s\n", qUtf8Printable(line)); };
+    master.start([&application](std::chrono::milliseconds delay, std::function<void()> check) {
+        QTimer::singleShot(delay, &application, std::move(check));
+    });
     corvane::AppDelegate delegate;
     QTimer::singleShot(0, &application, [&delegate] { delegate.applicationDidFinishLaunching(); });
     application.exec();

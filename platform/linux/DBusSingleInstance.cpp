@@ -1,10 +1,17 @@
 // The single-instance claim as a well-known name on the session bus, requested without queueing
-// and without replacement, so that of two racing starts exactly one wins.
+// and without replacement, so that of two racing starts exactly one wins. Only another copy of
+// this program wins over us: a process of any other program that squats on the name is waited
+// out in the name's queue while we run, so that it cannot keep the protection from starting.
+#include <unistd.h>
+
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusReply>
+#include <cstdio>
 
+#include "platform/PeerLiveness.h"
 #include "platform/SingleInstance.h"
+#include "platform/linux/ProcReader.h"
 
 namespace platform {
 
@@ -23,7 +30,22 @@ class DBusSingleInstance : public SingleInstance {
         // An identifier that is no valid bus name cannot be raced for on the bus either.
         if (!reply.isValid())
             return true;
-        return reply.value() == QDBusConnectionInterface::ServiceRegistered;
+        if (reply.value() == QDBusConnectionInterface::ServiceRegistered)
+            return true;
+        const QDBusReply<uint> holder = daemon->servicePid(bundleIdentifier);
+        if (!holder.isValid() || isOurProgram(static_cast<pid_t>(holder.value()), bundleIdentifier))
+            return false;
+        std::printf("The name %s is held by another program; waiting for it\n",
+                    qUtf8Printable(bundleIdentifier));
+        daemon->registerService(bundleIdentifier, QDBusConnectionInterface::QueueService,
+                                QDBusConnectionInterface::DontAllowReplacement);
+        return true;
+    }
+
+  private:
+    static bool isOurProgram(pid_t holder, const QString& bundleIdentifier) {
+        return proc::readExecutable(holder) == proc::readExecutable(::getpid()) ||
+               PeerLiveness::systemProbes().runsBundle(holder, bundleIdentifier);
     }
 };
 

@@ -144,9 +144,10 @@ std::optional<StatFields> parseStat(const QByteArray& stat) {
     StatFields parsed;
     parsed.name = QString::fromUtf8(stat.mid(open + 1, close - open - 1));
     // After the name: state(0) ppid(1) pgrp(2) … starttime(19).
-    if (fields.size() < 20 || !parseId(fields[1], parsed.parent) ||
+    if (fields.size() < 20 || fields[0].size() != 1 || !parseId(fields[1], parsed.parent) ||
         !parseId(fields[2], parsed.processGroup) || !parseNumber(fields[19], parsed.startTime))
         return std::nullopt;
+    parsed.state = fields[0].front();
     return parsed;
 }
 
@@ -155,8 +156,7 @@ std::optional<ProcessStatus> readStatus(pid_t pid) {
     struct stat owner {};
     if (::stat(procPath(pid, "").constData(), &owner) != 0)
         return std::nullopt;
-    const std::optional<QByteArray> stat = readFile(procPath(pid, "stat"), statLimit);
-    const std::optional<StatFields> fields = stat ? parseStat(*stat) : std::nullopt;
+    const std::optional<StatFields> fields = readStatFields(pid);
     if (!fields)
         return std::nullopt;
     ProcessStatus status;
@@ -170,9 +170,13 @@ std::optional<ProcessStatus> readStatus(pid_t pid) {
     return status;
 }
 
-std::optional<unsigned long long> readStartTime(pid_t pid) {
+std::optional<StatFields> readStatFields(pid_t pid) {
     const std::optional<QByteArray> stat = readFile(procPath(pid, "stat"), statLimit);
-    const std::optional<StatFields> fields = stat ? parseStat(*stat) : std::nullopt;
+    return stat ? parseStat(*stat) : std::nullopt;
+}
+
+std::optional<unsigned long long> readStartTime(pid_t pid) {
+    const std::optional<StatFields> fields = readStatFields(pid);
     if (!fields)
         return std::nullopt;
     return fields->startTime;

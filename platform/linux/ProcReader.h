@@ -24,6 +24,7 @@ struct ProcessStatus {
 
 // What the watcher uses of a /proc/<pid>/stat line.
 struct StatFields {
+    char state = '?';  // R, S, D, T (stopped), t (traced), Z …
     pid_t parent = 0;
     pid_t processGroup = 0;
     unsigned long long startTime = 0;
@@ -35,6 +36,8 @@ std::vector<pid_t> listProcesses();
 // None when the process is gone or its files cannot be parsed.
 std::optional<ProcessStatus> readStatus(pid_t pid);
 std::optional<unsigned long long> readStartTime(pid_t pid);
+// The fields of its stat line; none when it is gone.
+std::optional<StatFields> readStatFields(pid_t pid);
 // The real path of the executable; a binary replaced on disk keeps its path.
 QString readExecutable(pid_t pid);
 // The process's initial environment, NUL-separated; none when unreadable.

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <csignal>
+
 #include <QProcess>
 
 #include "platform/linux/ProcReader.h"
@@ -26,6 +28,7 @@ TEST(StatParsing, PlainLineGivesParentGroupStartAndName) {
     EXPECT_EQ(fields->processGroup, 4242);
     EXPECT_EQ(fields->startTime, 2017342ULL);
     EXPECT_EQ(fields->name, "bash");
+    EXPECT_EQ(fields->state, 'S');
 }
 
 TEST(StatParsing, NameWithSpacesAndParenthesesIsKeptWhole) {
@@ -280,6 +283,33 @@ TEST(ProcessFiles, EnvironmentCutAtTheReadLimitHidesTheCutVariable) {
     ASSERT_TRUE(before);
     EXPECT_EQ(before->size(), 127000);
     EXPECT_FALSE(cut);
+}
+
+TEST(ProcessFiles, StoppedProcessIsToldFromARunningOne) {
+    QProcess child;
+    child.start(QStringLiteral("/bin/sleep"), {QStringLiteral("30")});
+    ASSERT_TRUE(child.waitForStarted());
+    const pid_t pid = static_cast<pid_t>(child.processId());
+
+    const auto isStopped = [](pid_t pid) {
+        const auto fields = readStatFields(pid);
+        return fields && fields->state == 'T';
+    };
+    const bool runningAtFirst = isStopped(pid);
+    ::kill(pid, SIGSTOP);
+    bool stopped = false;
+    for (int attempt = 0; attempt < 200 && !stopped; ++attempt) {
+        stopped = isStopped(pid);
+        if (!stopped)
+            ::usleep(5000);
+    }
+    ::kill(pid, SIGCONT);
+    child.kill();
+    child.waitForFinished();
+
+    EXPECT_FALSE(runningAtFirst);
+    EXPECT_TRUE(stopped);
+    EXPECT_FALSE(isStopped(pid));
 }
 
 TEST(ProcessFiles, VanishedProcessGivesNothing) {
