@@ -8,6 +8,7 @@
 #include "locking/KnownInstancesService.h"
 #include "platform/DistributedNotificationCenter.h"
 #include "platform/PeerLiveness.h"
+#include "platform/Workspace.h"
 #include "storage/Constants.h"
 #include "storage/KeyConstants.h"
 
@@ -33,6 +34,7 @@ void SafeQuitService::endProcess(int status) {
 void SafeQuitService::quitApplication() {
     // Whatever runs when Vaultine starts again is taken as known: Quit needed the password.
     KnownInstancesService().forgetInstances();
+    platform::Workspace::shared().releaseAllLaunchHolds();
     platform::DistributedNotificationCenter::shared().postNotification(
         KeyConstants::TERMINATE_HELPER_KEY, Constants::BUNDLE_ID());
     // The wait blocks the main loop on purpose: no monitor callback may see Corvane end and

@@ -63,6 +63,8 @@ void ApplicationsLockerCentralService::printLine(const QString& text) {
 // Start-up
 
 void ApplicationsLockerCentralService::start() {
+    // A predecessor killed while it held a launch stopped left it so: it runs again.
+    platform::Workspace::shared().releaseAllLaunchHolds();
     if (!configurationAndPreferencesService.hasPassword()) {
         started = false;
         printLine(QStringLiteral("Will not start. No password"));
@@ -120,7 +122,6 @@ void ApplicationsLockerCentralService::setupMonitoring() {
         screensTimer->setInterval(screensCheckInterval);
         QObject::connect(screensTimer, &QTimer::timeout, timerContext.get(),
                          [this] { checkScreensChange(); });
-        screensTimer->start();
     }
 }
 
@@ -236,7 +237,14 @@ void ApplicationsLockerCentralService::handleApplicationWillStart(const Applicat
     if (isProtected && protectedApplication && lockWindow &&
         sharesIdentifier(*protectedApplication, entity))
         return;
+    // The new run stays stopped until its lock is on screen, so that no window of it shows
+    // first. The lock window maps in a block this lock queues; the release is queued after it.
+    auto& workspace = platform::Workspace::shared();
+    const pid_t pid = entity.processIdentifier;
+    workspace.holdLaunch(pid, entity.processStartTime);
     lockApplication(entity);
+    platform::MainQueue::shared().async(
+        [pid] { platform::Workspace::shared().releaseLaunch(pid); });
 }
 
 bool ApplicationsLockerCentralService::sharesIdentifier(const ApplicationEntity& left,
@@ -323,6 +331,12 @@ void ApplicationsLockerCentralService::lockApplication(const ApplicationEntity& 
     const QString message = entity.name + QStringLiteral(" is locked");
     currentMonitoredApplicationService->markMinitoredApplication(entity.bundleIdentifier);
     lockWindow->showServiceWindow(message, entity.icon);
+    // The screens are checked only while a lock is up, against those this lock was built for:
+    // an idle Vaultine wakes for nothing.
+    lastScreens = platform::Screens::shared().screens();
+    lastMainScreen = platform::Screens::shared().mainScreen();
+    if (screensTimer && !screensTimer->isActive())
+        screensTimer->start();
 }
 
 void ApplicationsLockerCentralService::keepBlocked(const ApplicationEntity& entity) {
@@ -429,6 +443,8 @@ void ApplicationsLockerCentralService::handleSpecialKey(const ApplicationEntity&
 
 void ApplicationsLockerCentralService::unlockApplication() {
     isProtected = false;
+    if (screensTimer)
+        screensTimer->stop();
     closeExtraPasswordWindows();
     if (lockWindow)
         lockWindow->closeServiceWindow();

@@ -101,6 +101,15 @@ class Workspace : public Installable<Workspace> {
     virtual bool launchApplication(const QString& bundlePath,
                                    const QMap<QString, QString>& configuration) = 0;
 
+    // Keeps a just-launched instance from running (and from mapping a window) until
+    // `releaseLaunch`, so that its lock is on screen first. A hold ends by itself after at most
+    // 200 ms, and `releaseAllLaunchHolds` continues every process held by this program or left held
+    // by a predecessor that was killed. Nothing is held by default.
+    // `startTime` (clock ticks after boot, 0 for any) tells the process from a later one.
+    virtual void holdLaunch(pid_t, unsigned long long /*startTime*/) {}
+    virtual void releaseLaunch(pid_t) {}
+    virtual void releaseAllLaunchHolds() {}
+
     // Notifications and the observation of the running list, delivered on the main thread.
     virtual ObserverId addObserver(WorkspaceNotification name, NotificationHandler handler) = 0;
     virtual ObserverId observeRunningApplications(RunningApplicationsHandler handler) = 0;

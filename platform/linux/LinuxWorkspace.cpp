@@ -90,6 +90,7 @@ void LinuxWorkspace::ensureStarted() {
 
 void LinuxWorkspace::startWatching() {
     context = std::make_unique<QObject>();
+    launchHolds = std::make_unique<LaunchHolds>(LaunchHolds::defaultRecordPath());
     watcher = std::make_unique<ProcessWatcher>(*catalogue, ownExecutables());
     watcher->onInstanceStarted = [this](InstanceKey key, const RunningApplication& application) {
         instanceStarted(key, application);
@@ -289,6 +290,21 @@ void LinuxWorkspace::instanceStarted(InstanceKey key, const RunningApplication& 
                      [this, key] { reportDidLaunch(key); });
     timer->start(didLaunchFallbackMs);
     awaitingDidLaunch[key] = std::move(timer);
+}
+
+void LinuxWorkspace::holdLaunch(pid_t pid, unsigned long long startTime) {
+    if (launchHolds && onMainThread())
+        launchHolds->hold(pid, startTime);
+}
+
+void LinuxWorkspace::releaseLaunch(pid_t pid) {
+    if (launchHolds && onMainThread())
+        launchHolds->release(pid);
+}
+
+void LinuxWorkspace::releaseAllLaunchHolds() {
+    if (launchHolds && onMainThread())
+        launchHolds->releaseAll();
 }
 
 bool LinuxWorkspace::instanceHasWindow(InstanceKey key) {

@@ -15,6 +15,7 @@
 #include "platform/Workspace.h"
 #include "platform/linux/DesktopEntryCatalogue.h"
 #include "platform/linux/EwmhWindows.h"
+#include "platform/linux/LaunchHolds.h"
 #include "platform/linux/ProcessWatcher.h"
 
 namespace platform {
@@ -43,6 +44,9 @@ class LinuxWorkspace : public Workspace {
     bool activate(const RunningApplication& application) override;
     bool launchApplication(const QString& bundlePath,
                            const QMap<QString, QString>& configuration) override;
+    void holdLaunch(pid_t pid, unsigned long long startTime) override;
+    void releaseLaunch(pid_t pid) override;
+    void releaseAllLaunchHolds() override;
     ObserverId addObserver(WorkspaceNotification name, NotificationHandler handler) override;
     ObserverId observeRunningApplications(RunningApplicationsHandler handler) override;
     void removeObserver(ObserverId id) override;
@@ -72,6 +76,7 @@ class LinuxWorkspace : public Workspace {
     std::unique_ptr<ProcessWatcher> watcher;
     std::unique_ptr<EwmhWindows> windows;
     std::unique_ptr<QSocketNotifier> catalogueNotifier;
+    std::unique_ptr<LaunchHolds> launchHolds;  // main thread only
     std::map<InstanceKey, std::unique_ptr<QTimer>> awaitingDidLaunch;
     std::optional<InstanceKey> activeInstance;
     RunningApplication activeApplication;

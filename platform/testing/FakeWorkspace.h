@@ -27,6 +27,8 @@ class FakeWorkspace : public Workspace {
     QStringList folders;
     std::vector<Launch> launches;
     std::vector<pid_t> activations;
+    // "hold PID", "release PID" and "release all", in the order asked.
+    QStringList holdRequests;
     bool launchSucceeds = true;
 
     // Raises a notification to its observers, as the platform would on the main thread.
@@ -48,6 +50,13 @@ class FakeWorkspace : public Workspace {
     bool activate(const RunningApplication& application) override;
     bool launchApplication(const QString& bundlePath,
                            const QMap<QString, QString>& configuration) override;
+    void holdLaunch(pid_t pid, unsigned long long) override {
+        holdRequests.append(QStringLiteral("hold %1").arg(pid));
+    }
+    void releaseLaunch(pid_t pid) override {
+        holdRequests.append(QStringLiteral("release %1").arg(pid));
+    }
+    void releaseAllLaunchHolds() override { holdRequests.append(QStringLiteral("release all")); }
     ObserverId addObserver(WorkspaceNotification name, NotificationHandler handler) override;
     ObserverId observeRunningApplications(RunningApplicationsHandler handler) override;
     void removeObserver(ObserverId id) override;

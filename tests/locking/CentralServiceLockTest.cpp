@@ -42,6 +42,28 @@ TEST_F(CentralServiceLockTest, LaunchOfALockedApplicationPrintsAndLocksIt) {
     EXPECT_EQ(service->currentlyOrPreviouslyProtectedApplication()->bundleIdentifier, editorId);
 }
 
+TEST_F(CentralServiceLockTest, LockedLaunchIsHeldUntilTheLockWindowHasBeenShown) {
+    EXPECT_EQ(workspace->holdRequests, QStringList({"release all"}));
+    workspace->holdRequests.clear();
+    // Reports the launch with its process, as the monitor does.
+    const auto launchRun = [this](const QString& identifier, pid_t pid) {
+        run(identifier, pid);
+        service->applicationsMonitorService().onApplicationWillStart(
+            ApplicationEntity::fromRunningApplication(workspace->running.back()));
+    };
+
+    launchRun(editorId, 10);
+    EXPECT_EQ(workspace->holdRequests, QStringList({"hold 10"}));
+    mainQueue->runAll();
+    EXPECT_EQ(workspace->holdRequests, QStringList({"hold 10", "release 10"}));
+
+    // Neither a launch that is not locked nor a second run behind the same lock is held.
+    launchRun(notesId, 30);
+    launchRun(editorId, 11);
+    mainQueue->runAll();
+    EXPECT_EQ(workspace->holdRequests.size(), 2);
+}
+
 TEST_F(CentralServiceLockTest, LaunchOfAnApplicationNotListedOnlyPrints) {
     CaptureStdout();
     launch(notesId, 30);

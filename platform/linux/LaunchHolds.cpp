@@ -1,0 +1,142 @@
+// The hold and its record.
+#include "platform/linux/LaunchHolds.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <xcb/xcb.h>
+#include <QDir>
+#include <QFile>
+#include <QGuiApplication>
+#include <QSaveFile>
+#include <QTimerEvent>
+
+#include "platform/linux/ProcReader.h"
+
+namespace platform {
+
+namespace {
+
+// Waits until the X server has handled every request this program sent so far (the lock
+// window's map among them), so that the held process cannot map a window before it.
+void syncWithDisplay() {
+    auto* application = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+    auto* x11 =
+        application ? application->nativeInterface<QNativeInterface::QX11Application>() : nullptr;
+    xcb_connection_t* connection = x11 ? x11->connection() : nullptr;
+    if (!connection)
+        return;
+    std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+}
+
+}  // namespace
+
+std::map<pid_t, unsigned long long> parseLaunchHolds(const QByteArray& text) {
+    std::map<pid_t, unsigned long long> parsed;
+    for (const QByteArray& line : text.split('\n')) {
+        const QList<QByteArray> fields = line.trimmed().split(' ');
+        if (fields.size() != 2)
+            continue;
+        bool pidOk = false;
+        bool startOk = false;
+        const int pid = fields[0].toInt(&pidOk);
+        const unsigned long long start = fields[1].toULongLong(&startOk);
+        if (pidOk && startOk && pid > 0)
+            parsed[pid] = start;
+    }
+    return parsed;
+}
+
+QString LaunchHolds::defaultRecordPath() {
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    if (runtime.isEmpty() || !QDir(QString::fromLocal8Bit(runtime)).exists())
+        return {};
+    return QDir(QString::fromLocal8Bit(runtime)).filePath(QStringLiteral("vaultine-launch-holds"));
+}
+
+LaunchHolds::LaunchHolds(QString recordPath) : recordPath(std::move(recordPath)) {}
+
+LaunchHolds::~LaunchHolds() {
+    for (const auto& [pid, hold] : holds)
+        continueProcess(pid, hold.startTime);
+    holds.clear();
+    writeRecord();
+}
+
+void LaunchHolds::hold(pid_t pid, unsigned long long startTime) {
+    if (pid <= 0 || pid == ::getpid() || recordPath.isEmpty() || holds.count(pid))
+        return;
+    const std::optional<unsigned long long> actual = proc::readStartTime(pid);
+    if (!actual || (startTime && *actual != startTime))
+        return;
+    holds[pid] = Hold{*actual, 0};
+    // Recorded before the stop: a process we stop is always one a successor can find.
+    if (!writeRecord()) {
+        holds.erase(pid);
+        return;
+    }
+    ::kill(pid, SIGSTOP);
+    holds[pid].timer = startTimer(longestHold);
+}
+
+void LaunchHolds::release(pid_t pid) {
+    const auto found = holds.find(pid);
+    if (found == holds.end())
+        return;
+    const Hold hold = found->second;
+    holds.erase(found);
+    if (hold.timer)
+        killTimer(hold.timer);
+    syncWithDisplay();
+    continueProcess(pid, hold.startTime);
+    writeRecord();
+}
+
+void LaunchHolds::releaseAll() {
+    if (recordPath.isEmpty())
+        return;
+    QFile record(recordPath);
+    if (record.open(QIODevice::ReadOnly)) {
+        for (const auto& [pid, startTime] : parseLaunchHolds(record.read(64 * 1024)))
+            holds.emplace(pid, Hold{startTime, 0});
+    }
+    for (const auto& [pid, hold] : holds) {
+        if (hold.timer)
+            killTimer(hold.timer);
+        continueProcess(pid, hold.startTime);
+    }
+    holds.clear();
+    writeRecord();
+}
+
+void LaunchHolds::timerEvent(QTimerEvent* event) {
+    for (const auto& [pid, hold] : holds) {
+        if (hold.timer == event->timerId()) {
+            release(pid);
+            return;
+        }
+    }
+    killTimer(event->timerId());
+}
+
+bool LaunchHolds::writeRecord() const {
+    if (holds.empty())
+        return QFile::remove(recordPath) || !QFile::exists(recordPath);
+    QSaveFile record(recordPath);
+    if (!record.open(QIODevice::WriteOnly))
+        return false;
+    for (const auto& [pid, hold] : holds)
+        record.write(QByteArray::number(pid) + ' ' + QByteArray::number(hold.startTime) + '\n');
+    // The runtime folder is in memory: no flush to disk is worth its time here.
+    record.setDirectWriteFallback(false);
+    return record.commit();
+}
+
+void LaunchHolds::continueProcess(pid_t pid, unsigned long long startTime) const {
+    // Only the process that was held: its pid may name another one by now.
+    const std::optional<unsigned long long> actual = proc::readStartTime(pid);
+    if (actual && *actual == startTime)
+        ::kill(pid, SIGCONT);
+}
+
+}  // namespace platform
