@@ -1,6 +1,9 @@
-// Lock latency of the running Vaultine: from exec of the locked test application to the lock
-// window mapped, whether the lock came before the application's first window, and from kill -9 of
-// Vaultine to the lock back on screen. Run by bench/lock-latency.sh inside the private session.
+// Lock latency of the running Vaultine, side by side with a locker that polls /proc every 500 ms:
+// first the idle CPU and wake-ups of Vaultine and Corvane with extra processes running, then for
+// each launch of the locked application the time from exec to the lock window mapped, to the
+// application's own first window and to the poller's sight of it, whether each locker would have
+// covered the application before its first window, and last from kill -9 of Vaultine to the lock
+// back on screen. Run by bench/lock-latency.sh inside the private session.
 #include <dirent.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -8,14 +11,18 @@
 #include <xcb/xcb.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -30,10 +37,14 @@ template <typename T>
 using Reply = std::unique_ptr<T, FreeDeleter>;
 
 struct Options {
-    std::string application;  // the locked application's executable
-    std::string vaultine;     // Vaultine's executable, to find its processes
+    std::string application;             // the locked application's executable
+    std::vector<std::string> arguments;  // its arguments, after "--"
+    std::string vaultine;                // Vaultine's executable, to find its processes
+    std::string corvane;                 // Corvane's, for the idle figures (optional)
     int launches = 50;
     int kills = 5;
+    int idleSeconds = 30;
+    int extraProcesses = 300;
 };
 
 // The X connection, watching every top-level window of the root.
@@ -105,34 +116,85 @@ std::vector<pid_t> processesOf(const std::string& executable) {
     return pids;
 }
 
-pid_t spawn(const std::string& executable) {
+pid_t spawn(const std::string& executable, const std::vector<std::string>& arguments) {
+    std::vector<char*> argv{const_cast<char*>(executable.c_str())};
+    for (const std::string& argument : arguments)
+        argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
     const pid_t child = fork();
     if (child == 0) {
         setsid();
-        execl(executable.c_str(), executable.c_str(), "-geometry", "300x100+50+50", "bench",
-              static_cast<char*>(nullptr));
+        execv(executable.c_str(), argv.data());
         _exit(127);
     }
     return child;
 }
 
+// A locker that looks at /proc every 500 ms, as a polling one would: it notes when it first sees
+// the launch under way.
+class Poller {
+  public:
+    static constexpr auto interval = std::chrono::milliseconds(500);
+
+    explicit Poller(std::string executable)
+        : executable(std::move(executable)), thread([this] { run(); }) {}
+    ~Poller() {
+        stopping = true;
+        thread.join();
+    }
+    void watch(pid_t child, Clock::time_point start) {
+        std::lock_guard lock(mutex);
+        watched = child;
+        watchStart = start;
+        seenMs.reset();
+    }
+    std::optional<double> seen() {
+        std::lock_guard lock(mutex);
+        return seenMs;
+    }
+
+  private:
+    void run() {
+        auto next = Clock::now();
+        while (!stopping) {
+            next += interval;
+            std::this_thread::sleep_until(next);
+            const std::vector<pid_t> pids = processesOf(executable);
+            const auto now = Clock::now();
+            std::lock_guard lock(mutex);
+            if (watched && !seenMs && std::find(pids.begin(), pids.end(), watched) != pids.end())
+                seenMs = Milliseconds(now - watchStart).count();
+        }
+    }
+
+    std::string executable;
+    std::mutex mutex;
+    pid_t watched = 0;
+    Clock::time_point watchStart;
+    std::optional<double> seenMs;
+    std::atomic<bool> stopping{false};
+    std::thread thread;
+};
+
 struct Launch {
-    std::optional<double> lockMs;  // exec to the lock window mapped
+    std::optional<double> lockMs;               // exec to the lock window mapped
+    std::optional<double> applicationWindowMs;  // exec to the application's first window
     xcb_window_t lockWindow = 0;
     bool coveredFirst = false;  // the lock mapped before any window of the application
 };
 
 // One launch: the first screen-sized override-redirect window of another client than the
 // application's is the lock; a window reparented or mapped by the application's client is its own.
-Launch measureLaunch(Display& display, const Options& options, pid_t& child) {
+Launch measureLaunch(Display& display, const Options& options, Poller& poller, pid_t& child) {
     display.drain();
     const auto start = Clock::now();
-    child = spawn(options.application);
+    child = spawn(options.application, options.arguments);
+    poller.watch(child, start);
     Launch result;
     std::optional<uint32_t> applicationClient;
     bool applicationShown = false;
     const auto deadline = start + std::chrono::seconds(5);
-    while (!result.lockMs) {
+    while (!result.lockMs || !applicationShown) {
         auto event = display.next(deadline);
         if (!event)
             break;
@@ -147,10 +209,12 @@ Launch measureLaunch(Display& display, const Options& options, pid_t& child) {
                     ? reinterpret_cast<xcb_map_notify_event_t*>(event.get())->window
                     : reinterpret_cast<xcb_reparent_notify_event_t*>(event.get())->window;
             if (applicationClient && display.clientOf(window) == *applicationClient) {
+                if (!applicationShown)
+                    result.applicationWindowMs = Milliseconds(Clock::now() - start).count();
                 applicationShown = true;
                 continue;
             }
-            if (type == XCB_MAP_NOTIFY && display.overrideRedirect(window) &&
+            if (!result.lockMs && type == XCB_MAP_NOTIFY && display.overrideRedirect(window) &&
                 display.coversScreen(window)) {
                 result.lockMs = Milliseconds(Clock::now() - start).count();
                 result.lockWindow = window;
@@ -215,8 +279,14 @@ void printFigures(const char* title, const std::vector<double>& values, int atte
 
 Options parse(int argc, char** argv) {
     Options options;
-    for (int i = 1; i + 1 < argc; i += 2) {
+    for (int i = 1; i < argc; i += 2) {
         const std::string key = argv[i];
+        if (key == "--") {
+            options.arguments.assign(argv + i + 1, argv + argc);
+            break;
+        }
+        if (i + 1 >= argc)
+            break;
         if (key == "--application")
             options.application = argv[i + 1];
         else if (key == "--vaultine")
@@ -225,11 +295,18 @@ Options parse(int argc, char** argv) {
             options.launches = std::max(1, std::atoi(argv[i + 1]));
         else if (key == "--kills")
             options.kills = std::max(0, std::atoi(argv[i + 1]));
+        else if (key == "--corvane")
+            options.corvane = argv[i + 1];
+        else if (key == "--idle-seconds")
+            options.idleSeconds = std::max(0, std::atoi(argv[i + 1]));
+        else if (key == "--extra-processes")
+            options.extraProcesses = std::max(0, std::atoi(argv[i + 1]));
     }
     if (options.application.empty() || options.vaultine.empty()) {
         std::fprintf(stderr,
-                     "usage: LockLatencyBench --application EXE --vaultine EXE [--launches N] "
-                     "[--kills N]\n");
+                     "usage: LockLatencyBench --application EXE --vaultine EXE [--corvane EXE] "
+                     "[--launches N] [--kills N] [--idle-seconds N] [--extra-processes N] "
+                     "[-- ARGUMENTS]\n");
         std::exit(2);
     }
     return options;
@@ -240,30 +317,115 @@ void endChild(pid_t child) {
     waitpid(child, nullptr, 0);
 }
 
+// CPU clock ticks (user and system) and voluntary context switches (wake-ups) of every thread of
+// the processes.
+struct Usage {
+    unsigned long long ticks = 0;
+    unsigned long long wakeups = 0;
+};
+Usage usageOf(const std::vector<pid_t>& pids) {
+    Usage usage;
+    for (const pid_t pid : pids) {
+        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+        std::string line;
+        std::getline(stat, line);
+        const auto close = line.rfind(')');
+        if (close != std::string::npos) {
+            // After the name: state is field 3; utime and stime are fields 14 and 15.
+            std::istringstream fields(line.substr(close + 2));
+            std::string field;
+            for (int index = 3; index <= 15 && fields >> field; ++index) {
+                if (index == 14 || index == 15)
+                    usage.ticks += std::stoull(field);
+            }
+        }
+        const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+        std::unique_ptr<DIR, int (*)(DIR*)> folder(opendir(tasks.c_str()), closedir);
+        while (const dirent* entry = folder ? readdir(folder.get()) : nullptr) {
+            if (entry->d_name[0] == '.')
+                continue;
+            std::ifstream status(tasks + "/" + entry->d_name + "/status");
+            for (std::string row; std::getline(status, row);) {
+                if (row.rfind("voluntary_ctxt_switches:", 0) == 0)
+                    usage.wakeups += std::stoull(row.substr(row.find(':') + 1));
+            }
+        }
+    }
+    return usage;
+}
+
+// Vaultine and Corvane left alone for `idleSeconds` with `extraProcesses` sleeping processes.
+void measureIdle(const Options& options) {
+    if (options.idleSeconds == 0)
+        return;
+    std::vector<pid_t> extra;
+    for (int i = 0; i < options.extraProcesses; ++i)
+        extra.push_back(spawn("/bin/sleep", {"3600"}));
+    sleep(2);  // the extra processes are seen by the sweep before the measurement
+    std::vector<pid_t> pair = processesOf(options.vaultine);
+    if (!options.corvane.empty()) {
+        const std::vector<pid_t> corvane = processesOf(options.corvane);
+        pair.insert(pair.end(), corvane.begin(), corvane.end());
+    }
+    const Usage before = usageOf(pair);
+    sleep(static_cast<unsigned>(options.idleSeconds));
+    const Usage after = usageOf(pair);
+    for (const pid_t pid : extra)
+        endChild(pid);
+    const double seconds = options.idleSeconds;
+    const double share = 100.0 * static_cast<double>(after.ticks - before.ticks) /
+                         (static_cast<double>(sysconf(_SC_CLK_TCK)) * seconds);
+    std::printf(
+        "idle over %d s with %d extra processes: %.3f %% of one core, %.1f wake-ups/s "
+        "(%s%zu processes)\n",
+        options.idleSeconds, options.extraProcesses, share,
+        static_cast<double>(after.wakeups - before.wakeups) / seconds,
+        options.corvane.empty() ? "Vaultine only, " : "Vaultine and Corvane, ", pair.size());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const Options options = parse(argc, argv);
+    measureIdle(options);
     Display display;
+    Poller poller(options.application);
     std::vector<double> lockTimes;
+    std::vector<double> windowTimes;
+    std::vector<double> pollerTimes;
     int coveredFirst = 0;
+    int pollerFirst = 0;
     for (int i = 0; i < options.launches; ++i) {
         pid_t child = 0;
-        const Launch launch = measureLaunch(display, options, child);
+        const Launch launch = measureLaunch(display, options, poller, child);
+        // The poller gets until its next look to see the launch.
+        std::this_thread::sleep_for(Poller::interval + std::chrono::milliseconds(50));
         if (launch.lockMs) {
             lockTimes.push_back(*launch.lockMs);
             coveredFirst += launch.coveredFirst ? 1 : 0;
         }
+        if (launch.applicationWindowMs)
+            windowTimes.push_back(*launch.applicationWindowMs);
+        if (const auto seen = poller.seen()) {
+            pollerTimes.push_back(*seen);
+            if (launch.applicationWindowMs && *seen < *launch.applicationWindowMs)
+                ++pollerFirst;
+        }
+        poller.watch(0, Clock::now());
         // The end of the application's last instance takes its lock down.
         endChild(child);
         waitForUnlock(display, launch.lockWindow);
     }
     printFigures("exec to lock window mapped", lockTimes, options.launches);
-    std::printf("lock mapped before the application's first window: %d of %d launches\n",
-                coveredFirst, options.launches);
+    printFigures("exec to the application's first window", windowTimes, options.launches);
+    printFigures("exec to a 500 ms /proc poller seeing it", pollerTimes, options.launches);
+    std::printf(
+        "covered before the application's first window: Vaultine %d of %d, the poller %d "
+        "of %d\n",
+        coveredFirst, options.launches, pollerFirst, options.launches);
 
     std::vector<double> relockTimes;
-    pid_t child = spawn(options.application);
+    pid_t child = spawn(options.application, options.arguments);
     usleep(1500 * 1000);
     for (int i = 0; i < options.kills; ++i) {
         if (const auto relock = measureRelock(display, options))

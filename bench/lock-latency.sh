@@ -1,14 +1,36 @@
 #!/usr/bin/env bash
-# Lock latency benchmark: starts Vaultine with the test application locked inside a private
-# desktop session and runs LockLatencyBench against it. Prints the figures.
-#   VAULTINE_BUNDLE=<build>/Vaultine.app bench/lock-latency.sh [LAUNCHES] [KILLS]
+# Lock latency benchmark: starts Vaultine (popover closed) with one application locked inside a
+# private desktop session and runs LockLatencyBench against it. Prints the figures.
+#   VAULTINE_BUNDLE=<build>/Vaultine.app bench/lock-latency.sh [LAUNCHES] [KILLS] [APPLICATION [ARGS...]]
+# Without APPLICATION the tests' stand-in application is locked; with one (/usr/bin/xlogo,
+# /usr/bin/xterm) a desktop entry naming it is written and locked. BENCH_IDLE_SECONDS (30) and
+# BENCH_EXTRA_PROCESSES (300) size the idle measurement.
 E2E_ARTIFACTS=${E2E_ARTIFACTS:-$(dirname "${VAULTINE_BUNDLE:?}")/bench-artifacts}
 export E2E_ARTIFACTS VAULTINE_SOURCE_DIR=${VAULTINE_SOURCE_DIR:-$(cd "$(dirname "$0")/.." && pwd)}
 . "$VAULTINE_SOURCE_DIR/tests/e2e/lib.sh"
 
+launches=${1:-50}
+kills=${2:-5}
+shift 2 2>/dev/null || shift $#
 prepare_locked_test_app
-start_vaultine
+if [ $# -gt 0 ]; then
+    application=$1; shift
+    arguments=("$@")
+    printf '[Desktop Entry]\nType=Application\nName=Benchmark %s\nExec=%s\n' \
+        "$(basename "$application")" "$application" \
+        > "$XDG_DATA_HOME/applications/org.vaultine.BenchTarget.desktop"
+    store_setting Applications "org.vaultine.BenchTarget;"
+else
+    application=$TEST_APP_EXE
+    arguments=(-geometry 300x100+50+50 bench)
+fi
+# "-psn_" keeps the popover closed, as after a start at login.
+setsid "$VAULTINE_EXE" -psn_0 >> "$VAULTINE_LOG" 2>&1 < /dev/null &
 wait_for_line "Monitoring services started"
 wait_until 10 is_running corvane_pids || fail "Corvane was not launched"
-"$(dirname "$VAULTINE_BUNDLE")/bench/LockLatencyBench" --application "$TEST_APP_EXE" \
-    --vaultine "$VAULTINE_EXE" --launches "${1:-50}" --kills "${2:-5}"
+sleep 5  # the start-up's settling (Corvane's relaunch check) is not idle time
+"$(dirname "$VAULTINE_BUNDLE")/bench/LockLatencyBench" --application "$application" \
+    --vaultine "$VAULTINE_EXE" --corvane "$CORVANE_EXE" --launches "$launches" --kills "$kills" \
+    --idle-seconds "${BENCH_IDLE_SECONDS:-30}" --extra-processes "${BENCH_EXTRA_PROCESSES:-300}" \
+    -- "${arguments[@]}"
+rm -f "$XDG_DATA_HOME/applications/org.vaultine.BenchTarget.desktop"
