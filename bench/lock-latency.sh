@@ -4,7 +4,7 @@
 #   VAULTINE_BUNDLE=<build>/Vaultine.app bench/lock-latency.sh [LAUNCHES] [KILLS] [APPLICATION [ARGS...]]
 # Without APPLICATION the tests' stand-in application is locked; with one (/usr/bin/xlogo,
 # /usr/bin/xterm) a desktop entry naming it is written and locked. BENCH_IDLE_SECONDS (30) and
-# BENCH_EXTRA_PROCESSES (300) size the idle measurement.
+# BENCH_EXTRA_PROCESSES (300) size the idle measurement; BENCH_VERBOSE=1 prints each launch.
 E2E_ARTIFACTS=${E2E_ARTIFACTS:-$(dirname "${VAULTINE_BUNDLE:?}")/bench-artifacts}
 export E2E_ARTIFACTS VAULTINE_SOURCE_DIR=${VAULTINE_SOURCE_DIR:-$(cd "$(dirname "$0")/.." && pwd)}
 . "$VAULTINE_SOURCE_DIR/tests/e2e/lib.sh"

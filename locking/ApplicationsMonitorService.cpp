@@ -69,8 +69,11 @@ void ApplicationsMonitorService::reportLaunch(
     // A value that does not fit a process id names no process; truncating it could name another.
     if (pid <= 0 || pid > std::numeric_limits<pid_t>::max())
         return;
-    const std::optional<platform::RunningApplication> application =
-        platform::Workspace::shared().runningApplicationWithProcessIdentifier(
+    // The notification carries the instance it reports; looking it up again only costs time on
+    // the way to the lock. Without one, the pid names it.
+    std::optional<platform::RunningApplication> application = notification.application;
+    if (!application || application->processIdentifier != static_cast<pid_t>(pid))
+        application = platform::Workspace::shared().runningApplicationWithProcessIdentifier(
             static_cast<pid_t>(pid));
     if (!application)
         return;

@@ -18,7 +18,7 @@ namespace {
 // unavailable); slow enough to cost nothing measurable.
 constexpr int sweepIntervalMs = 5000;
 // After a launch event the exec may still be under way; these retries catch it once it is done.
-constexpr std::array<int, 6> retryDelaysMs = {2, 5, 10, 25, 50, 100};
+constexpr std::array<int, 7> retryDelaysMs = {1, 1, 2, 6, 15, 50, 100};
 // Longer parent chains than this are not real (and guard against a corrupt one).
 constexpr int maximumAncestry = 256;
 
@@ -73,7 +73,10 @@ void ProcessWatcher::start() {
     sweepTimer.start();
     retryTimer.setSingleShot(true);
     connect(&retryTimer, &QTimer::timeout, this, [this] {
-        scanNow();
+        // The last retry looks at every process: an exec by one that ran for a while (a script's
+        // `exec`) is seen within a fifth of a second too.
+        const bool last = retryStep + 1 >= static_cast<int>(retryDelaysMs.size());
+        scanNow(last ? ScanDepth::full : ScanDepth::quick);
         if (++retryStep < static_cast<int>(retryDelaysMs.size()))
             retryTimer.start(retryDelaysMs[retryStep]);
     });
@@ -118,12 +121,12 @@ std::optional<ProcessWatcher::InstanceKey> ProcessWatcher::instanceOwning(pid_t 
 }
 
 void ProcessWatcher::scanSoon() {
-    scanNow();
+    scanNow(ScanDepth::quick);
     retryStep = 0;
     retryTimer.start(retryDelaysMs[0]);
 }
 
-void ProcessWatcher::scanNow() {
+void ProcessWatcher::scanNow(ScanDepth depth) {
     // A report handler that asks for a scan gets it once the current one has settled.
     if (scanning) {
         rescanRequested = true;
@@ -132,13 +135,17 @@ void ProcessWatcher::scanNow() {
     do {
         rescanRequested = false;
         scanning = true;
-        scanProcesses();
+        scanProcesses(depth);
         settle();
         scanning = false;
+        // Whoever asked meanwhile gets a full scan.
+        depth = ScanDepth::full;
     } while (rescanRequested);
 }
 
-void ProcessWatcher::scanProcesses() {
+void ProcessWatcher::scanProcesses(ScanDepth depth) {
+    constexpr std::chrono::seconds recent{1};
+    const auto now = std::chrono::steady_clock::now();
     const std::vector<pid_t> pids = proc::listProcesses();
     std::vector<pid_t> vanished;
     for (const auto& [pid, record] : records) {
@@ -154,6 +161,7 @@ void ProcessWatcher::scanProcesses() {
             // The same executable means the same process: only an exec or a reused pid changes
             // it, and a process of another user is of no interest either way.
             if (known->second.status.owner != user ||
+                (depth == ScanDepth::quick && now - known->second.seen > recent) ||
                 proc::readExecutable(pid) == known->second.status.executable)
                 continue;
             removeProcess(pid);
@@ -173,6 +181,7 @@ void ProcessWatcher::scanProcesses() {
 void ProcessWatcher::addProcess(const proc::ProcessStatus& status) {
     Record& record = records[status.pid];
     record.status = status;
+    record.seen = std::chrono::steady_clock::now();
     if (status.owner == user)
         matchProcess(status.pid);
 }

@@ -9,6 +9,7 @@
 #include <QSocketNotifier>
 #include <QStringList>
 #include <QTimer>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -55,8 +56,12 @@ class ProcessWatcher : public QObject {
     std::optional<InstanceKey> instanceOwning(pid_t pid);
     std::optional<RunningApplication> application(InstanceKey key) const;
 
-    // Main thread: reads new and changed processes now.
-    void scanNow();
+    // Main thread: reads new and changed processes now. A quick scan, on the way to a lock after
+    // an executable was opened, reads new processes and looks for an exec only in those seen
+    // within the last second (the one whose exec opened the file is among them); a full scan
+    // looks at every process of the user.
+    enum class ScanDepth { full, quick };
+    void scanNow(ScanDepth depth = ScanDepth::full);
     // Scans now and a few more times over the next 100 ms, as an exec completes.
     void scanSoon();
     // Follows a rebuilt catalogue: new programs to watch, processes that may match now.
@@ -78,6 +83,7 @@ class ProcessWatcher : public QObject {
     };
     struct Record {
         proc::ProcessStatus status;
+        std::chrono::steady_clock::time_point seen;  // when this image was first read
         std::optional<QString> cgroupLeaf;
         InstanceKey instance = 0;  // 0: not an application
         UniqueFd pidfd;
@@ -89,7 +95,7 @@ class ProcessWatcher : public QObject {
         RunningApplication application;
     };
 
-    void scanProcesses();
+    void scanProcesses(ScanDepth depth);
     void addProcess(const proc::ProcessStatus& status);
     void matchProcess(pid_t pid);
     void addInstance(pid_t pid, const ApplicationMatch& match);
