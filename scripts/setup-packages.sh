@@ -13,7 +13,7 @@ PACKAGES=(
     # the Debian package (dpkg-shlibdeps) and its desktop entry's check
     dpkg-dev desktop-file-utils
     # tests
-    libgtest-dev libgmock-dev clang libclang-rt-14-dev
+    libgtest-dev libgmock-dev clang libclang-rt-14-dev clang-format
     # the private desktop session and the end-to-end tests
     xvfb openbox trayer dbus dbus-x11 gnome-keyring libsecret-tools xdotool x11-utils
     x11-xserver-utils imagemagick fonts-dejavu-core procps
