@@ -1,11 +1,13 @@
-// Vaultine's program entry: claims the bundle identifier on the session bus (a second Vaultine ends
-// at once), makes the delegate the application's, watches that Corvane is alive, and runs the main
-// loop until SafeQuitService ends the process.
+// Vaultine's program entry: claims the bundle identifier on the session bus (a second Vaultine asks
+// the running one to open its popover and ends at once), makes the delegate the application's,
+// watches that Corvane is alive, and runs the main loop until SafeQuitService ends the process.
 #include <QApplication>
+#include <QDBusConnection>
 #include <QTimer>
 #include <cstdio>
 
 #include "app/AppDelegate.h"
+#include "menubar/PopoverRemoteControl.h"
 #include "platform/PeerLiveness.h"
 #include "platform/SingleInstance.h"
 #include "storage/Constants.h"
@@ -17,8 +19,13 @@ int main(int argc, char** argv) {
     QString identifier = Constants::BUNDLE_ID();
     if (identifier.isEmpty())
         identifier = QStringLiteral("org.vaultine.Vaultine");
-    if (!platform::SingleInstance::shared().claim(identifier))
+    if (!platform::SingleInstance::shared().claim(identifier)) {
+        // Started again by the user (there may be no tray to click): the running Vaultine opens
+        // its popover. A relaunch by Corvane that lost a race opens nothing.
+        if (qEnvironmentVariableIsEmpty("VAULTINE_LAUNCH_RestartedFromHelper"))
+            PopoverRemoteControl::showInRunningInstance(identifier, QDBusConnection::sessionBus());
         return 0;
+    }
     platform::PeerLiveness::answerPings();
     platform::PeerLiveness helper(Constants::HELPER_BUNDLE_ID);
     helper.printLine = [](const QString& line) { std::printf("%s\n", qUtf8Printable(line)); };

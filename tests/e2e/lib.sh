@@ -100,9 +100,10 @@ launch_test_app() {
         -geometry 600x200+100+100 "Test application of Vaultine" >/dev/null 2>&1 < /dev/null &
 }
 
-# Starts Vaultine with its output in $VAULTINE_LOG (appended).
+# Starts Vaultine with its output in $VAULTINE_LOG (appended); arguments are passed on ("-psn_0"
+# keeps the popover closed).
 start_vaultine() {
-    setsid "$VAULTINE_EXE" >> "$VAULTINE_LOG" 2>&1 < /dev/null &
+    setsid "$VAULTINE_EXE" "$@" >> "$VAULTINE_LOG" 2>&1 < /dev/null &
 }
 log_has() { grep -qF -- "$1" "$VAULTINE_LOG"; }
 wait_for_line() { wait_until "${2:-20}" log_has "$1" || fail "no line \"$1\" within ${2:-20} s"; }

@@ -2,12 +2,21 @@
 # The two programs restart each other: kill -9 of Corvane prints "Helper Terminated" and a new
 # Corvane runs; kill -9 of Vaultine while locked gets it relaunched by Corvane, locked again; a
 # stopped program is continued by the other, and a launch made while Vaultine was stopped is locked.
+# A second start of Vaultine opens the running one's popover.
 . "$(dirname "$0")/lib.sh"
 
 prepare_locked_test_app
-start_vaultine
+start_vaultine -psn_0
 wait_for_line "Monitoring services started"
 wait_until 10 is_running corvane_pids || fail "Corvane was not launched"
+
+# Started again by the user, Vaultine opens the running one's popover and ends.
+first=$(vaultine_pids)
+windows_before=$(visible_windows_of $first | wc -l)
+timeout 10 "$VAULTINE_EXE" || fail "a second Vaultine did not end at once"
+more_windows() { [ "$(visible_windows_of $first | wc -l)" -gt "$windows_before" ]; }
+wait_until 5 more_windows || fail "a second start did not open the running Vaultine's popover"
+[ "$(vaultine_pids)" = "$first" ] || fail "a second start replaced the running Vaultine"
 
 first_corvane=$(corvane_pids)
 kill -KILL $first_corvane
