@@ -72,6 +72,31 @@ QString identifyingProgram(const QString& program) {
     return isInterpreter(program) || isInterpreter(real) ? QString() : real;
 }
 
+// `env [-i] [-u NAME] [NAME=value ...] program arguments` runs the program, which is then what
+// the entry starts. Any other option of env leaves the command as it is (env, an interpreter).
+void unwrapEnv(QString& program, QStringList& arguments) {
+    if (QFileInfo(program).fileName() != QLatin1String("env"))
+        return;
+    QStringList rest = arguments;
+    while (!rest.isEmpty()) {
+        const QString& word = rest.front();
+        if (word == QLatin1String("-u") || word == QLatin1String("--unset")) {
+            if (rest.size() < 2)
+                return;
+            rest.removeFirst();
+        } else if (word != QLatin1String("-i") && word != QLatin1String("-") &&
+                   word != QLatin1String("--ignore-environment") &&
+                   !(word.contains(QLatin1Char('=')) && !word.startsWith(QLatin1Char('-')))) {
+            break;
+        }
+        rest.removeFirst();
+    }
+    if (rest.isEmpty() || rest.front().startsWith(QLatin1Char('-')))
+        return;
+    program = rest.takeFirst();
+    arguments = rest;
+}
+
 bool readLimited(const QString& path, QByteArray& contents) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly) || file.size() > maximumEntrySize)
@@ -93,9 +118,12 @@ void parseEntry(const QString& path, DesktopEntry& entry, bool& readable, bool& 
     readable = true;
     entry.path = path;
     entry.name = fields->name;
-    entry.executable = QFileInfo(fields->execProgram).fileName();
-    entry.execProgram = identifyingProgram(fields->execProgram);
-    entry.execArguments = fields->execArguments;
+    QString execProgram = fields->execProgram;
+    QStringList execArguments = fields->execArguments;
+    unwrapEnv(execProgram, execArguments);
+    entry.executable = QFileInfo(execProgram).fileName();
+    entry.execProgram = identifyingProgram(execProgram);
+    entry.execArguments = execArguments;
     for (const QString& real : {identifyingProgram(fields->tryExec), entry.execProgram}) {
         if (!real.isEmpty() && !entry.programs.contains(real))
             entry.programs.append(real);

@@ -78,6 +78,15 @@ TEST_F(ProgramClaims, AnyNewEntryNamingTheProgramClaimsIt) {
     EXPECT_EQ(claimants(program), QStringList({"aaa", "org.test.Tool"}));
 }
 
+TEST_F(ProgramClaims, ProgramStartedThroughEnvIsClaimedButEnvItselfIsNot) {
+    const QByteArray tool = QFile::encodeName(program);
+    write("user/applications/wrapped.desktop", entry("W", "env -u X GDK_BACKEND=x11 " + tool));
+    write("user/applications/split.desktop", entry("S", "env -S \"" + tool + " -x\""));
+
+    EXPECT_EQ(claimants(program), QStringList({"wrapped"}));
+    EXPECT_TRUE(claimants(QFileInfo(QStringLiteral("/usr/bin/env")).canonicalFilePath()).empty());
+}
+
 TEST_F(ProgramClaims, BusServiceNamedLikeAnEntryLendsItsProgramAndUnit) {
     write("system/applications/org.test.Tool.desktop", entry("Tool", QFile::encodeName(program)));
     write("system/dbus-1/services/org.test.Tool.service",
