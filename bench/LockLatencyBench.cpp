@@ -20,7 +20,6 @@
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -317,34 +316,26 @@ void endChild(pid_t child) {
     waitpid(child, nullptr, 0);
 }
 
-// CPU clock ticks (user and system) and voluntary context switches (wake-ups) of every thread of
-// the processes.
+// CPU time (nanoseconds on the CPU, from schedstat: clock ticks are too coarse for idle
+// figures) and voluntary context switches (wake-ups) of every thread of the processes.
 struct Usage {
-    unsigned long long ticks = 0;
+    unsigned long long nanoseconds = 0;
     unsigned long long wakeups = 0;
 };
 Usage usageOf(const std::vector<pid_t>& pids) {
     Usage usage;
     for (const pid_t pid : pids) {
-        std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-        std::string line;
-        std::getline(stat, line);
-        const auto close = line.rfind(')');
-        if (close != std::string::npos) {
-            // After the name: state is field 3; utime and stime are fields 14 and 15.
-            std::istringstream fields(line.substr(close + 2));
-            std::string field;
-            for (int index = 3; index <= 15 && fields >> field; ++index) {
-                if (index == 14 || index == 15)
-                    usage.ticks += std::stoull(field);
-            }
-        }
         const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
         std::unique_ptr<DIR, int (*)(DIR*)> folder(opendir(tasks.c_str()), closedir);
         while (const dirent* entry = folder ? readdir(folder.get()) : nullptr) {
             if (entry->d_name[0] == '.')
                 continue;
-            std::ifstream status(tasks + "/" + entry->d_name + "/status");
+            const std::string task = tasks + "/" + entry->d_name;
+            std::ifstream schedstat(task + "/schedstat");
+            unsigned long long onCpu = 0;
+            if (schedstat >> onCpu)
+                usage.nanoseconds += onCpu;
+            std::ifstream status(task + "/status");
             for (std::string row; std::getline(status, row);) {
                 if (row.rfind("voluntary_ctxt_switches:", 0) == 0)
                     usage.wakeups += std::stoull(row.substr(row.find(':') + 1));
@@ -361,7 +352,7 @@ void measureIdle(const Options& options) {
     std::vector<pid_t> extra;
     for (int i = 0; i < options.extraProcesses; ++i)
         extra.push_back(spawn("/bin/sleep", {"3600"}));
-    sleep(2);  // the extra processes are seen by the sweep before the measurement
+    sleep(6);  // the extra processes are read by a sweep (every 5 s) before the measurement
     std::vector<pid_t> pair = processesOf(options.vaultine);
     if (!options.corvane.empty()) {
         const std::vector<pid_t> corvane = processesOf(options.corvane);
@@ -373,8 +364,8 @@ void measureIdle(const Options& options) {
     for (const pid_t pid : extra)
         endChild(pid);
     const double seconds = options.idleSeconds;
-    const double share = 100.0 * static_cast<double>(after.ticks - before.ticks) /
-                         (static_cast<double>(sysconf(_SC_CLK_TCK)) * seconds);
+    const double share =
+        100.0 * static_cast<double>(after.nanoseconds - before.nanoseconds) / (1e9 * seconds);
     std::printf(
         "idle over %d s with %d extra processes: %.3f %% of one core, %.1f wake-ups/s "
         "(%s%zu processes)\n",

@@ -17,6 +17,7 @@ namespace {
 // The safety net for what no event reports (a process that exec'd an application late, pidfds
 // unavailable); slow enough to cost nothing measurable.
 constexpr int sweepIntervalMs = 5000;
+constexpr int fullSweepEvery = 6;  // 30 s
 // After a launch event the exec may still be under way; these retries catch it once it is done.
 constexpr std::array<int, 7> retryDelaysMs = {1, 1, 2, 6, 15, 50, 100};
 // Longer parent chains than this are not real (and guard against a corrupt one).
@@ -68,7 +69,11 @@ void ProcessWatcher::start() {
         catalogueMayHaveChanged();
         if (watchesLost)
             synchronizeLaunchWatches();
-        scanNow();
+        // Every exec of a watched program is signalled by its open and followed by a full scan,
+        // so most sweeps only pick up new processes; every few a full one looks for an exec of
+        // any process, should an event have been missed.
+        const bool full = ++sweepCount % fullSweepEvery == 0;
+        scanNow(full ? ScanDepth::full : ScanDepth::quick);
     });
     sweepTimer.start();
     retryTimer.setSingleShot(true);

@@ -139,6 +139,7 @@ class ProcessWatcher : public QObject {
     bool watchesLost = false;
     quint64 catalogueGeneration = 0;
     QTimer sweepTimer;
+    unsigned sweepCount = 0;
     QTimer retryTimer;
     int retryStep = 0;
 };
