@@ -55,9 +55,15 @@ class ApplicationsLockerCentralService {
     ApplicationsLockerCentralService(const ApplicationsLockerCentralService&) = delete;
     ApplicationsLockerCentralService& operator=(const ApplicationsLockerCentralService&) = delete;
 
+    // The line printed (and the popover's notice) while the keyring does not answer.
+    static inline const QString KEYRING_UNAVAILABLE_LINE = QStringLiteral(
+        "The keyring is locked or not answering: Vaultine keeps the protection it last read and "
+        "reads again once the keyring is unlocked");
+
     // Starts protection when a password is stored: monitoring, the lock left over from the last
     // run, Corvane. Without a password it prints "Will not start. No password" and waits for a
-    // configuration change.
+    // configuration change. While the keyring does not answer it prints KEYRING_UNAVAILABLE_LINE
+    // and starts once the keyring answers.
     void start();
     // The 3-second timer's work: rebuilds the lock when the screens changed.
     void checkScreensChange();
@@ -85,10 +91,16 @@ class ApplicationsLockerCentralService {
     LockWindow* passwordWindowController() const { return lockWindow.get(); }
     ApplicationsMonitorService& applicationsMonitorService() { return *monitor; }
     int lastScreensCount() const { return static_cast<int>(lastScreens.size()); }
+    // False while the last read of the configuration found the keyring locked or silent.
+    bool keyringAnswered() const { return keyringAnsweredLast.value_or(false); }
 
   private:
-    void loadConfiguration();
+    bool loadConfiguration();
+    void noteKeyringAnswer(bool answered);
     void onConfigurationChanged();
+    void onKeyringMayAnswer();
+    void markBlocked(const QString& bundleIdentifier);
+    void unmarkBlocked();
     void setupMonitoring();
     void restoreBlockedApplication();
     void lockRunsStartedWhileDown();
@@ -138,6 +150,7 @@ class ApplicationsLockerCentralService {
     std::vector<platform::Screen> lastScreens;
     std::optional<platform::Screen> lastMainScreen;
     std::optional<bool> ACTIVE;
+    std::optional<bool> keyringAnsweredLast;  // none before the first read
     unsigned lockSerial = 0;  // tells the callbacks of a replaced lock window from the current
     bool helperRestartPending = false;
     std::unique_ptr<QObject> timerContext;  // owns the timers; they end with the service

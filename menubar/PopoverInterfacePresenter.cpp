@@ -47,9 +47,14 @@ void PopoverInterfacePresenter::startService() {
     });
 
     popupSystem->onWillShowPopover = [this] {
-        popoverViewController->state = configurationAndPreferencesService->hasPassword()
-                                           ? PopoverViewState::requestPassword
-                                           : PopoverViewState::noPassword;
+        // A keyring that does not answer is never taken for one without a password: the page
+        // asks for the password (which cannot open it until the keyring answers) and says why.
+        using Answer = ConfigurationAndPreferencesService::PasswordAnswer;
+        const Answer answer = configurationAndPreferencesService->passwordAnswer();
+        popoverViewController->state = answer == Answer::none ? PopoverViewState::noPassword
+                                                              : PopoverViewState::requestPassword;
+        popoverViewController->requestPageNotice =
+            answer == Answer::unavailable ? KEYRING_UNAVAILABLE_NOTICE : QString();
     };
 
     PopoverViewController& popover = *popoverViewController;

@@ -21,6 +21,11 @@ class PopoverInterfacePresenter {
         "Vaultine could not be added to the login items. You can check your system's security "
         "settings or you can restart your computer and retry");
 
+    // The request page's message while the keyring does not answer.
+    static inline const QString KEYRING_UNAVAILABLE_NOTICE = QStringLiteral(
+        "The keyring is locked or not answering. Vaultine keeps protecting what it last read; "
+        "unlock the keyring to change its settings.");
+
     // Over the shared configuration service.
     PopoverInterfacePresenter();
     // Over a configuration service of the caller's choice, which must outlive the presenter.

@@ -200,6 +200,7 @@ void PopoverViewController::showRequestPasswordPage() {
                 onPasswordEntered(password);
         };
     }
+    requestPasswordViewController->showNotice(requestPageNotice);
     attachPage(requestPasswordViewController.get());
 }
 

@@ -82,6 +82,8 @@ class PopoverViewController : public QWidget {
     bool applicationIsActive = false;
     bool startAtLogin = false;
     PopoverViewState state = PopoverViewState::requestPassword;
+    // Shown on the password request page while not empty (a keyring that does not answer).
+    QString requestPageNotice;
 
     std::function<void()> onAddApplicationsRequest;
     std::function<void(bool)> onStartAtLoginConfigurationChanged;
