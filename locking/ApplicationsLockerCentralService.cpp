@@ -167,6 +167,15 @@ void ApplicationsLockerCentralService::setupMonitoring() {
     };
     monitor->onHelperTerminated = [this] { handleHelperTerminated(); };
     if (!screensTimer) {
+        // The display server's screen events rebuild the covers at once, on the next turn so
+        // that the toolkit has finished its own work on the change; the timer stays as the net.
+        std::weak_ptr<ApplicationsLockerCentralService*> self = alive;
+        platform::Screens::shared().addChangeObserver([self] {
+            platform::MainQueue::shared().async([self] {
+                if (const auto service = self.lock())
+                    (*service)->checkScreensChange();
+            });
+        });
         screensTimer = new QTimer(timerContext.get());
         screensTimer->setInterval(screensCheckInterval);
         QObject::connect(screensTimer, &QTimer::timeout, timerContext.get(),
