@@ -51,6 +51,10 @@ class PopoverInterfacePresenter {
     // Switching Corvane's login item (true on success) and showing an alert (title, message,
     // type): the system and alert services unless tests replace them before startService.
     std::function<bool(bool)> registerLoginItem;
+    // Whether Corvane's login item is registered now, and the watch on it (the system service
+    // unless tests replace them before startService).
+    std::function<bool()> loginItemRegistered;
+    std::function<void(std::function<void()>)> observeLoginItem;
     std::function<void(const QString&, const QString&, int)> showAlert;
 
     PopoverViewController* popover() const { return popoverViewController.get(); }
@@ -61,6 +65,7 @@ class PopoverInterfacePresenter {
     void removeApplicationRequest(const ApplicationEntity& entity);
     void isActiveConfigurationChanged(bool active);
     void startAtLoginConfigurationChanged(bool startAtLogin);
+    bool keepLoginItem();
 
     std::unique_ptr<PopupSystem> popupSystem;
     std::unique_ptr<PopoverViewController> popoverViewController;

@@ -239,6 +239,14 @@ void PopoverViewController::activateApplicationCheckboxClick() {
         onIsActiveConfigurationChanged(on);
 }
 
+void PopoverViewController::showStartAtLogin(bool on) {
+    startAtLogin = on;
+    if (!startAtLoginCheckboxOutlet)
+        return;
+    startAtLoginCheckboxOutlet->setChecked(on);
+    StatusLight::setLight(startAtLoginLightOutlet, on);
+}
+
 void PopoverViewController::startApplicationAtLoginCheckboxClick() {
     const bool on = startAtLoginCheckboxOutlet->checkState() == Qt::Checked;
     StatusLight::setLight(startAtLoginLightOutlet, on);
