@@ -39,7 +39,13 @@ class QWidget;
 //   application blocked: once the current lock comes down it is locked again if it still runs.
 // - The special (Alt) key never activates the blocked application while its lock is up, so no
 //   typed key can reach it without the password.
-// - The covers are rebuilt when the screens change in number, frame or role, not only in number.
+// - The covers are rebuilt when the screens change in number, frame or role, not only in number:
+//   at once on the display server's screen events, and by the 3-second check should one be missed.
+// - A keyring that is locked or does not answer is never taken for an empty one: the copies of
+//   the last good read stay (what was locked stays locked, the password that opened it still
+//   does), and protection that never read its settings starts once the keyring answers.
+// - A refused record of the current lock ("cbaal") is written again on the next change, so that
+//   a restart after a kill still finds the application to lock.
 // - A lock window controller that is replaced is destroyed on a later turn of the main queue, so
 //   no callback or deferred step runs on a controller that is gone.
 class ApplicationsLockerCentralService {
