@@ -45,6 +45,9 @@ bool systemEntryExists(const QString& fileName) {
     return false;
 }
 
+// An autostart entry is a few lines; anything much larger is not one of ours.
+constexpr qint64 maxEntrySize = 64 * 1024;
+
 bool writeAtomically(const QString& path, const QByteArray& contents) {
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return false;
@@ -129,8 +132,15 @@ bool XdgAutostartLoginItems::loginItemEnabled(const QString& bundleIdentifier) {
     const QString executable = loginItemExecutable(bundleIdentifier);
     if (executable.isEmpty())
         return false;
+    QFile file(autostartEntryPath(bundleIdentifier));
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    return entryStarts(file.read(maxEntrySize), executable);
+}
+
+bool XdgAutostartLoginItems::entryStarts(const QByteArray& text, const QString& executable) {
     GKeyFilePointer keyFile(g_key_file_new());
-    if (!g_key_file_load_from_file(keyFile.get(), qPrintable(autostartEntryPath(bundleIdentifier)),
+    if (!g_key_file_load_from_data(keyFile.get(), text.constData(), static_cast<gsize>(text.size()),
                                    G_KEY_FILE_NONE, nullptr))
         return false;
     const char* group = G_KEY_FILE_DESKTOP_GROUP;

@@ -33,6 +33,9 @@ class XdgAutostartLoginItems : public LoginItems {
     // The text of the autostart entry that starts the executable.
     static QByteArray autostartEntry(const QString& name, const QString& executablePath);
 
+    // Whether the entry's text starts that executable at login: a desktop entry, neither hidden
+    // nor switched off, whose Exec runs it.
+    static bool entryStarts(const QByteArray& text, const QString& executable);
     // The executable the entry of that login item starts; empty when the bundle is not usable.
     static QString loginItemExecutable(const QString& bundleIdentifier);
 
