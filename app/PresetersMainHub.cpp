@@ -8,7 +8,8 @@
 
 PresetersMainHub::PresetersMainHub(ConfigurationAndPreferencesService& configuration)
     : popoverPresenter(std::make_unique<PopoverInterfacePresenter>(configuration)),
-      configurationAndPreferencesService(configuration) {
+      configurationAndPreferencesService(configuration),
+      alive(std::make_shared<PresetersMainHub*>(this)) {
     quitApplication = [] { SafeQuitService().quitApplication(); };
 }
 
@@ -46,7 +47,23 @@ void PresetersMainHub::setupPopoverCallbacks() {
 }
 
 void PresetersMainHub::presentGreetingsIfNeeded() {
-    if (configurationAndPreferencesService.hasPassword())
+    if (greetingDecided)
+        return;
+    const auto answer = configurationAndPreferencesService.passwordAnswer();
+    if (answer == ConfigurationAndPreferencesService::PasswordAnswer::unavailable) {
+        // Asked again each time the keyring may answer; registered once.
+        if (!waitingForKeyring) {
+            waitingForKeyring = true;
+            std::weak_ptr<PresetersMainHub*> self = alive;
+            configurationAndPreferencesService.addOnKeyringAvailabilityEvent([self] {
+                if (const auto hub = self.lock())
+                    (*hub)->presentGreetingsIfNeeded();
+            });
+        }
+        return;
+    }
+    greetingDecided = true;
+    if (answer == ConfigurationAndPreferencesService::PasswordAnswer::stored)
         return;
     greetingsPresenter = std::make_unique<GreetingsWindowPresenter>();
     greetingsPresenter->onSetupPasswordRequest = [this] { showPreferences(); };

@@ -20,7 +20,8 @@ class PresetersMainHub {
     ~PresetersMainHub();
 
     // The opening steps of start-up: wire the popover's requests, greet a user without a password,
-    // put the status item into the tray.
+    // put the status item into the tray. The greeting waits while the keyring does not answer:
+    // only a keyring that answered "no password" shows it.
     void present();
     // The closing step of start-up: opens the popover unless the program was started by the
     // system's launcher (an argument beginning with "-psn_").
@@ -56,4 +57,8 @@ class PresetersMainHub {
     std::unique_ptr<PopoverInterfacePresenter> popoverPresenter;
     std::unique_ptr<SelectApplicationsWindowPresenter> selectApplicationsPresenter;
     ConfigurationAndPreferencesService& configurationAndPreferencesService;
+    bool greetingDecided = false;
+    bool waitingForKeyring = false;
+    // Lets the keyring's availability handler, which lives as long as the store, outlive the hub.
+    std::shared_ptr<PresetersMainHub*> alive;
 };

@@ -45,6 +45,10 @@ ApplicationsLockerCentralService::ApplicationsLockerCentralService(
         if (const auto service = self.lock())
             (*service)->onConfigurationChanged();
     });
+    configurationAndPreferencesService.addOnKeyringAvailabilityEvent([self] {
+        if (const auto service = self.lock())
+            (*service)->onKeyringMayAnswer();
+    });
     lastScreens = platform::Screens::shared().screens();
     lastMainScreen = platform::Screens::shared().mainScreen();
     loadConfiguration();
@@ -65,7 +69,12 @@ void ApplicationsLockerCentralService::printLine(const QString& text) {
 void ApplicationsLockerCentralService::start() {
     // A predecessor killed while it held a launch stopped left it so: it runs again.
     platform::Workspace::shared().releaseAllLaunchHolds();
-    if (!configurationAndPreferencesService.hasPassword()) {
+    // Only a keyring that answered "no password" means there is none: a locked one is no answer.
+    if (!keyringAnswered()) {
+        started = false;
+        return;
+    }
+    if (!PASSWORD || PASSWORD->isEmpty()) {
         started = false;
         printLine(QStringLiteral("Will not start. No password"));
         return;
@@ -79,17 +88,58 @@ void ApplicationsLockerCentralService::start() {
     printLine(QStringLiteral("Monitoring services started"));
 }
 
-void ApplicationsLockerCentralService::loadConfiguration() {
-    MONITORED_APPS = configurationAndPreferencesService.getLockedApplications();
-    PASSWORD = configurationAndPreferencesService.getApplicationPassword();
-    ACTIVE = configurationAndPreferencesService.getApplicationIsActive();
+// A keyring that does not answer changes nothing: the copies of the last good read stay, so what
+// was locked stays locked and the password that opened it still does.
+bool ApplicationsLockerCentralService::loadConfiguration() {
+    const auto settings = configurationAndPreferencesService.readProtectionSettings();
+    noteKeyringAnswer(settings.has_value());
+    if (!settings)
+        return false;
+    MONITORED_APPS =
+        ConfigurationAndPreferencesService::resolveApplications(settings->lockedBundleIds);
+    PASSWORD = settings->password;
+    ACTIVE = settings->applicationIsActive;
     // An identifier that resolves to no installed application now (a hidden or shadowed entry, a
     // package being upgraded) stays locked: its runs are still named by it.
-    keepUnresolved(configurationAndPreferencesService.getLockedApplicationsBundleIds());
-    if (configurationAndPreferencesService.getLockAdministrativeApplications()) {
+    keepUnresolved(settings->lockedBundleIds);
+    if (settings->lockAdministrativeApplications) {
         const auto administrative = systemApplicationsService->administrativeApplications();
         MONITORED_APPS.insert(MONITORED_APPS.end(), administrative.begin(), administrative.end());
         keepUnresolved(ConfigurationConstants::ADMINISTRATIVE_APPLICATIONS_BUNDLE_IDS);
+    }
+    return true;
+}
+
+// One line for each time the keyring stops answering, and one when it answers again.
+void ApplicationsLockerCentralService::noteKeyringAnswer(bool answered) {
+    if (keyringAnsweredLast == answered)
+        return;
+    const bool wasSilent = keyringAnsweredLast.has_value() && !*keyringAnsweredLast;
+    keyringAnsweredLast = answered;
+    if (!answered)
+        printLine(KEYRING_UNAVAILABLE_LINE);
+    else if (wasSilent)
+        printLine(QStringLiteral("The keyring answers again"));
+}
+
+void ApplicationsLockerCentralService::onKeyringMayAnswer() {
+    // The keyring's own changes (our writes among them) matter only while something waits for it.
+    if (keyringAnswered() && started)
+        return;
+    onConfigurationChanged();
+}
+
+void ApplicationsLockerCentralService::markBlocked(const QString& bundleIdentifier) {
+    if (!currentMonitoredApplicationService->markMinitoredApplication(bundleIdentifier)) {
+        printLine(QStringLiteral("Could not record the locked application ") + bundleIdentifier +
+                  QStringLiteral("; writing it again on the next change"));
+    }
+}
+
+void ApplicationsLockerCentralService::unmarkBlocked() {
+    if (!currentMonitoredApplicationService->unmarkMinitoredApplication()) {
+        printLine(QStringLiteral(
+            "Could not record that no application is locked; writing it again on the next change"));
     }
 }
 
@@ -101,6 +151,7 @@ void ApplicationsLockerCentralService::keepUnresolved(const QStringList& identif
 }
 
 void ApplicationsLockerCentralService::onConfigurationChanged() {
+    currentMonitoredApplicationService->retryFailedWrite();
     loadConfiguration();
     if (!started)
         start();
@@ -118,6 +169,15 @@ void ApplicationsLockerCentralService::setupMonitoring() {
     };
     monitor->onHelperTerminated = [this] { handleHelperTerminated(); };
     if (!screensTimer) {
+        // The display server's screen events rebuild the covers at once, on the next turn so
+        // that the toolkit has finished its own work on the change; the timer stays as the net.
+        std::weak_ptr<ApplicationsLockerCentralService*> self = alive;
+        platform::Screens::shared().addChangeObserver([self] {
+            platform::MainQueue::shared().async([self] {
+                if (const auto service = self.lock())
+                    (*service)->checkScreensChange();
+            });
+        });
         screensTimer = new QTimer(timerContext.get());
         screensTimer->setInterval(screensCheckInterval);
         QObject::connect(screensTimer, &QTimer::timeout, timerContext.get(),
@@ -329,7 +389,7 @@ void ApplicationsLockerCentralService::lockApplication(const ApplicationEntity& 
             handleSpecialKey(entity);
     };
     const QString message = entity.name + QStringLiteral(" is locked");
-    currentMonitoredApplicationService->markMinitoredApplication(entity.bundleIdentifier);
+    markBlocked(entity.bundleIdentifier);
     lockWindow->showServiceWindow(message, entity.icon);
     // The screens are checked only while a lock is up, against those this lock was built for:
     // an idle Vaultine wakes for nothing.
@@ -400,6 +460,7 @@ std::unique_ptr<QWidget> ApplicationsLockerCentralService::makeCoverWindow(
 }
 
 void ApplicationsLockerCentralService::checkScreensChange() {
+    currentMonitoredApplicationService->retryFailedWrite();
     auto& screens = platform::Screens::shared();
     const auto current = screens.screens();
     const auto main = screens.mainScreen();
@@ -426,7 +487,7 @@ void ApplicationsLockerCentralService::checkEnteredPassword(const QString& typed
         lockWindow->displayErrorMessage(QString());
         return;
     }
-    currentMonitoredApplicationService->unmarkMinitoredApplication();
+    unmarkBlocked();
     releaseRunsOf(entity);
     systemApplicationsService->focusOnApplication(entity.bundleIdentifier);
     unlockApplication();
@@ -451,7 +512,7 @@ void ApplicationsLockerCentralService::unlockApplication() {
 }
 
 void ApplicationsLockerCentralService::releaseLock() {
-    currentMonitoredApplicationService->unmarkMinitoredApplication();
+    unmarkBlocked();
     unlockApplication();
     lockNextBlockedApplication();
 }

@@ -39,7 +39,13 @@ class QWidget;
 //   application blocked: once the current lock comes down it is locked again if it still runs.
 // - The special (Alt) key never activates the blocked application while its lock is up, so no
 //   typed key can reach it without the password.
-// - The covers are rebuilt when the screens change in number, frame or role, not only in number.
+// - The covers are rebuilt when the screens change in number, frame or role, not only in number:
+//   at once on the display server's screen events, and by the 3-second check should one be missed.
+// - A keyring that is locked or does not answer is never taken for an empty one: the copies of
+//   the last good read stay (what was locked stays locked, the password that opened it still
+//   does), and protection that never read its settings starts once the keyring answers.
+// - A refused record of the current lock ("cbaal") is written again on the next change, so that
+//   a restart after a kill still finds the application to lock.
 // - A lock window controller that is replaced is destroyed on a later turn of the main queue, so
 //   no callback or deferred step runs on a controller that is gone.
 class ApplicationsLockerCentralService {
@@ -55,9 +61,15 @@ class ApplicationsLockerCentralService {
     ApplicationsLockerCentralService(const ApplicationsLockerCentralService&) = delete;
     ApplicationsLockerCentralService& operator=(const ApplicationsLockerCentralService&) = delete;
 
+    // The line printed (and the popover's notice) while the keyring does not answer.
+    static inline const QString KEYRING_UNAVAILABLE_LINE = QStringLiteral(
+        "The keyring is locked or not answering: Vaultine keeps the protection it last read and "
+        "reads again once the keyring is unlocked");
+
     // Starts protection when a password is stored: monitoring, the lock left over from the last
     // run, Corvane. Without a password it prints "Will not start. No password" and waits for a
-    // configuration change.
+    // configuration change. While the keyring does not answer it prints KEYRING_UNAVAILABLE_LINE
+    // and starts once the keyring answers.
     void start();
     // The 3-second timer's work: rebuilds the lock when the screens changed.
     void checkScreensChange();
@@ -85,10 +97,16 @@ class ApplicationsLockerCentralService {
     LockWindow* passwordWindowController() const { return lockWindow.get(); }
     ApplicationsMonitorService& applicationsMonitorService() { return *monitor; }
     int lastScreensCount() const { return static_cast<int>(lastScreens.size()); }
+    // False while the last read of the configuration found the keyring locked or silent.
+    bool keyringAnswered() const { return keyringAnsweredLast.value_or(false); }
 
   private:
-    void loadConfiguration();
+    bool loadConfiguration();
+    void noteKeyringAnswer(bool answered);
     void onConfigurationChanged();
+    void onKeyringMayAnswer();
+    void markBlocked(const QString& bundleIdentifier);
+    void unmarkBlocked();
     void setupMonitoring();
     void restoreBlockedApplication();
     void lockRunsStartedWhileDown();
@@ -138,6 +156,7 @@ class ApplicationsLockerCentralService {
     std::vector<platform::Screen> lastScreens;
     std::optional<platform::Screen> lastMainScreen;
     std::optional<bool> ACTIVE;
+    std::optional<bool> keyringAnsweredLast;  // none before the first read
     unsigned lockSerial = 0;  // tells the callbacks of a replaced lock window from the current
     bool helperRestartPending = false;
     std::unique_ptr<QObject> timerContext;  // owns the timers; they end with the service

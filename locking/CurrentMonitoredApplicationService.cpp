@@ -1,4 +1,5 @@
-// Reads, writes and removes "cbaal" in the user defaults database.
+// Reads, writes and removes "cbaal" in the user defaults database, and writes again a record that
+// the database refused.
 #include "locking/CurrentMonitoredApplicationService.h"
 
 #include "storage/KeyConstants.h"
@@ -13,10 +14,26 @@ std::optional<QString> CurrentMonitoredApplicationService::currentMonitoredAppli
     return identifier;
 }
 
-void CurrentMonitoredApplicationService::markMinitoredApplication(const QString& bundleIdentifier) {
-    storage.setValue(KeyConstants::CURRENT_BLOCKED_APP_KEY, bundleIdentifier);
+bool CurrentMonitoredApplicationService::markMinitoredApplication(const QString& bundleIdentifier) {
+    return write(bundleIdentifier);
 }
 
-void CurrentMonitoredApplicationService::unmarkMinitoredApplication() {
-    storage.removeValue(KeyConstants::CURRENT_BLOCKED_APP_KEY);
+bool CurrentMonitoredApplicationService::unmarkMinitoredApplication() {
+    return write(std::nullopt);
+}
+
+bool CurrentMonitoredApplicationService::retryFailedWrite() {
+    if (!failedRecord)
+        return true;
+    return write(*failedRecord);
+}
+
+bool CurrentMonitoredApplicationService::write(const std::optional<QString>& record) {
+    const bool stored = record ? storage.setValue(KeyConstants::CURRENT_BLOCKED_APP_KEY, *record)
+                               : storage.removeValue(KeyConstants::CURRENT_BLOCKED_APP_KEY);
+    if (stored)
+        failedRecord.reset();
+    else
+        failedRecord = record;
+    return stored;
 }

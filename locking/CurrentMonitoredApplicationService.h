@@ -13,9 +13,18 @@ class CurrentMonitoredApplicationService {
 
     // The stored identifier; none when it is missing or empty.
     std::optional<QString> currentMonitoredApplication();
-    void markMinitoredApplication(const QString& bundleIdentifier);
-    void unmarkMinitoredApplication();
+    // Both writers answer whether the record took effect. A refused record is kept and written
+    // again by retryFailedWrite until one write takes effect or a newer record replaces it.
+    bool markMinitoredApplication(const QString& bundleIdentifier);
+    bool unmarkMinitoredApplication();
+    // Writes the last refused record again; true when nothing is left to write.
+    bool retryFailedWrite();
+    bool hasFailedWrite() const { return failedRecord.has_value(); }
 
   private:
+    bool write(const std::optional<QString>& record);
+
     KeyValueStorage storage;
+    // The record that did not take effect: an identifier, or none for a removal.
+    std::optional<std::optional<QString>> failedRecord;
 };

@@ -19,3 +19,11 @@ bool SystemConfigurationService::startAtLogin(bool enabled) const {
     // Corvane starts first at login and launches Vaultine when it does not find it running.
     return platform::LoginItems::shared().setLoginItemEnabled(Constants::HELPER_BUNDLE_ID, enabled);
 }
+
+bool SystemConfigurationService::loginItemRegistered() const {
+    return platform::LoginItems::shared().loginItemEnabled(Constants::HELPER_BUNDLE_ID);
+}
+
+void SystemConfigurationService::observeLoginItem(std::function<void()> handler) const {
+    platform::LoginItems::shared().addChangeObserver(std::move(handler));
+}

@@ -2,6 +2,8 @@
 // switching Corvane on or off as the login item that starts the pair at login.
 #pragma once
 
+#include <functional>
+
 // Stateless: owners create an instance when they need one.
 class SystemConfigurationService {
   public:
@@ -11,4 +13,8 @@ class SystemConfigurationService {
     // Registers Corvane (never Vaultine) as a login item, or unregisters it; true iff the change
     // took effect. Stores nothing: the caller persists the switch only on success.
     bool startAtLogin(bool enabled) const;
+    // True iff Corvane's login item, as registered now, starts it at login.
+    bool loginItemRegistered() const;
+    // The handler runs whenever the registered login items may have changed.
+    void observeLoginItem(std::function<void()> handler) const;
 };

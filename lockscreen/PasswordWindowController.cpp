@@ -85,10 +85,12 @@ void PasswordWindowController::showServiceWindow(const QString& text, const QIco
 
 void PasswordWindowController::closeServiceWindow() {
     closed = true;
+    // The guard goes while the lock options are still set, so that its grabs can be kept for a
+    // lock window that follows at once (see platform/WindowGuard.h).
+    guard.reset();
     platform::PresentationOptions::shared().setPresentationOptions(
         platform::PresentationOptions::defaultOptions);
     stopObservingWorkspace();
-    guard.reset();
     if (windowInstance) {
         windowInstance->close();
         windowInstance.release()->deleteLater();

@@ -25,6 +25,10 @@ PopoverInterfacePresenter::PopoverInterfacePresenter(
     registerLoginItem = [](bool enabled) {
         return SystemConfigurationService().startAtLogin(enabled);
     };
+    loginItemRegistered = [] { return SystemConfigurationService().loginItemRegistered(); };
+    observeLoginItem = [](std::function<void()> handler) {
+        SystemConfigurationService().observeLoginItem(std::move(handler));
+    };
     showAlert = [](const QString& title, const QString& message, int type) {
         AlertMessagesService().showAlert(title, message, type, nullptr);
     };
@@ -47,9 +51,14 @@ void PopoverInterfacePresenter::startService() {
     });
 
     popupSystem->onWillShowPopover = [this] {
-        popoverViewController->state = configurationAndPreferencesService->hasPassword()
-                                           ? PopoverViewState::requestPassword
-                                           : PopoverViewState::noPassword;
+        // A keyring that does not answer is never taken for one without a password: the page
+        // asks for the password (which cannot open it until the keyring answers) and says why.
+        using Answer = ConfigurationAndPreferencesService::PasswordAnswer;
+        const Answer answer = configurationAndPreferencesService->passwordAnswer();
+        popoverViewController->state = answer == Answer::none ? PopoverViewState::noPassword
+                                                              : PopoverViewState::requestPassword;
+        popoverViewController->requestPageNotice =
+            answer == Answer::unavailable ? KEYRING_UNAVAILABLE_NOTICE : QString();
     };
 
     PopoverViewController& popover = *popoverViewController;
@@ -66,9 +75,18 @@ void PopoverInterfacePresenter::startService() {
     popover.onChangePreferencesRequest = onChangePreferencesRequest;
     popover.onHelpRequest = onHelpRequest;
 
+    // The switch shows what is registered, after the entry was made true again if need be.
     popover.initiateData(configurationAndPreferencesService->getApplicationIsActive(),
-                         configurationAndPreferencesService->getStartAtLogin(),
+                         keepLoginItem(),
                          configurationAndPreferencesService->getLockedApplications());
+    if (observeLoginItem) {
+        observeLoginItem([weakSelf] {
+            if (auto presenter = weakSelf.lock()) {
+                (*presenter)
+                    ->popoverViewController->showStartAtLogin((*presenter)->keepLoginItem());
+            }
+        });
+    }
 
     // Without a tray the popover is reached through a second launch, which calls this object.
     remoteControl = std::make_unique<PopoverRemoteControl>();
@@ -107,6 +125,17 @@ void PopoverInterfacePresenter::isActiveConfigurationChanged(bool active) {
     std::printf("isActiveConfigurationChanged\n");
     std::fflush(stdout);
     configurationAndPreferencesService->setApplicationIsActive(active);
+}
+
+// While start at login is on, a login item that was removed, hidden or pointed elsewhere is
+// registered again. Answers whether it is registered now.
+bool PopoverInterfacePresenter::keepLoginItem() {
+    const bool registered = loginItemRegistered && loginItemRegistered();
+    if (registered || !configurationAndPreferencesService->getStartAtLogin())
+        return registered;
+    std::printf("Start at login: the login item no longer starts Corvane; registering it again\n");
+    std::fflush(stdout);
+    return registerLoginItem && registerLoginItem(true);
 }
 
 void PopoverInterfacePresenter::startAtLoginConfigurationChanged(bool startAtLogin) {

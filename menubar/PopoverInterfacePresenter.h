@@ -21,6 +21,11 @@ class PopoverInterfacePresenter {
         "Vaultine could not be added to the login items. You can check your system's security "
         "settings or you can restart your computer and retry");
 
+    // The request page's message while the keyring does not answer.
+    static inline const QString KEYRING_UNAVAILABLE_NOTICE = QStringLiteral(
+        "The keyring is locked or not answering. Vaultine keeps protecting what it last read; "
+        "unlock the keyring to change its settings.");
+
     // Over the shared configuration service.
     PopoverInterfacePresenter();
     // Over a configuration service of the caller's choice, which must outlive the presenter.
@@ -46,6 +51,10 @@ class PopoverInterfacePresenter {
     // Switching Corvane's login item (true on success) and showing an alert (title, message,
     // type): the system and alert services unless tests replace them before startService.
     std::function<bool(bool)> registerLoginItem;
+    // Whether Corvane's login item is registered now, and the watch on it (the system service
+    // unless tests replace them before startService).
+    std::function<bool()> loginItemRegistered;
+    std::function<void(std::function<void()>)> observeLoginItem;
     std::function<void(const QString&, const QString&, int)> showAlert;
 
     PopoverViewController* popover() const { return popoverViewController.get(); }
@@ -56,6 +65,7 @@ class PopoverInterfacePresenter {
     void removeApplicationRequest(const ApplicationEntity& entity);
     void isActiveConfigurationChanged(bool active);
     void startAtLoginConfigurationChanged(bool startAtLogin);
+    bool keepLoginItem();
 
     std::unique_ptr<PopupSystem> popupSystem;
     std::unique_ptr<PopoverViewController> popoverViewController;

@@ -200,6 +200,7 @@ void PopoverViewController::showRequestPasswordPage() {
                 onPasswordEntered(password);
         };
     }
+    requestPasswordViewController->showNotice(requestPageNotice);
     attachPage(requestPasswordViewController.get());
 }
 
@@ -236,6 +237,14 @@ void PopoverViewController::activateApplicationCheckboxClick() {
     StatusLight::setLight(activateApplicationLightOutlet, on);
     if (onIsActiveConfigurationChanged)
         onIsActiveConfigurationChanged(on);
+}
+
+void PopoverViewController::showStartAtLogin(bool on) {
+    startAtLogin = on;
+    if (!startAtLoginCheckboxOutlet)
+        return;
+    startAtLoginCheckboxOutlet->setChecked(on);
+    StatusLight::setLight(startAtLoginLightOutlet, on);
 }
 
 void PopoverViewController::startApplicationAtLoginCheckboxClick() {

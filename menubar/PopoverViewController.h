@@ -45,6 +45,8 @@ class PopoverViewController : public QWidget {
     void initiateData(bool isActive, bool startsAtLogin,
                       std::vector<ApplicationEntity> applications);
     void refreshLockedApplicationsAndInterface(std::vector<ApplicationEntity> applications);
+    // The start-at-login switch and its light as registered now; the view need not be loaded.
+    void showStartAtLogin(bool on);
     // Hands on to the request page, if it exists.
     void wrongPassword();
 
@@ -82,6 +84,8 @@ class PopoverViewController : public QWidget {
     bool applicationIsActive = false;
     bool startAtLogin = false;
     PopoverViewState state = PopoverViewState::requestPassword;
+    // Shown on the password request page while not empty (a keyring that does not answer).
+    QString requestPageNotice;
 
     std::function<void()> onAddApplicationsRequest;
     std::function<void(bool)> onStartAtLoginConfigurationChanged;

@@ -22,6 +22,7 @@ RequestPasswordViewController::RequestPasswordViewController(QWidget* parent)
     passwordTextFieldOutlet = ui->passwordTextField;
     centralViewOutlet = ui->centralView;
     ui->lockImageView->animated = false;
+    requestText = ui->messageLabel->text();
     // returnPressed is the end of editing by Return (or Enter); losing the focus by Tab or a click
     // ends editing too but must not submit.
     connect(ui->passwordTextField, &QLineEdit::returnPressed, this,
@@ -33,6 +34,14 @@ RequestPasswordViewController::RequestPasswordViewController(QWidget* parent)
 }
 
 RequestPasswordViewController::~RequestPasswordViewController() = default;
+
+void RequestPasswordViewController::showNotice(const QString& text) {
+    ui->messageLabel->setText(text.isEmpty() ? requestText : text);
+}
+
+QString RequestPasswordViewController::noticeText() const {
+    return ui->messageLabel->text();
+}
 
 void RequestPasswordViewController::submit() {
     if (onPasswordEntered && passwordTextFieldOutlet)

@@ -26,6 +26,9 @@ class RequestPasswordViewController : public GrayGradientView {
 
     // Shakes the central group 20 px down and back, twice, from where it stands.
     void wrongPassword();
+    // Shows the text under the title instead of the form's request; the empty text restores it.
+    void showNotice(const QString& text);
+    QString noticeText() const;
     void passwordEnterButtonClick();
     void helpButtonClick();
 
@@ -53,4 +56,5 @@ class RequestPasswordViewController : public GrayGradientView {
     std::unique_ptr<Ui::RequestPasswordView> ui;
     QPointer<QSequentialAnimationGroup> shake;
     QPoint shakeRestPosition;
+    QString requestText;  // the form's own message
 };

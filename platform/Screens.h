@@ -4,6 +4,7 @@
 
 #include <QRect>
 #include <QString>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -29,6 +30,11 @@ class Screens : public Installable<Screens> {
     virtual std::vector<Screen> screens() = 0;
     // The primary screen; none while no screen is attached.
     virtual std::optional<Screen> mainScreen() = 0;
+    // The handler runs on the main thread, after the list changed, whenever the display server
+    // reports a screen added, removed, moved, resized or made primary (on X11: the RandR events
+    // behind Qt's screen signals). Handlers cannot be removed: their owners live as long as the
+    // program or check a weak pointer.
+    virtual void addChangeObserver(std::function<void()> handler) = 0;
 };
 
 }  // namespace platform

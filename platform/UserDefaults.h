@@ -20,8 +20,12 @@ class UserDefaults : public Installable<UserDefaults> {
     virtual QJsonValue valueForKey(const QString& key) = 0;
     virtual void setValue(const QString& key, const QJsonValue& value) = 0;
     virtual void removeObjectForKey(const QString& key) = 0;
-    // Writes the database through to its backing store; false when that failed.
+    // Writes the database through to its backing store; false when that failed. A backing store
+    // that could not be read is never written over.
     virtual bool synchronize() = 0;
+    // False while the backing store exists but cannot be read: values then read as absent, and
+    // the caller must not take that for an empty database.
+    virtual bool isReadable() = 0;
 };
 
 }  // namespace platform

@@ -11,6 +11,9 @@ class QWidget;
 namespace platform {
 
 // Guarding lasts as long as this object; destroying it gives back grabs and stops the watching.
+// A lock window's guard destroyed while the presentation options are still set keeps its grabs
+// until the next lock window's guard holds them, or until the options are reset and stay reset
+// through the current turn of the main queue: a lock rebuilt in one turn never lets go.
 class WindowGuard {
   public:
     virtual ~WindowGuard() = default;

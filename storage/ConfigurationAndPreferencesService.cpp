@@ -4,6 +4,7 @@
 #include <QTextBoundaryFinder>
 #include <algorithm>
 
+#include "platform/SecretStore.h"
 #include "storage/KeyConstants.h"
 #include "storage/KeyValueStorage.h"
 
@@ -43,6 +44,10 @@ void ConfigurationAndPreferencesService::addOnConfigurationChangeEvent(ChangeHan
     configurationChangeEventHandlers.push_back(std::move(handler));
 }
 
+void ConfigurationAndPreferencesService::addOnKeyringAvailabilityEvent(ChangeHandler handler) {
+    platform::SecretStore::shared().addAvailabilityObserver(std::move(handler));
+}
+
 QString ConfigurationAndPreferencesService::encodeList(const QStringList& bundleIdentifiers) {
     QString stored;
     for (const QString& identifier : bundleIdentifiers)
@@ -64,30 +69,37 @@ QStringList ConfigurationAndPreferencesService::getLockedApplicationsBundleIds()
     return decodeList(keyValueStorage->getValue(KeyConstants::APPLICATIONS_KEY));
 }
 
-void ConfigurationAndPreferencesService::addLockedApplicationBundleId(
+bool ConfigurationAndPreferencesService::addLockedApplicationBundleId(
     const QString& bundleIdentifier) {
     QStringList identifiers = getLockedApplicationsBundleIds();
     identifiers.append(bundleIdentifier);
     // Stored as a set: each identifier once. The stored order carries no meaning.
     identifiers.removeDuplicates();
-    writeLockedList(identifiers);
+    return writeLockedList(identifiers);
 }
 
-void ConfigurationAndPreferencesService::removeLockedApplicationBundleId(
+bool ConfigurationAndPreferencesService::removeLockedApplicationBundleId(
     const QString& bundleIdentifier) {
     QStringList identifiers = getLockedApplicationsBundleIds();
     identifiers.removeAll(bundleIdentifier);
-    writeLockedList(identifiers);
+    return writeLockedList(identifiers);
 }
 
-void ConfigurationAndPreferencesService::writeLockedList(const QStringList& bundleIdentifiers) {
-    keyValueStorage->setValue(KeyConstants::APPLICATIONS_KEY, encodeList(bundleIdentifiers));
+bool ConfigurationAndPreferencesService::writeLockedList(const QStringList& bundleIdentifiers) {
+    const bool stored =
+        keyValueStorage->setValue(KeyConstants::APPLICATIONS_KEY, encodeList(bundleIdentifiers));
     notify();
+    return stored;
 }
 
 std::vector<ApplicationEntity> ConfigurationAndPreferencesService::getLockedApplications() {
+    return resolveApplications(getLockedApplicationsBundleIds());
+}
+
+std::vector<ApplicationEntity> ConfigurationAndPreferencesService::resolveApplications(
+    const QStringList& bundleIdentifiers) {
     std::vector<ApplicationEntity> applications;
-    for (const QString& identifier : getLockedApplicationsBundleIds()) {
+    for (const QString& identifier : bundleIdentifiers) {
         if (auto entity = ApplicationEntity::fromBundleIdentifier(identifier)) {
             applications.push_back(std::move(*entity));
         }
@@ -102,13 +114,37 @@ bool ConfigurationAndPreferencesService::hasPassword() {
     return !getApplicationPassword().isEmpty();
 }
 
+ConfigurationAndPreferencesService::PasswordAnswer
+ConfigurationAndPreferencesService::passwordAnswer() {
+    const StoredValue stored = keyValueStorage->readValue(KeyConstants::APPLICATION_PASSWORD_KEY);
+    if (!stored.answered())
+        return PasswordAnswer::unavailable;
+    return stored.text.isEmpty() ? PasswordAnswer::none : PasswordAnswer::stored;
+}
+
 QString ConfigurationAndPreferencesService::getApplicationPassword() {
     return keyValueStorage->getValue(KeyConstants::APPLICATION_PASSWORD_KEY);
 }
 
-void ConfigurationAndPreferencesService::setApplicationPassword(const QString& password) {
-    keyValueStorage->setValue(KeyConstants::APPLICATION_PASSWORD_KEY, password);
+bool ConfigurationAndPreferencesService::setApplicationPassword(const QString& password) {
+    const bool stored = keyValueStorage->setValue(KeyConstants::APPLICATION_PASSWORD_KEY, password);
     notify();
+    return stored;
+}
+
+std::optional<ConfigurationAndPreferencesService::ProtectionSettings>
+ConfigurationAndPreferencesService::readProtectionSettings() {
+    const StoredValue list = keyValueStorage->readValue(KeyConstants::APPLICATIONS_KEY);
+    const StoredValue password = keyValueStorage->readValue(KeyConstants::APPLICATION_PASSWORD_KEY);
+    const StoredValue active = keyValueStorage->readValue(KeyConstants::APPLICATION_IS_ACTIVE_KEY);
+    const StoredValue administrative =
+        keyValueStorage->readValue(KeyConstants::LOCK_ADMINISTRATIVE_APPS_KEY);
+    for (const StoredValue* value : {&list, &password, &active, &administrative}) {
+        if (!value->answered())
+            return std::nullopt;
+    }
+    return ProtectionSettings{decodeList(list.text), password.text, switchOnByDefault(active.text),
+                              switchOnByDefault(administrative.text)};
 }
 
 std::pair<bool, QString> ConfigurationAndPreferencesService::validateApplicationPassword(
@@ -125,35 +161,38 @@ std::pair<bool, QString> ConfigurationAndPreferencesService::validateApplication
     return {true, QString()};
 }
 
-bool ConfigurationAndPreferencesService::getApplicationIsActive() {
-    const QString stored = keyValueStorage->getValue(KeyConstants::APPLICATION_IS_ACTIVE_KEY);
+bool ConfigurationAndPreferencesService::switchOnByDefault(const QString& stored) {
     return stored == ON || stored.isEmpty();
 }
 
-void ConfigurationAndPreferencesService::setApplicationIsActive(bool active) {
-    setSwitch(KeyConstants::APPLICATION_IS_ACTIVE_KEY, active);
+bool ConfigurationAndPreferencesService::getApplicationIsActive() {
+    return switchOnByDefault(keyValueStorage->getValue(KeyConstants::APPLICATION_IS_ACTIVE_KEY));
+}
+
+bool ConfigurationAndPreferencesService::setApplicationIsActive(bool active) {
+    return setSwitch(KeyConstants::APPLICATION_IS_ACTIVE_KEY, active);
 }
 
 bool ConfigurationAndPreferencesService::getStartAtLogin() {
     return keyValueStorage->getValue(KeyConstants::START_AT_LOGIN_KEY) == ON;
 }
 
-void ConfigurationAndPreferencesService::setStartAtLogin(bool startAtLogin) {
-    setSwitch(KeyConstants::START_AT_LOGIN_KEY, startAtLogin);
+bool ConfigurationAndPreferencesService::setStartAtLogin(bool startAtLogin) {
+    return setSwitch(KeyConstants::START_AT_LOGIN_KEY, startAtLogin);
 }
 
 bool ConfigurationAndPreferencesService::getLockAdministrativeApplications() {
-    const QString stored = keyValueStorage->getValue(KeyConstants::LOCK_ADMINISTRATIVE_APPS_KEY);
-    return stored == ON || stored.isEmpty();
+    return switchOnByDefault(keyValueStorage->getValue(KeyConstants::LOCK_ADMINISTRATIVE_APPS_KEY));
 }
 
-void ConfigurationAndPreferencesService::setLockAdministrativeApplications(bool lock) {
-    setSwitch(KeyConstants::LOCK_ADMINISTRATIVE_APPS_KEY, lock);
+bool ConfigurationAndPreferencesService::setLockAdministrativeApplications(bool lock) {
+    return setSwitch(KeyConstants::LOCK_ADMINISTRATIVE_APPS_KEY, lock);
 }
 
-void ConfigurationAndPreferencesService::setSwitch(const QString& key, bool on) {
-    keyValueStorage->setValue(key, on ? ON : OFF);
+bool ConfigurationAndPreferencesService::setSwitch(const QString& key, bool on) {
+    const bool stored = keyValueStorage->setValue(key, on ? ON : OFF);
     notify();
+    return stored;
 }
 
 void ConfigurationAndPreferencesService::notify() {

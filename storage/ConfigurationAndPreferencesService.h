@@ -6,15 +6,30 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
 #include "locking/ApplicationEntity.h"
 #include "storage/IKeyValueStorage.h"
 
+// Writers report whether the value took effect in the keychain (handlers are told either way);
+// the reads that decide between the first-run path and protection tell a keyring that answered
+// "nothing stored" from one that did not answer.
 class ConfigurationAndPreferencesService {
   public:
     using ChangeHandler = std::function<void()>;
+
+    // What the keyring answered for the password.
+    enum class PasswordAnswer { none, stored, unavailable };
+
+    // The settings protection runs on, read together.
+    struct ProtectionSettings {
+        QStringList lockedBundleIds;
+        QString password;
+        bool applicationIsActive = true;
+        bool lockAdministrativeApplications = true;
+    };
 
     // A fresh service over a keychain storage, without handlers. The program uses sharedInstance.
     ConfigurationAndPreferencesService();
@@ -26,26 +41,33 @@ class ConfigurationAndPreferencesService {
 
     // Handlers run synchronously, in registration order, after every setter and list write.
     void addOnConfigurationChangeEvent(ChangeHandler handler);
+    // The handler runs on the main thread when a keyring that did not answer may answer again
+    // (it was unlocked, it appeared, or a few seconds passed); it re-reads what it needs.
+    void addOnKeyringAvailabilityEvent(ChangeHandler handler);
 
     QStringList getLockedApplicationsBundleIds();
-    void addLockedApplicationBundleId(const QString& bundleIdentifier);
-    void removeLockedApplicationBundleId(const QString& bundleIdentifier);
+    bool addLockedApplicationBundleId(const QString& bundleIdentifier);
+    bool removeLockedApplicationBundleId(const QString& bundleIdentifier);
     // The locked identifiers that are installed, sorted by name (case-sensitive).
     std::vector<ApplicationEntity> getLockedApplications();
+    static std::vector<ApplicationEntity> resolveApplications(const QStringList& bundleIdentifiers);
 
     bool hasPassword();
+    PasswordAnswer passwordAnswer();
     QString getApplicationPassword();
-    void setApplicationPassword(const QString& password);
+    bool setApplicationPassword(const QString& password);
+    // Every setting protection needs; none when the keyring did not answer one of them.
+    std::optional<ProtectionSettings> readProtectionSettings();
     // (valid, message): the first failing test's message, or (true, "").
     std::pair<bool, QString> validateApplicationPassword(const QString& password,
                                                          const QString& confirmation);
 
     bool getApplicationIsActive();
-    void setApplicationIsActive(bool active);
+    bool setApplicationIsActive(bool active);
     bool getStartAtLogin();
-    void setStartAtLogin(bool startAtLogin);
+    bool setStartAtLogin(bool startAtLogin);
     bool getLockAdministrativeApplications();
-    void setLockAdministrativeApplications(bool lock);
+    bool setLockAdministrativeApplications(bool lock);
 
     // The list's stored text: each identifier followed by ";". Pieces are trimmed when decoded
     // and empty ones dropped.
@@ -53,8 +75,9 @@ class ConfigurationAndPreferencesService {
     static QStringList decodeList(const QString& stored);
 
   private:
-    void writeLockedList(const QStringList& bundleIdentifiers);
-    void setSwitch(const QString& key, bool on);
+    bool writeLockedList(const QStringList& bundleIdentifiers);
+    bool setSwitch(const QString& key, bool on);
+    static bool switchOnByDefault(const QString& stored);
     void notify();
 
     std::unique_ptr<IKeyValueStorage> keyValueStorage;

@@ -5,13 +5,25 @@
 
 enum class KeyValueStorageType { userDefaults, keychain };
 
+// What a storage answered for one key: nothing stored, a value, or no answer at all (a locked
+// keyring, no keyring, a defaults file that cannot be read). Callers that must not take a store
+// that did not answer for an empty one (the first-run path, protection) ask for this.
+struct StoredValue {
+    enum class Answer { absent, present, unavailable };
+    Answer answer = Answer::absent;
+    QString text;  // the value when present; the empty string otherwise
+
+    bool answered() const { return answer != Answer::unavailable; }
+};
+
 class IKeyValueStorage {
   public:
     virtual ~IKeyValueStorage() = default;
+    virtual StoredValue readValue(const QString& key) = 0;
     // The stored text; the empty string when absent or unreadable. Never fails.
-    virtual QString getValue(const QString& key) = 0;
-    // Stores the text. Reports nothing: a caller that must know whether the value took effect
-    // reads it back.
-    virtual void setValue(const QString& key, const QString& value) = 0;
-    virtual void removeValue(const QString& key) = 0;
+    QString getValue(const QString& key) { return readValue(key).text; }
+    // True iff the value took effect in the backing store.
+    virtual bool setValue(const QString& key, const QString& value) = 0;
+    // True iff the key is absent from the backing store afterwards.
+    virtual bool removeValue(const QString& key) = 0;
 };

@@ -10,22 +10,27 @@ QString KeyValueKeychainStorage::accountName(const QString& key) {
     return Constants::BUNDLE_ID() + QStringLiteral(" (") + key + QLatin1Char(')');
 }
 
-QString KeyValueKeychainStorage::getValue(const QString& key) {
-    const std::optional<QByteArray> bytes = Keychain::getData(accountName(key));
-    if (!bytes)
-        return {};
+StoredValue KeyValueKeychainStorage::readValue(const QString& key) {
+    const platform::SecretLookup lookup = Keychain::readData(accountName(key));
+    if (lookup.answer == platform::SecretLookup::Answer::unavailable)
+        return {StoredValue::Answer::unavailable, {}};
+    if (lookup.answer == platform::SecretLookup::Answer::noItem)
+        return {StoredValue::Answer::absent, {}};
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder.decode(*bytes);
-    // Bytes that are not UTF-8 are not a value of ours.
+    QString text = decoder.decode(lookup.bytes);
+    // Bytes that are not UTF-8 are not a value of ours: the keyring answered, with nothing usable.
     if (decoder.hasError())
-        return {};
-    return text;
+        return {StoredValue::Answer::absent, {}};
+    return {StoredValue::Answer::present, text};
 }
 
-void KeyValueKeychainStorage::setValue(const QString& key, const QString& value) {
-    Keychain::setData(accountName(key), value.toUtf8());
+bool KeyValueKeychainStorage::setValue(const QString& key, const QString& value) {
+    return Keychain::setData(accountName(key), value.toUtf8());
 }
 
-void KeyValueKeychainStorage::removeValue(const QString& key) {
-    Keychain::deleteData(accountName(key));
+bool KeyValueKeychainStorage::removeValue(const QString& key) {
+    const QString account = accountName(key);
+    // Removing an item that is not there has still left the key absent.
+    return Keychain::deleteData(account) ||
+           Keychain::readData(account).answer == platform::SecretLookup::Answer::noItem;
 }

@@ -8,7 +8,7 @@ class KeyValueKeychainStorage : public IKeyValueStorage {
     // "<main bundle identifier> (<key>)", so two programs never see each other's items.
     static QString accountName(const QString& key);
 
-    QString getValue(const QString& key) override;
-    void setValue(const QString& key, const QString& value) override;
-    void removeValue(const QString& key) override;
+    StoredValue readValue(const QString& key) override;
+    bool setValue(const QString& key, const QString& value) override;
+    bool removeValue(const QString& key) override;
 };

@@ -11,11 +11,15 @@ class KeyValueStorage : public IKeyValueStorage {
     KeyValueStorage();
     explicit KeyValueStorage(KeyValueStorageType type);
 
-    QString getValue(const QString& key) override { return keyValueStorageEngine->getValue(key); }
-    void setValue(const QString& key, const QString& value) override {
-        keyValueStorageEngine->setValue(key, value);
+    StoredValue readValue(const QString& key) override {
+        return keyValueStorageEngine->readValue(key);
     }
-    void removeValue(const QString& key) override { keyValueStorageEngine->removeValue(key); }
+    bool setValue(const QString& key, const QString& value) override {
+        return keyValueStorageEngine->setValue(key, value);
+    }
+    bool removeValue(const QString& key) override {
+        return keyValueStorageEngine->removeValue(key);
+    }
 
   private:
     std::unique_ptr<IKeyValueStorage> keyValueStorageEngine;

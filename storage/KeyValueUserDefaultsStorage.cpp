@@ -4,17 +4,21 @@
 KeyValueUserDefaultsStorage::KeyValueUserDefaultsStorage()
     : storage(platform::UserDefaults::shared()) {}
 
-QString KeyValueUserDefaultsStorage::getValue(const QString& key) {
+StoredValue KeyValueUserDefaultsStorage::readValue(const QString& key) {
     const QJsonValue value = storage.valueForKey(key);
-    return value.isString() ? value.toString() : QString();
+    if (!storage.isReadable())
+        return {StoredValue::Answer::unavailable, {}};
+    if (!value.isString())
+        return {StoredValue::Answer::absent, {}};
+    return {StoredValue::Answer::present, value.toString()};
 }
 
-void KeyValueUserDefaultsStorage::setValue(const QString& key, const QString& value) {
+bool KeyValueUserDefaultsStorage::setValue(const QString& key, const QString& value) {
     storage.setValue(key, value);
-    storage.synchronize();
+    return storage.synchronize();
 }
 
-void KeyValueUserDefaultsStorage::removeValue(const QString& key) {
+bool KeyValueUserDefaultsStorage::removeValue(const QString& key) {
     storage.removeObjectForKey(key);
-    storage.synchronize();
+    return storage.synchronize();
 }

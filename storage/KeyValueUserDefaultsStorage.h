@@ -9,9 +9,9 @@ class KeyValueUserDefaultsStorage : public IKeyValueStorage {
     KeyValueUserDefaultsStorage();
 
     // Entries that are not text (numbers, lists) read as the empty string.
-    QString getValue(const QString& key) override;
-    void setValue(const QString& key, const QString& value) override;
-    void removeValue(const QString& key) override;
+    StoredValue readValue(const QString& key) override;
+    bool setValue(const QString& key, const QString& value) override;
+    bool removeValue(const QString& key) override;
 
   private:
     platform::UserDefaults& storage;

@@ -4,6 +4,13 @@
 #include "platform/SecretStore.h"
 
 std::optional<QByteArray> Keychain::getData(const QString& account) {
+    platform::SecretLookup lookup = readData(account);
+    if (lookup.answer != platform::SecretLookup::Answer::found)
+        return std::nullopt;
+    return std::move(lookup.bytes);
+}
+
+platform::SecretLookup Keychain::readData(const QString& account) {
     return platform::SecretStore::shared().copyMatching(account);
 }
 

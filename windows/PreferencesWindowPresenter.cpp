@@ -36,10 +36,9 @@ void PreferencesWindowPresenter::passwordEntered(const QString& password,
         showErrorMessage(message);
         return;
     }
-    configurationAndPreferencesService.setApplicationPassword(password);
-    // The store reports no failure, so read the password back: a locked or missing keyring keeps
-    // nothing (or the old password), and claiming success then would lock the user out.
-    if (configurationAndPreferencesService.getApplicationPassword() != password) {
+    // A locked or missing keyring keeps nothing (or the old password): claiming success then
+    // would lock the user out.
+    if (!configurationAndPreferencesService.setApplicationPassword(password)) {
         showErrorMessage(PASSWORD_NOT_SAVED_MESSAGE);
         return;
     }

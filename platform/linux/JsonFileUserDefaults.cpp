@@ -31,13 +31,28 @@ JsonFileUserDefaults::JsonFileUserDefaults(QString filePath) : path(std::move(fi
 void JsonFileUserDefaults::load() {
     if (loaded)
         return;
-    loaded = true;
     QFile file(path);
-    if (!file.exists())
+    if (!file.exists()) {
+        loaded = true;
         return;
-    if (!file.open(QIODevice::ReadOnly) || file.size() > MAX_DOCUMENT_SIZE) {
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        // Tried again on the next access; what it holds (the lock to restore) must not be lost.
+        if (!unreadableOnDisk) {
+            std::fprintf(stderr,
+                         "Vaultine: cannot read the defaults file %s; it is left as it is and "
+                         "nothing is saved until it can be read\n",
+                         qPrintable(path));
+        }
+        unreadableOnDisk = true;
+        return;
+    }
+    unreadableOnDisk = false;
+    loaded = true;
+    if (file.size() > MAX_DOCUMENT_SIZE) {
         corruptOnDisk = true;
-        std::fprintf(stderr, "Vaultine: cannot read the defaults file %s\n", qPrintable(path));
+        std::fprintf(stderr, "Vaultine: the defaults file %s is too large; starting empty\n",
+                     qPrintable(path));
         return;
     }
     const std::optional<QJsonObject> parsed = parseDocument(file.read(MAX_DOCUMENT_SIZE));
@@ -73,8 +88,15 @@ void JsonFileUserDefaults::removeObjectForKey(const QString& key) {
     document.remove(key);
 }
 
+bool JsonFileUserDefaults::isReadable() {
+    load();
+    return !unreadableOnDisk;
+}
+
 bool JsonFileUserDefaults::synchronize() {
     load();
+    if (unreadableOnDisk)
+        return false;
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
         return false;
     if (corruptOnDisk) {

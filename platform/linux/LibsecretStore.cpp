@@ -3,6 +3,9 @@
 
 #include <libsecret/secret.h>
 
+#include <QDBusConnection>
+#include <QThread>
+#include <QTimer>
 #include <atomic>
 #include <cstdio>
 
@@ -11,6 +14,8 @@
 namespace platform {
 
 namespace {
+
+constexpr int retryIntervalMs = 3000;
 
 const SecretSchema* keychainSchema() {
     static const SecretSchema schema = {
@@ -49,30 +54,58 @@ std::unique_ptr<SecretStore> SecretStore::createDefault() {
     return std::make_unique<LibsecretStore>();
 }
 
-std::optional<QByteArray> LibsecretStore::copyMatching(const QString& account) {
+LibsecretStore::LibsecretStore() = default;
+
+LibsecretStore::~LibsecretStore() = default;
+
+namespace {
+
+// Whether the default collection is locked now; a store without one (a new keyring) is not.
+bool defaultCollectionLocked(GErrorSlot& error) {
+    GObjectPtr<SecretService> service(
+        secret_service_get_sync(SECRET_SERVICE_NONE, nullptr, error.out()));
+    if (!service)
+        return true;
+    GObjectPtr<SecretCollection> collection(secret_collection_for_alias_sync(
+        service.get(), SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, error.out()));
+    if (error)
+        return true;
+    return collection && secret_collection_get_locked(collection.get());
+}
+
+}  // namespace
+
+SecretLookup LibsecretStore::copyMatching(const QString& account) {
     const QByteArray accountUtf8 = account.toUtf8();
     GErrorSlot error;
     GHashTable* attributes = g_hash_table_new(g_str_hash, g_str_equal);
     g_hash_table_insert(attributes, const_cast<char*>("account"),
                         const_cast<char*>(accountUtf8.constData()));
-    GList* items = secret_service_search_sync(
-        nullptr, keychainSchema(), attributes,
-        static_cast<SecretSearchFlags>(SECRET_SEARCH_UNLOCK | SECRET_SEARCH_LOAD_SECRETS), nullptr,
-        error.out());
+    // Without SECRET_SEARCH_UNLOCK: locked items come back locked instead of raising a prompt.
+    GList* items = secret_service_search_sync(nullptr, keychainSchema(), attributes,
+                                              SECRET_SEARCH_LOAD_SECRETS, nullptr, error.out());
     g_hash_table_unref(attributes);
-    reportFailure(error);
-    std::optional<QByteArray> result;
-    if (items) {
+    SecretLookup lookup = SecretLookup::unavailable();
+    if (error) {
+        reportFailure(error);
+    } else if (items) {
         auto* item = static_cast<SecretItem*>(items->data);
         if (SecretValue* value = secret_item_get_secret(item)) {
             std::unique_ptr<SecretValue, SecretValueUnref> owned(value);
             gsize length = 0;
             const gchar* bytes = secret_value_get(value, &length);
-            result = QByteArray(bytes, static_cast<qsizetype>(length));
+            lookup = SecretLookup::found(QByteArray(bytes, static_cast<qsizetype>(length)));
         }
+    } else {
+        // Some services hide the items of a locked collection: nothing found there is no answer.
+        GErrorSlot collectionError;
+        if (!defaultCollectionLocked(collectionError))
+            lookup = SecretLookup::noItem();
+        reportFailure(collectionError);
     }
     g_list_free_full(items, g_object_unref);
-    return result;
+    noteAnswer(lookup);
+    return lookup;
 }
 
 bool LibsecretStore::store(const QString& account, const QByteArray& bytes) {
@@ -100,6 +133,49 @@ bool LibsecretStore::remove(const QString& account) {
         keychainSchema(), nullptr, error.out(), "account", accountUtf8.constData(), nullptr);
     reportFailure(error);
     return removed;
+}
+
+void LibsecretStore::addAvailabilityObserver(std::function<void()> handler) {
+    observers.push_back(std::move(handler));
+    watchService();
+}
+
+void LibsecretStore::watchService() {
+    if (watching)
+        return;
+    watching = true;
+    // Any collection's properties (Locked among them) and the service's list of collections; the
+    // empty path matches every object of the service.
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    const QString service = QStringLiteral("org.freedesktop.secrets");
+    bus.connect(service, QString(), QStringLiteral("org.freedesktop.DBus.Properties"),
+                QStringLiteral("PropertiesChanged"), this, SLOT(storeMayHaveChanged()));
+    bus.connect(service, QString(), QStringLiteral("org.freedesktop.Secret.Service"),
+                QStringLiteral("CollectionChanged"), this, SLOT(storeMayHaveChanged()));
+    retryTimer = new QTimer(this);
+    retryTimer->setInterval(retryIntervalMs);
+    connect(retryTimer, &QTimer::timeout, this, &LibsecretStore::storeMayHaveChanged);
+}
+
+void LibsecretStore::noteAnswer(const SecretLookup& lookup) {
+    if (!retryTimer)
+        return;
+    // Reads run on the main thread, where the timer lives; a read from elsewhere leaves it be.
+    if (QThread::currentThread() != thread())
+        return;
+    if (lookup.answer == SecretLookup::Answer::unavailable)
+        retryTimer->start();
+    else
+        retryTimer->stop();
+}
+
+void LibsecretStore::storeMayHaveChanged() {
+    // Copy: a handler may add another observer.
+    const auto handlers = observers;
+    for (const auto& handler : handlers) {
+        if (handler)
+            handler();
+    }
 }
 
 }  // namespace platform

@@ -2,6 +2,7 @@
 // Without a QGuiApplication (Corvane, plain tests) there are no screens.
 #include <QGuiApplication>
 #include <QScreen>
+#include <memory>
 
 #include "platform/Screens.h"
 
@@ -30,6 +31,26 @@ class QtScreens : public Screens {
         if (!primary)
             return std::nullopt;
         return describe(*primary);
+    }
+    void addChangeObserver(std::function<void()> handler) override {
+        auto* application = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+        if (!application)
+            return;
+        auto shared = std::make_shared<std::function<void()>>(std::move(handler));
+        auto follow = [shared](QScreen* screen) {
+            QObject::connect(screen, &QScreen::geometryChanged, screen, [shared] { (*shared)(); });
+        };
+        for (QScreen* screen : QGuiApplication::screens())
+            follow(screen);
+        QObject::connect(application, &QGuiApplication::screenAdded, application,
+                         [shared, follow](QScreen* screen) {
+                             follow(screen);
+                             (*shared)();
+                         });
+        QObject::connect(application, &QGuiApplication::screenRemoved, application,
+                         [shared] { (*shared)(); });
+        QObject::connect(application, &QGuiApplication::primaryScreenChanged, application,
+                         [shared] { (*shared)(); });
     }
 };
 

@@ -62,6 +62,22 @@ void X11LockGuard::tick() {
         takeGrabs(reassert);
 }
 
+void X11LockGuard::handOver() {
+    mapped = false;
+    onInputHeld = nullptr;
+    if (inputWanted)
+        takeGrabs(false);
+}
+
+void X11LockGuard::forgetGrabs() {
+    if (timerRunning) {
+        timer->stop();
+        timerRunning = false;
+    }
+    inputWanted = false;
+    keyboardHeld = pointerHeld = false;
+}
+
 WindowId X11LockGuard::grabTarget() const {
     return mapped ? ownWindow : server.rootWindow();
 }
@@ -76,6 +92,8 @@ void X11LockGuard::takeGrabs(bool reassert) {
     grabsOnOwnWindow = mapped;
     if (keyboardHeld && pointerHeld) {
         refusalLogged = false;
+        if (onInputHeld)
+            onInputHeld();
         return;
     }
     // Most menus close when the focus leaves their program, which frees their grab.
@@ -115,6 +133,33 @@ void X11LockGuard::startTimer() {
         return;
     timerRunning = true;
     timer->start(grabRetryIntervalMs, [this] { tick(); });
+}
+
+void GrabRelay::keep(std::unique_ptr<X11LockGuard> guard) {
+    if (kept)
+        grabsTakenOver();
+    kept = std::move(guard);
+    kept->handOver();
+}
+
+void GrabRelay::grabsTakenOver() {
+    if (!kept)
+        return;
+    kept->forgetGrabs();
+    drop();
+}
+
+void GrabRelay::release() {
+    if (!kept)
+        return;
+    kept->setInputWanted(false);
+    drop();
+}
+
+void GrabRelay::drop() {
+    std::unique_ptr<X11LockGuard> guard = std::move(kept);
+    if (onDrop)
+        onDrop(*guard);
 }
 
 }  // namespace platform::x11

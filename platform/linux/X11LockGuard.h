@@ -75,9 +75,17 @@ class X11LockGuard {
     void grabMayBeLost();
     // One step of the 100 ms timer; public so that tests can step time.
     void tick();
+    // The window is about to close while the lock is still wanted: the grabs move onto the root
+    // window now, before the window stops being viewable (which would end them).
+    void handOver();
+    // Another guard of this program holds the grabs now: stop wanting input without ungrabbing,
+    // since grabs belong to the program, not to a window.
+    void forgetGrabs();
 
     // Where the guard logs; defaults to qInfo.
     std::function<void(const QString&)> onLog;
+    // Told each time both grabs are held after a grab request.
+    std::function<void()> onInputHeld;
 
   private:
     WindowId grabTarget() const;
@@ -96,6 +104,29 @@ class X11LockGuard {
     bool refusalLogged = false;
     bool timerRunning = false;
     int ticks = 0;
+};
+
+// Keeps the grabs of a lock window that closes while the lock is still wanted, so that a lock
+// rebuilt over it (the screens changed, a second locked launch) never lets go of the keyboard
+// and the pointer while the next lock window is being made: the kept guard holds them on the root
+// window until the next lock window's guard holds them, or until the lock is no longer wanted.
+class GrabRelay {
+  public:
+    // Unregisters a guard that the relay drops from the server's event routing.
+    std::function<void(X11LockGuard&)> onDrop;
+
+    // Takes the closing window's guard; a guard kept before goes without letting go.
+    void keep(std::unique_ptr<X11LockGuard> guard);
+    // The next lock window's guard holds the grabs.
+    void grabsTakenOver();
+    // The lock is no longer wanted: the kept guard gives the grabs back.
+    void release();
+    bool holdsGrabs() const { return kept != nullptr; }
+
+  private:
+    void drop();
+
+    std::unique_ptr<X11LockGuard> kept;
 };
 
 }  // namespace platform::x11

@@ -26,32 +26,80 @@ class QtGuardTimer : public x11::GuardTimer {
     QTimer timer;
 };
 
+// The relay of the program's lock windows (see x11::GrabRelay): a lock window's guard that ends
+// while the lock screen's options are set is kept, grabs held on the root, until the next lock
+// window's guard holds them. A check on later turns of the event loop lets the kept guard go once
+// the options are back at 0; a rebuild sets 0 and the lock options again within one turn, so its
+// grabs are never given back.
+class LockGrabRelay {
+  public:
+    static constexpr int checkIntervalMs = 50;
+
+    explicit LockGrabRelay(x11::XcbGuardServer& server) {
+        relay.onDrop = [&server](x11::X11LockGuard& guard) { server.remove(guard); };
+        check.setInterval(checkIntervalMs);
+        QObject::connect(&check, &QTimer::timeout, &check, [this] { releaseIfUnwanted(); });
+    }
+    void keep(std::unique_ptr<x11::X11LockGuard> guard) {
+        relay.keep(std::move(guard));
+        // First on the next turn, when a rebuild has set the options again; then every 50 ms for
+        // a next lock window that never came.
+        QTimer::singleShot(0, &check, [this] { releaseIfUnwanted(); });
+        check.start();
+    }
+    x11::GrabRelay relay;
+
+  private:
+    void releaseIfUnwanted() {
+        if (relay.holdsGrabs() && PresentationOptions::shared().presentationOptions() == 0)
+            relay.release();
+        if (!relay.holdsGrabs())
+            check.stop();
+    }
+
+    QTimer check;
+};
+
+LockGrabRelay& lockGrabRelay(x11::XcbGuardServer& server) {
+    // Lives as long as the program, like the server it works for.
+    static LockGrabRelay instance(server);
+    return instance;
+}
+
 class X11WindowGuard : public WindowGuard {
   public:
     X11WindowGuard(x11::XcbGuardServer& server, QWidget& window, WindowGuards::Role role)
         : server(server),
-          guard(server, std::make_unique<QtGuardTimer>(),
-                static_cast<x11::WindowId>(window.winId())) {
-        server.add(guard);
+          guard(std::make_unique<x11::X11LockGuard>(server, std::make_unique<QtGuardTimer>(),
+                                                    static_cast<x11::WindowId>(window.winId()))) {
+        server.add(*guard);
         if (window.isVisible())
-            guard.windowMapped();
+            guard->windowMapped();
         if (role != WindowGuards::Role::lockWindow)
             return;
+        isLockWindow = true;
+        LockGrabRelay& relay = lockGrabRelay(server);
+        guard->onInputHeld = [&relay] { relay.relay.grabsTakenOver(); };
         auto& options = PresentationOptions::shared();
         optionsObserver = options.addObserver(
-            [this](PresentationOptions::Options value) { guard.setInputWanted(value != 0); });
-        guard.setInputWanted(options.presentationOptions() != 0);
+            [this](PresentationOptions::Options value) { guard->setInputWanted(value != 0); });
+        guard->setInputWanted(options.presentationOptions() != 0);
     }
     ~X11WindowGuard() override {
         if (optionsObserver)
             PresentationOptions::shared().removeObserver(optionsObserver);
-        server.remove(guard);
+        if (isLockWindow && guard->wantsInput()) {
+            lockGrabRelay(server).keep(std::move(guard));
+            return;
+        }
+        server.remove(*guard);
     }
 
   private:
     x11::XcbGuardServer& server;
-    x11::X11LockGuard guard;
+    std::unique_ptr<x11::X11LockGuard> guard;
     PresentationOptions::ObserverId optionsObserver = 0;
+    bool isLockWindow = false;
 };
 
 class InertWindowGuard : public WindowGuard {};

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFileSystemWatcher>
 #include <QSaveFile>
 #include <QStandardPaths>
 
@@ -43,6 +44,9 @@ bool systemEntryExists(const QString& fileName) {
     }
     return false;
 }
+
+// An autostart entry is a few lines; anything much larger is not one of ours.
+constexpr qint64 maxEntrySize = 64 * 1024;
 
 bool writeAtomically(const QString& path, const QByteArray& contents) {
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
@@ -102,18 +106,104 @@ bool XdgAutostartLoginItems::setLoginItemEnabled(const QString& bundleIdentifier
     return enabled ? enable(bundleIdentifier) : disable(bundleIdentifier);
 }
 
-bool XdgAutostartLoginItems::enable(const QString& bundleIdentifier) {
+QString XdgAutostartLoginItems::loginItemExecutable(const QString& bundleIdentifier) {
     const QString bundlePath = loginItemBundlePath(bundleIdentifier);
     if (bundlePath.isEmpty())
-        return false;
+        return {};
     const auto info = readBundleInfo(bundlePath);
     if (!info || info->executable.isEmpty())
-        return false;
+        return {};
     const QString executable = bundlePath + QStringLiteral("/Contents/bin/") + info->executable;
-    if (!QFileInfo(executable).isExecutable())
+    return QFileInfo(executable).isExecutable() ? executable : QString();
+}
+
+bool XdgAutostartLoginItems::enable(const QString& bundleIdentifier) {
+    const QString executable = loginItemExecutable(bundleIdentifier);
+    if (executable.isEmpty())
         return false;
+    const auto info = readBundleInfo(loginItemBundlePath(bundleIdentifier));
     const QString name = info->name.isEmpty() ? info->executable : info->name;
     return writeAtomically(autostartEntryPath(bundleIdentifier), autostartEntry(name, executable));
+}
+
+bool XdgAutostartLoginItems::loginItemEnabled(const QString& bundleIdentifier) {
+    if (bundleIdentifier.isEmpty() || bundleIdentifier.contains(u'/'))
+        return false;
+    const QString executable = loginItemExecutable(bundleIdentifier);
+    if (executable.isEmpty())
+        return false;
+    QFile file(autostartEntryPath(bundleIdentifier));
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    return entryStarts(file.read(maxEntrySize), executable);
+}
+
+bool XdgAutostartLoginItems::entryStarts(const QByteArray& text, const QString& executable) {
+    GKeyFilePointer keyFile(g_key_file_new());
+    if (!g_key_file_load_from_data(keyFile.get(), text.constData(), static_cast<gsize>(text.size()),
+                                   G_KEY_FILE_NONE, nullptr))
+        return false;
+    const char* group = G_KEY_FILE_DESKTOP_GROUP;
+    auto flag = [&](const char* key, bool absent) {
+        GErrorSlot error;
+        const gboolean value = g_key_file_get_boolean(keyFile.get(), group, key, error.out());
+        return error ? absent : value != FALSE;
+    };
+    if (flag(G_KEY_FILE_DESKTOP_KEY_HIDDEN, false) || !flag("X-GNOME-Autostart-enabled", true))
+        return false;
+    GCharPtr exec(
+        g_key_file_get_string(keyFile.get(), group, G_KEY_FILE_DESKTOP_KEY_EXEC, nullptr));
+    gint argc = 0;
+    gchar** argv = nullptr;
+    if (!exec || !g_shell_parse_argv(exec.get(), &argc, &argv, nullptr))
+        return false;
+    const bool startsIt = argc > 0 && QString::fromUtf8(argv[0]) == executable;
+    g_strfreev(argv);
+    return startsIt;
+}
+
+XdgAutostartLoginItems::XdgAutostartLoginItems() = default;
+
+XdgAutostartLoginItems::~XdgAutostartLoginItems() = default;
+
+void XdgAutostartLoginItems::addChangeObserver(std::function<void()> handler) {
+    observers.push_back(std::move(handler));
+    if (watcher)
+        return;
+    watcher = std::make_unique<QFileSystemWatcher>();
+    QObject::connect(watcher.get(), &QFileSystemWatcher::directoryChanged, watcher.get(),
+                     [this] { folderChanged(); });
+    QObject::connect(watcher.get(), &QFileSystemWatcher::fileChanged, watcher.get(),
+                     [this] { folderChanged(); });
+    watchFolder();
+}
+
+void XdgAutostartLoginItems::watchFolder() {
+    const QString configHome =
+        QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    const QString folder = configHome + QStringLiteral("/autostart");
+    QStringList paths;
+    if (QFileInfo(folder).isDir()) {
+        paths << folder;
+        // Edits in place change no folder entry: the entries are watched one by one as well.
+        for (const QString& entry :
+             QDir(folder).entryList({QStringLiteral("*.desktop")}, QDir::Files))
+            paths << folder + u'/' + entry;
+    } else {
+        paths << configHome;  // until the autostart folder appears
+    }
+    const QStringList watched = watcher->directories() + watcher->files();
+    if (!watched.isEmpty())
+        watcher->removePaths(watched);
+    watcher->addPaths(paths);
+}
+
+void XdgAutostartLoginItems::folderChanged() {
+    // A replaced entry is a new file, and a new folder is not watched yet: watch afresh.
+    watchFolder();
+    const auto handlers = observers;
+    for (const auto& handler : handlers)
+        handler();
 }
 
 bool XdgAutostartLoginItems::disable(const QString& bundleIdentifier) {

@@ -3,14 +3,28 @@
 #pragma once
 
 #include <QString>
+#include <functional>
+#include <memory>
+#include <vector>
 
 #include "platform/LoginItems.h"
 
+class QFileSystemWatcher;
+
 namespace platform {
 
+// An entry counts as registered only when it would start the bundle: present, neither Hidden nor
+// switched off by X-GNOME-Autostart-enabled=false, and its Exec naming the bundle's executable.
+// Changes are seen through a QFileSystemWatcher on the autostart folder (on the configuration
+// folder while it does not exist) and on the entries in it.
 class XdgAutostartLoginItems : public LoginItems {
   public:
+    XdgAutostartLoginItems();
+    ~XdgAutostartLoginItems() override;
+
     bool setLoginItemEnabled(const QString& bundleIdentifier, bool enabled) override;
+    bool loginItemEnabled(const QString& bundleIdentifier) override;
+    void addChangeObserver(std::function<void()> handler) override;
 
     // The entry's path for that identifier in the user's autostart folder.
     static QString autostartEntryPath(const QString& bundleIdentifier);
@@ -19,9 +33,20 @@ class XdgAutostartLoginItems : public LoginItems {
     // The text of the autostart entry that starts the executable.
     static QByteArray autostartEntry(const QString& name, const QString& executablePath);
 
+    // Whether the entry's text starts that executable at login: a desktop entry, neither hidden
+    // nor switched off, whose Exec runs it.
+    static bool entryStarts(const QByteArray& text, const QString& executable);
+    // The executable the entry of that login item starts; empty when the bundle is not usable.
+    static QString loginItemExecutable(const QString& bundleIdentifier);
+
   private:
     bool enable(const QString& bundleIdentifier);
     bool disable(const QString& bundleIdentifier);
+    void watchFolder();
+    void folderChanged();
+
+    std::unique_ptr<QFileSystemWatcher> watcher;
+    std::vector<std::function<void()>> observers;
 };
 
 }  // namespace platform

@@ -3,13 +3,13 @@
 
 namespace platform::testing {
 
-std::optional<QByteArray> FakeSecretStore::copyMatching(const QString& account) {
+SecretLookup FakeSecretStore::copyMatching(const QString& account) {
     if (unreachable)
-        return std::nullopt;
+        return SecretLookup::unavailable();
     const auto found = items.find(account);
     if (found == items.end())
-        return std::nullopt;
-    return found->second;
+        return SecretLookup::noItem();
+    return SecretLookup::found(found->second);
 }
 
 bool FakeSecretStore::store(const QString& account, const QByteArray& bytes) {

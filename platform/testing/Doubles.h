@@ -4,7 +4,9 @@
 
 #include <QJsonObject>
 #include <deque>
+#include <functional>
 #include <map>
+#include <vector>
 
 #include "platform/MainBundle.h"
 #include "platform/Queues.h"
@@ -17,15 +19,20 @@ class InMemoryUserDefaults : public UserDefaults {
   public:
     QJsonObject values;
     int synchronizeCount = 0;
+    bool unreadable = false;    // the file is there but cannot be read
+    bool refuseWrites = false;  // the disk refuses the save
 
-    QJsonValue valueForKey(const QString& key) override { return values.value(key); }
+    QJsonValue valueForKey(const QString& key) override {
+        return unreadable ? QJsonValue() : values.value(key);
+    }
+    bool isReadable() override { return !unreadable; }
     void setValue(const QString& key, const QJsonValue& value) override {
         values.insert(key, value);
     }
     void removeObjectForKey(const QString& key) override { values.remove(key); }
     bool synchronize() override {
         ++synchronizeCount;
-        return true;
+        return !unreadable && !refuseWrites;
     }
 };
 
@@ -33,11 +40,21 @@ class FakeSecretStore : public SecretStore {
   public:
     std::map<QString, QByteArray> items;
     bool refuseWrites = false;  // a locked or absent keyring: stores fail, items stay
-    bool unreachable = false;   // no Secret Service at all: reads miss too
+    bool unreachable = false;   // no Secret Service at all, or a locked one: reads are unavailable
+    std::vector<std::function<void()>> availabilityObservers;
 
-    std::optional<QByteArray> copyMatching(const QString& account) override;
+    SecretLookup copyMatching(const QString& account) override;
     bool store(const QString& account, const QByteArray& bytes) override;
     bool remove(const QString& account) override;
+    void addAvailabilityObserver(std::function<void()> handler) override {
+        availabilityObservers.push_back(std::move(handler));
+    }
+    // What the service's signals or the retry timer do: tells every observer to read again.
+    void announceAvailability() {
+        const auto handlers = availabilityObservers;
+        for (const auto& handler : handlers)
+            handler();
+    }
 };
 
 // A main queue that runs blocks only when the test says so.

@@ -27,6 +27,19 @@ class FakeLoginItems : public LoginItems {
             enabled.erase(bundleIdentifier);
         return true;
     }
+    bool loginItemEnabled(const QString& bundleIdentifier) override {
+        return enabled.count(bundleIdentifier) > 0;
+    }
+    std::vector<std::function<void()>> changeObservers;
+    void addChangeObserver(std::function<void()> handler) override {
+        changeObservers.push_back(std::move(handler));
+    }
+    // What a change in the autostart folder does.
+    void announceChange() {
+        const auto handlers = changeObservers;
+        for (const auto& handler : handlers)
+            handler();
+    }
 };
 
 }  // namespace platform::testing

@@ -21,6 +21,18 @@ class FakeScreens : public Screens {
         mainIndex = 0;
     }
 
+    std::vector<std::function<void()>> changeObservers;
+
+    // What the display server's screen events do.
+    void announceChange() {
+        const auto handlers = changeObservers;
+        for (const auto& handler : handlers)
+            handler();
+    }
+    void addChangeObserver(std::function<void()> handler) override {
+        changeObservers.push_back(std::move(handler));
+    }
+
     std::vector<Screen> screens() override { return list; }
     std::optional<Screen> mainScreen() override {
         if (mainIndex < 0 || mainIndex >= static_cast<int>(list.size()))

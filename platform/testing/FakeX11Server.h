@@ -36,8 +36,16 @@ class FakeX11Server : public x11::GuardServer {
         pointerGrabWindow = window;
         return true;
     }
-    void ungrabKeyboard() override { keyboardGrabWindow = 0; }
-    void ungrabPointer() override { pointerGrabWindow = 0; }
+    int ungrabs = 0;  // ungrab requests of either kind
+
+    void ungrabKeyboard() override {
+        keyboardGrabWindow = 0;
+        ++ungrabs;
+    }
+    void ungrabPointer() override {
+        pointerGrabWindow = 0;
+        ++ungrabs;
+    }
     void setInputFocus(x11::WindowId window) override { focused.push_back(window); }
     void raiseWindow(x11::WindowId window) override { raised.push_back(window); }
 };

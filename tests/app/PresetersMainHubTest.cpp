@@ -22,7 +22,9 @@ class Hub : public ::testing::Test {
     void SetUp() override {
         installMainBundle(QStringLiteral("org.vaultine.Vaultine"),
                           QStringLiteral(VAULTINE_BUNDLE_PATH));
-        platform::SecretStore::install(std::make_unique<FakeSecretStore>());
+        auto secretStore = std::make_unique<FakeSecretStore>();
+        secrets = secretStore.get();
+        platform::SecretStore::install(std::move(secretStore));
         platform::UserDefaults::install(std::make_unique<InMemoryUserDefaults>());
         platform::Workspace::install(std::make_unique<FakeWorkspace>());
         auto queue = std::make_unique<ManualMainQueue>();
@@ -56,6 +58,7 @@ class Hub : public ::testing::Test {
     }
 
     ManualMainQueue* mainQueue = nullptr;
+    FakeSecretStore* secrets = nullptr;
     std::unique_ptr<ConfigurationAndPreferencesService> configuration;
     std::unique_ptr<PresetersMainHub> hub;
     int quitRequests = 0;
@@ -181,6 +184,26 @@ TEST_F(HubGreeting, AConfirmedPasswordOpensThePopover) {
     EXPECT_EQ(configuration->getApplicationPassword(), "secret");
     EXPECT_FALSE(preferences.window()->isVisible());
     EXPECT_TRUE(popoverIsOpen());
+}
+
+TEST_F(HubGreeting, ALockedKeyringIsNotTakenForAFirstLaunch) {
+    secrets->unreachable = true;
+    presentedHub();
+    EXPECT_EQ(hub->greetingsWindowPresenter(), nullptr);
+    hub->showPopover();
+    mainQueue->runAll();
+    // The page asks for the password, which cannot open it yet, and says why.
+    EXPECT_EQ(popover().state, PopoverViewState::requestPassword);
+    EXPECT_EQ(popover().requestPageNotice, PopoverInterfacePresenter::KEYRING_UNAVAILABLE_NOTICE);
+
+    secrets->unreachable = false;
+    secrets->announceAvailability();  // it answers that no password is stored: now greet
+    ASSERT_NE(hub->greetingsWindowPresenter(), nullptr);
+    secrets->announceAvailability();
+    EXPECT_EQ(
+        visibleWindowsTitled(
+            hub->greetingsWindowPresenter()->greetingsWindowController().window()->windowTitle()),
+        1);
 }
 
 TEST_F(HubGreeting, HelpFromTheGreetingLeavesTheGreetingOpen) {

@@ -81,6 +81,13 @@ clear_settings() {
     rm -f "$XDG_CONFIG_HOME/$VAULTINE_ID/defaults.json"
 }
 
+# The session's keyring locked and unlocked without a prompt (the password is the session's).
+lock_keyring() { /usr/bin/python3 "$E2E_SOURCE_DIR/tests/e2e/support/keyring.py" lock; }
+unlock_keyring() {
+    /usr/bin/python3 "$E2E_SOURCE_DIR/tests/e2e/support/keyring.py" unlock \
+        "$VAULTINE_SESSION_DIR/keyring-password"
+}
+
 # The test application: a private copy of xmessage, so that its executable belongs to its desktop
 # entry alone, installed as $TEST_APP_ID in the user's applications folder.
 TEST_APP_EXE=$HOME/bin/vaultine-test-app
@@ -174,6 +181,7 @@ stop_programs() {
 }
 cleanup() {
     local status=$?
+    unlock_keyring || true  # a locked keyring would answer the clean-up below with a prompt
     stop_programs
     local app
     for app in $(test_app_pids); do kill -KILL "$app" 2>/dev/null || true; done

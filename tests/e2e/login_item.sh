@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The popover's "Start at login" switch: on writes the user's XDG autostart entry that starts
-# Corvane at login, off removes it; the setting is stored with it.
+# Corvane at login, off removes it; the setting is stored with it. While it is on, an entry that is
+# deleted or hidden is written again within seconds.
 . "$(dirname "$0")/lib.sh"
 . "$(dirname "$0")/support/popover.sh"
 
@@ -29,6 +30,13 @@ exec_line=$(sed -n 's/^Exec=//p' "$ENTRY")
     fail "the autostart entry runs \"$exec_line\", not the bundle's Corvane"
 [ -x "$(echo "$exec_line" | tr -d '"')" ] || fail "the autostart entry's program is not executable"
 [ "$(login_setting)" = "1" ] || fail "the switch's setting was not stored (got \"$(login_setting)\")"
+
+entry_starts_corvane() { entry_exists && ! grep -q "^Hidden=true" "$ENTRY"; }
+rm -f "$ENTRY"
+wait_until 5 entry_starts_corvane || fail "a deleted autostart entry was not written again"
+echo "Hidden=true" >> "$ENTRY"
+wait_until 5 entry_starts_corvane || fail "an autostart entry hidden by hand was not written again"
+wait_for_line "registering it again"
 
 click_login_switch
 wait_until 5 entry_gone || fail "turning the switch off left the autostart entry"

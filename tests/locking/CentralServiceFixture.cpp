@@ -7,7 +7,9 @@ using namespace platform::testing;
 
 void CentralServiceTest::SetUp() {
     installMainBundle(QStringLiteral("org.vaultine.Vaultine"));
-    platform::SecretStore::install(std::make_unique<FakeSecretStore>());
+    auto secretStore = std::make_unique<FakeSecretStore>();
+    secrets = secretStore.get();
+    platform::SecretStore::install(std::move(secretStore));
     auto userDefaults = std::make_unique<InMemoryUserDefaults>();
     defaults = userDefaults.get();
     platform::UserDefaults::install(std::move(userDefaults));

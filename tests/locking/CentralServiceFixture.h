@@ -83,6 +83,7 @@ class CentralServiceTest : public ::testing::Test {
     platform::testing::FakeWorkspace* workspace = nullptr;
     platform::testing::FakeScreens* screens = nullptr;
     platform::testing::InMemoryUserDefaults* defaults = nullptr;
+    platform::testing::FakeSecretStore* secrets = nullptr;
     platform::testing::ManualMainQueue* mainQueue = nullptr;
     std::unique_ptr<ConfigurationAndPreferencesService> configuration;
     std::unique_ptr<ApplicationsLockerCentralService> service;

@@ -30,6 +30,16 @@ class CentralServiceScreensTest : public CentralServiceTest {
     const QRect right{3200, 0, 1280, 1024};
 };
 
+TEST_F(CentralServiceScreensTest, AScreenEventRebuildsTheCoversWithoutWaitingForTheCheck) {
+    start();
+    lockEditor();
+    ASSERT_EQ(shownCovers(), 0u);
+    screens->setFrames({left, middle});
+    screens->announceChange();
+    mainQueue->runAll();
+    EXPECT_EQ(coverFrames(), (std::vector<QRect>{middle}));
+}
+
 TEST_F(CentralServiceScreensTest, ThreeScreensGiveTwoCoversOnTheOtherScreens) {
     screens->setFrames({left, middle, right});
     start();

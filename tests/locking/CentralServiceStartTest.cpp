@@ -1,5 +1,6 @@
 // Starting protection: without and with a password, the start that a stored password sets off,
-// the administrative switch, and the lock restored from "cbaal" after a restart.
+// a keyring that does not answer, the administrative switch, and the lock restored from "cbaal"
+// after a restart.
 #include "tests/locking/CentralServiceFixture.h"
 
 using ::testing::internal::CaptureStdout;
@@ -28,6 +29,59 @@ TEST_F(CentralServiceTest, StoringAFirstPasswordStartsProtectionByItself) {
     EXPECT_TRUE(service->monitoringServiceStarted());
     EXPECT_EQ(corvaneLaunches(), 1u);
     EXPECT_EQ(service->PASSWORD, QStringLiteral("Secret 1"));
+}
+
+TEST_F(CentralServiceTest, ALockedKeyringIsNoPasswordAndProtectionStartsOnceItAnswers) {
+    install(editorId, QStringLiteral("Editor"), true);
+    storePassword();
+    secrets->unreachable = true;
+    CaptureStdout();
+    makeService();
+    service->start();
+    EXPECT_FALSE(service->monitoringServiceStarted());
+    EXPECT_FALSE(service->keyringAnswered());
+    EXPECT_EQ(corvaneLaunches(), 0u);
+
+    secrets->announceAvailability();  // still locked: nothing changes, nothing is printed again
+    secrets->unreachable = false;
+    secrets->announceAvailability();
+    EXPECT_EQ(GetCapturedStdout(), (ApplicationsLockerCentralService::KEYRING_UNAVAILABLE_LINE +
+                                    "\nThe keyring answers again\nMonitoring services started\n")
+                                       .toStdString());
+    EXPECT_TRUE(service->monitoringServiceStarted());
+    EXPECT_EQ(service->PASSWORD, QStringLiteral("Secret 1"));
+}
+
+TEST_F(CentralServiceTest, AKeyringLockedWhileRunningKeepsTheProtectionLastRead) {
+    install(editorId, QStringLiteral("Editor"), true);
+    storePassword();
+    makeService();
+    service->start();
+    secrets->unreachable = true;
+    configuration->setApplicationIsActive(false);  // refused, and the reload finds no answer
+
+    run(editorId, 10);
+    willStart(editorId);
+    ASSERT_TRUE(service->applicationIsProtected());
+    typePassword(QStringLiteral("Secret 1"));
+    EXPECT_FALSE(service->applicationIsProtected());
+}
+
+TEST_F(CentralServiceTest, ARefusedRecordOfTheLockIsWrittenAgainOnTheNextChange) {
+    install(editorId, QStringLiteral("Editor"), true);
+    storePassword();
+    makeService();
+    service->start();
+    defaults->refuseWrites = true;
+    CaptureStdout();
+    run(editorId, 10);
+    willStart(editorId);
+    EXPECT_NE(GetCapturedStdout().find("Could not record the locked application " +
+                                       editorId.toStdString()),
+              std::string::npos);
+    defaults->refuseWrites = false;
+    service->checkScreensChange();
+    EXPECT_EQ(cbaal(), editorId);
 }
 
 TEST_F(CentralServiceTest, StartWithPasswordMonitorsAndLaunchesCorvaneWithItsMarker) {

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include "locking/SystemConfigurationService.h"
 #include "platform/linux/XdgAutostartLoginItems.h"
@@ -107,6 +108,38 @@ TEST_F(LoginItemOnDisk, PathWithQuotesAndDollarsSurvivesTheExecQuoting) {
     file.write(entry);
     file.close();
     EXPECT_EQ(execArguments(), QStringList{QStringLiteral("/opt/My \"Apps\" $HOME\\x/Corvane")});
+}
+
+TEST_F(LoginItemOnDisk, OnlyAnEntryThatStartsTheBundledCorvaneCountsAsRegistered) {
+    EXPECT_FALSE(service.loginItemRegistered());
+    ASSERT_TRUE(service.startAtLogin(true));
+    EXPECT_TRUE(service.loginItemRegistered());
+    const auto rewrite = [this](const QByteArray& text) {
+        QFile file(entryPath());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(text);
+    };
+    QFile original(entryPath());
+    ASSERT_TRUE(original.open(QIODevice::ReadOnly));
+    const QByteArray entry = original.readAll();
+    ASSERT_TRUE(entry.contains("X-GNOME-Autostart-enabled=true"));
+    rewrite(entry + "Hidden=true\n");
+    EXPECT_FALSE(service.loginItemRegistered());
+    rewrite(QByteArray(entry).replace("X-GNOME-Autostart-enabled=true",
+                                      "X-GNOME-Autostart-enabled=false"));
+    EXPECT_FALSE(service.loginItemRegistered());
+    rewrite("[Desktop Entry]\nType=Application\nExec=/usr/bin/true\n");
+    EXPECT_FALSE(service.loginItemRegistered());
+    QFile::remove(entryPath());
+    EXPECT_FALSE(service.loginItemRegistered());
+}
+
+TEST_F(LoginItemOnDisk, DeletingTheEntryIsSeen) {
+    ASSERT_TRUE(service.startAtLogin(true));
+    int changes = 0;
+    service.observeLoginItem([&changes] { ++changes; });
+    QFile::remove(entryPath());
+    EXPECT_TRUE(QTest::qWaitFor([&changes] { return changes > 0; }, 5000));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // The X11 defences of a guarded window over a fake server and a hand-stepped timer: grabs before
-// and after mapping, retry every 100 ms, focus and one log line on refusal, re-taking, re-raising.
+// and after mapping, retry every 100 ms, focus and one log line on refusal, re-taking, re-raising,
+// and the relay that keeps the grabs across a rebuilt lock.
 #include <gtest/gtest.h>
 
 #include "platform/linux/X11LockGuard.h"
@@ -197,6 +198,51 @@ TEST(X11LockGuardLifetime, DestroyingAGuardThatHeldInputReleasesTheGrabs) {
     }
     EXPECT_EQ(server.keyboardGrabWindow, 0u);
     EXPECT_EQ(server.pointerGrabWindow, 0u);
+}
+
+TEST(GrabRelay, ARebuiltLockNeverLetsGoOfTheGrabs) {
+    FakeX11Server server;
+    auto timer = std::make_shared<ManualGuardTimer::State>();
+    platform::x11::GrabRelay relay;
+    auto closing = std::make_unique<X11LockGuard>(server, std::make_unique<ManualGuardTimer>(timer),
+                                                  lockWindow);
+    closing->setInputWanted(true);
+    closing->windowMapped();
+    ASSERT_EQ(server.keyboardGrabWindow, lockWindow);
+
+    relay.keep(std::move(closing));
+    // On the root before the closing window stops being viewable, which would end the grabs.
+    EXPECT_EQ(server.keyboardGrabWindow, FakeX11Server::root);
+    EXPECT_EQ(server.pointerGrabWindow, FakeX11Server::root);
+
+    auto nextTimer = std::make_shared<ManualGuardTimer::State>();
+    X11LockGuard next(server, std::make_unique<ManualGuardTimer>(nextTimer), lockWindow + 1);
+    next.onInputHeld = [&relay] { relay.grabsTakenOver(); };
+    next.setInputWanted(true);
+    next.windowMapped();
+    ManualGuardTimer::advance(*nextTimer, 20);
+
+    EXPECT_FALSE(relay.holdsGrabs());
+    EXPECT_EQ(server.keyboardGrabWindow, lockWindow + 1);
+    EXPECT_EQ(server.ungrabs, 0);
+}
+
+TEST(GrabRelay, ReleasingTheKeptGrabsGivesThemBack) {
+    FakeX11Server server;
+    auto timer = std::make_shared<ManualGuardTimer::State>();
+    platform::x11::GrabRelay relay;
+    int dropped = 0;
+    relay.onDrop = [&dropped](X11LockGuard&) { ++dropped; };
+    auto closing = std::make_unique<X11LockGuard>(server, std::make_unique<ManualGuardTimer>(timer),
+                                                  lockWindow);
+    closing->setInputWanted(true);
+    relay.keep(std::move(closing));
+
+    relay.release();
+
+    EXPECT_EQ(server.keyboardGrabWindow, 0u);
+    EXPECT_EQ(server.pointerGrabWindow, 0u);
+    EXPECT_EQ(dropped, 1);
 }
 
 }  // namespace

@@ -31,7 +31,13 @@ class PopoverInterfacePresenterTest : public MenubarTest {
         presenter = std::make_unique<PopoverInterfacePresenter>(*configuration);
         presenter->registerLoginItem = [this](bool on) {
             loginRequests.push_back(on);
+            if (loginSucceeds)
+                registered = on;
             return loginSucceeds;
+        };
+        presenter->loginItemRegistered = [this] { return registered; };
+        presenter->observeLoginItem = [this](std::function<void()> handler) {
+            loginItemChanged = std::move(handler);
         };
         presenter->showAlert = [this](const QString& title, const QString& message, int type) {
             alerts.push_back({title, message, type});
@@ -58,6 +64,8 @@ class PopoverInterfacePresenterTest : public MenubarTest {
     std::unique_ptr<PopoverInterfacePresenter> presenter;
     std::vector<bool> loginRequests;
     bool loginSucceeds = true;
+    bool registered = false;  // what is on disk
+    std::function<void()> loginItemChanged;
     std::vector<Alert> alerts;
 };
 
@@ -200,6 +208,35 @@ TEST_F(PopoverInterfacePresenterTest, RefusedLoginItemShowsTheAlertAndKeepsTheFl
                              "retry"));
     EXPECT_EQ(alerts[0].type, 2);
     EXPECT_TRUE(popover().startAtLoginCheckboxOutlet->isChecked());
+}
+
+TEST_F(PopoverInterfacePresenterTest, WhileStartAtLoginIsOnALostLoginItemIsRegisteredAgain) {
+    configuration->setStartAtLogin(true);
+    start();  // missing at start: written again
+    EXPECT_EQ(loginRequests, std::vector<bool>{true});
+    EXPECT_TRUE(popover().startAtLogin);
+
+    registered = false;  // deleted, hidden or pointed elsewhere
+    ASSERT_TRUE(loginItemChanged);
+    loginItemChanged();
+    EXPECT_EQ(loginRequests, (std::vector<bool>{true, true}));
+    EXPECT_TRUE(popover().startAtLogin);
+
+    loginItemChanged();  // our own write changes the folder too: nothing more to do
+    EXPECT_EQ(loginRequests.size(), 2u);
+
+    registered = false;
+    loginSucceeds = false;
+    loginItemChanged();
+    EXPECT_FALSE(popover().startAtLogin);  // the switch shows what is on disk
+}
+
+TEST_F(PopoverInterfacePresenterTest, WithStartAtLoginOffNoLoginItemIsWritten) {
+    start();
+    registered = true;  // somebody else registered it
+    loginItemChanged();
+    EXPECT_TRUE(loginRequests.empty());
+    EXPECT_TRUE(popover().startAtLogin);
 }
 
 TEST_F(PopoverInterfacePresenterTest, InitialDataComesFromTheConfiguration) {

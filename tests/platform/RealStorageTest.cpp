@@ -92,7 +92,7 @@ TEST_F(RealKeychainTest, TwoBundleIdentifiersNeverSeeEachOthersItems) {
 TEST_F(RealKeychainTest, RawBytesThatAreNotUtf8ReadAsEmpty) {
     const QString account = KeyValueKeychainStorage::accountName(QStringLiteral("Raw"));
     ASSERT_TRUE(platform::SecretStore::shared().store(account, QByteArray("\xff\xfe\x00\x80", 4)));
-    EXPECT_EQ(platform::SecretStore::shared().copyMatching(account)->size(), 4);
+    EXPECT_EQ(platform::SecretStore::shared().copyMatching(account).bytes.size(), 4);
     EXPECT_EQ(KeyValueStorage().getValue(QStringLiteral("Raw")), QString());
 }
 

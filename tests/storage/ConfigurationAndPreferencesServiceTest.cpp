@@ -120,9 +120,47 @@ TEST_F(ConfigurationTest, PasswordIsStoredVerbatim) {
 TEST_F(ConfigurationTest, RefusedPasswordWriteKeepsThePreviousPassword) {
     service.setApplicationPassword(QStringLiteral("first"));
     secrets->refuseWrites = true;
-    service.setApplicationPassword(QStringLiteral("second"));
-    // The caller tells a refused write by reading back.
+    EXPECT_FALSE(service.setApplicationPassword(QStringLiteral("second")));
     EXPECT_EQ(service.getApplicationPassword(), QStringLiteral("first"));
+}
+
+TEST_F(ConfigurationTest, EveryWriterReportsWhetherTheKeyringKeptTheValue) {
+    int notified = 0;
+    service.addOnConfigurationChangeEvent([&] { ++notified; });
+    EXPECT_TRUE(service.addLockedApplicationBundleId(QStringLiteral("a")));
+    EXPECT_TRUE(service.setApplicationIsActive(false));
+    secrets->refuseWrites = true;
+    EXPECT_FALSE(service.addLockedApplicationBundleId(QStringLiteral("b")));
+    EXPECT_FALSE(service.removeLockedApplicationBundleId(QStringLiteral("a")));
+    EXPECT_FALSE(service.setApplicationIsActive(true));
+    EXPECT_FALSE(service.setStartAtLogin(true));
+    EXPECT_FALSE(service.setLockAdministrativeApplications(false));
+    EXPECT_FALSE(service.setApplicationPassword(QStringLiteral("secret")));
+    EXPECT_EQ(notified, 8);  // handlers are told of refused writes too
+}
+
+TEST_F(ConfigurationTest, PasswordAnswerTellsNoPasswordFromAKeyringThatDidNotAnswer) {
+    using Answer = ConfigurationAndPreferencesService::PasswordAnswer;
+    EXPECT_EQ(service.passwordAnswer(), Answer::none);
+    service.setApplicationPassword(QStringLiteral("secret"));
+    EXPECT_EQ(service.passwordAnswer(), Answer::stored);
+    secrets->unreachable = true;
+    EXPECT_EQ(service.passwordAnswer(), Answer::unavailable);
+    EXPECT_FALSE(service.hasPassword());
+}
+
+TEST_F(ConfigurationTest, ProtectionSettingsAreReadTogetherOrNotAtAll) {
+    service.addLockedApplicationBundleId(QStringLiteral("a"));
+    service.setApplicationPassword(QStringLiteral("secret"));
+    service.setLockAdministrativeApplications(false);
+    const auto settings = service.readProtectionSettings();
+    ASSERT_TRUE(settings);
+    EXPECT_EQ(settings->lockedBundleIds, QStringList{QStringLiteral("a")});
+    EXPECT_EQ(settings->password, QStringLiteral("secret"));
+    EXPECT_TRUE(settings->applicationIsActive);
+    EXPECT_FALSE(settings->lockAdministrativeApplications);
+    secrets->unreachable = true;
+    EXPECT_FALSE(service.readProtectionSettings());
 }
 
 TEST_F(ConfigurationTest, UnreachableKeyringReadsAsFreshInstallation) {

@@ -72,6 +72,41 @@ TEST_F(StorageTest, RefusedKeychainWriteKeepsThePreviousValue) {
     EXPECT_EQ(storage.getValue(QStringLiteral("Password")), QStringLiteral("old"));
 }
 
+TEST_F(StorageTest, KeychainTellsAMissFromAKeyringThatDidNotAnswer) {
+    KeyValueStorage storage;
+    EXPECT_EQ(storage.readValue(QStringLiteral("Password")).answer, StoredValue::Answer::absent);
+    storage.setValue(QStringLiteral("Password"), QStringLiteral("kept"));
+    const StoredValue read = storage.readValue(QStringLiteral("Password"));
+    EXPECT_EQ(read.answer, StoredValue::Answer::present);
+    EXPECT_EQ(read.text, QStringLiteral("kept"));
+    secrets->unreachable = true;
+    const StoredValue locked = storage.readValue(QStringLiteral("Password"));
+    EXPECT_EQ(locked.answer, StoredValue::Answer::unavailable);
+    EXPECT_EQ(locked.text, QString());
+}
+
+TEST_F(StorageTest, DefaultsThatCannotBeReadAreNoAnswer) {
+    KeyValueStorage storage(KeyValueStorageType::userDefaults);
+    EXPECT_EQ(storage.readValue(QStringLiteral("cbaal")).answer, StoredValue::Answer::absent);
+    defaults->unreadable = true;
+    EXPECT_EQ(storage.readValue(QStringLiteral("cbaal")).answer, StoredValue::Answer::unavailable);
+}
+
+TEST_F(StorageTest, WritesOfBothEnginesReportWhetherTheyTookEffect) {
+    KeyValueStorage keychain;
+    KeyValueStorage userDefaults(KeyValueStorageType::userDefaults);
+    EXPECT_TRUE(keychain.setValue(QStringLiteral("Active"), QStringLiteral("1")));
+    EXPECT_TRUE(keychain.removeValue(QStringLiteral("never")));  // absent afterwards
+    EXPECT_TRUE(userDefaults.setValue(QStringLiteral("cbaal"), QStringLiteral("x")));
+    EXPECT_TRUE(userDefaults.removeValue(QStringLiteral("cbaal")));
+    secrets->refuseWrites = true;
+    defaults->refuseWrites = true;
+    EXPECT_FALSE(keychain.setValue(QStringLiteral("Active"), QStringLiteral("0")));
+    EXPECT_FALSE(keychain.removeValue(QStringLiteral("Active")));
+    EXPECT_FALSE(userDefaults.setValue(QStringLiteral("cbaal"), QStringLiteral("y")));
+    EXPECT_FALSE(userDefaults.removeValue(QStringLiteral("cbaal")));
+}
+
 TEST_F(StorageTest, RemovingAnAbsentKeyIsHarmless) {
     KeyValueStorage().removeValue(QStringLiteral("never"));
     KeyValueStorage(KeyValueStorageType::userDefaults).removeValue(QStringLiteral("never"));
