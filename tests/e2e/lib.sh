@@ -221,10 +221,15 @@ process_rss_kib() { awk '/^VmRSS:/{print $2}' "/proc/$1/status" 2>/dev/null; }
 all_windows_of() { xdotool search --all --pid "$1" 2>/dev/null || true; }
 
 # Types the password into the lock window that holds the focus and submits it.
-type_into_lock() {
+# The lock may be rebuilt while this waits (a screen change, a lock over a lock), so the window is
+# looked up again on every try.
+lock_has_focus() {
     local lock
     lock=$(lock_window) || return 1
-    wait_until 5 focus_is_in "$lock" || return 1
+    focus_is_in "$lock"
+}
+type_into_lock() {
+    wait_until 10 lock_has_focus || return 1
     xdotool type --delay 15 "$1"
     xdotool key Return
 }
