@@ -14,6 +14,7 @@
 #include <QFileInfo>
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <memory>
 
 #include "platform/linux/DesktopEntryParser.h"
@@ -25,6 +26,36 @@ namespace {
 
 // Real entries are a few kilobytes even with every translation; a larger file is not an entry.
 constexpr qint64 maximumEntrySize = 1 << 20;
+// Programs larger than this are not compared by content: reading them would stall the main thread.
+constexpr off_t maximumComparedProgramSize = off_t{128} << 20;
+
+// True when the open file `candidate` is the program at `programPath` or a byte-for-byte copy.
+bool sameProgramContent(int candidate, const struct stat& candidateStatus,
+                        const QString& programPath) {
+    const UniqueFd program(
+        ::open(QFile::encodeName(programPath).constData(), O_RDONLY | O_CLOEXEC));
+    struct stat programStatus {};
+    if (!program || ::fstat(program.get(), &programStatus) != 0)
+        return false;
+    if (programStatus.st_dev == candidateStatus.st_dev &&
+        programStatus.st_ino == candidateStatus.st_ino)
+        return true;
+    if (programStatus.st_size != candidateStatus.st_size ||
+        candidateStatus.st_size > maximumComparedProgramSize)
+        return false;
+    std::array<char, 1 << 16> left;
+    std::array<char, 1 << 16> right;
+    for (off_t offset = 0; offset < candidateStatus.st_size;) {
+        const ssize_t length = ::pread(candidate, left.data(), left.size(), offset);
+        if (length <= 0 ||
+            ::pread(program.get(), right.data(), static_cast<size_t>(length), offset) != length)
+            return false;
+        if (std::memcmp(left.data(), right.data(), static_cast<size_t>(length)) != 0)
+            return false;
+        offset += length;
+    }
+    return true;
+}
 // Menus nest a level or two; the bound keeps a link farm from running away.
 constexpr int maximumFolderDepth = 16;
 const QString entrySuffix = QStringLiteral(".desktop");
@@ -306,6 +337,46 @@ QStringList DesktopEntryCatalogue::identifiersOfWindowName(const QString& name) 
     ensureFreshLocked();
     const auto found = identifiersByWindowName.find(name.toLower());
     return found == identifiersByWindowName.end() ? QStringList() : found->second;
+}
+
+QStringList DesktopEntryCatalogue::identifiersOfProgramContent(const QString& executable) {
+    const UniqueFd file(::open(QFile::encodeName(executable).constData(), O_RDONLY | O_CLOEXEC));
+    struct stat status {};
+    if (!file || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
+        status.st_size == 0)
+        return {};
+    std::vector<std::pair<QString, QStringList>> candidates;  // same-size programs, claimants
+    {
+        std::lock_guard lock(mutex);
+        ensureFreshLocked();
+        if (programsBySizeGeneration != indexGeneration) {
+            programsBySize.clear();
+            for (const auto& [program, claims] : claimsByProgram) {
+                struct stat programStatus {};
+                if (::stat(QFile::encodeName(program).constData(), &programStatus) == 0)
+                    programsBySize.emplace(programStatus.st_size, program);
+            }
+            programsBySizeGeneration = indexGeneration;
+        }
+        const auto [first, last] = programsBySize.equal_range(status.st_size);
+        for (auto sized = first; sized != last; ++sized) {
+            QStringList claimants;
+            for (const ProgramClaim& claim : claimsByProgram[sized->second])
+                claimants.append(claim.entry.identifier);
+            candidates.emplace_back(sized->second, claimants);
+        }
+    }
+    // Compared without the lock: the selection window's thread need not wait for the reads.
+    QStringList identifiers;
+    for (const auto& [program, claimants] : candidates) {
+        if (!sameProgramContent(file.get(), status, program))
+            continue;
+        for (const QString& identifier : claimants) {
+            if (!identifiers.contains(identifier))
+                identifiers.append(identifier);
+        }
+    }
+    return identifiers;
 }
 
 QStringList DesktopEntryCatalogue::programs() {

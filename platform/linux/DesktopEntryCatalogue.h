@@ -83,6 +83,11 @@ class DesktopEntryCatalogue {
     // The identifiers a window name (a WM_CLASS part, an application id, a desktop-file name)
     // stands for: an identifier, a StartupWMClass or a program's file name, compared without case.
     QStringList identifiersOfWindowName(const QString& name);
+    // The identifiers that claim a program with the same content as the file at `executable` (a
+    // process's /proc/PID/exe): a renamed copy or a hard link of a program is that program,
+    // whatever its file name and the names its windows declare. Sizes are compared first and a hard
+    // link is known by its inode, so a file is read only when a program has its size.
+    QStringList identifiersOfProgramContent(const QString& executable);
     // Every program that identifies an application, for the launch watches.
     QStringList programs();
     // Changes each time a folder change rebuilt the index.
@@ -146,6 +151,8 @@ class DesktopEntryCatalogue {
     std::map<QString, std::vector<ProgramClaim>> claimsByProgram;
     std::map<QString, QStringList> identifiersByUnit;
     std::map<QString, QStringList> identifiersByWindowName;  // keys lower-cased
+    std::multimap<off_t, QString> programsBySize;  // made when first asked, per generation
+    std::optional<quint64> programsBySizeGeneration;
     std::map<QString, ParsedEntry> parsedByPath;
     std::map<int, Watch> watchesByDescriptor;
     std::map<QString, QIcon> iconsByName;

@@ -342,8 +342,9 @@ void LinuxWorkspace::instanceEnded(InstanceKey key, const RunningApplication& ap
              {application.processIdentifier, application});
 }
 
-// Windows are the second line: one that declares an application makes its process an instance
-// of it (or claims an instance for it), whatever the process was matched as at launch.
+// Windows are the second line: one that declares an application, or whose process runs a copy of
+// an application's program, makes its process an instance of it (or claims an instance for it),
+// whatever the process was matched as at launch.
 void LinuxWorkspace::windowsAppeared(const std::vector<WindowIdentity>& identities) {
     for (const WindowIdentity& identity : identities) {
         if (identity.process <= 0 || identity.process == ::getpid())
@@ -355,6 +356,11 @@ void LinuxWorkspace::windowsAppeared(const std::vector<WindowIdentity>& identiti
                     identifiers.append(identifier);
             }
         }
+        // A window that declares no known name may still come from a renamed copy or a hard link
+        // of a program, which its content tells.
+        if (identifiers.isEmpty())
+            identifiers = catalogue->identifiersOfProgramContent(
+                QStringLiteral("/proc/%1/exe").arg(identity.process));
         watcher->attributeWindow(identity.process, identifiers);
         // Resolving an unknown owner scans /proc, which also reports a launch not seen yet.
         if (const std::optional<InstanceKey> key = watcher->instanceOwning(identity.process))

@@ -2,6 +2,7 @@
 # A locked application is locked through every door: Debian's own terminals and X clients through
 # their own entries (a terminal's server included), started through the dynamic loader, a private
 # NoDisplay entry naming a locked program, a renamed copy of a locked binary (caught by its window),
+# a copy of a locked terminal whose windows declare another class (caught by its content),
 # a launch while Vaultine was killed, and a process of another session, which is left alone.
 . "$(dirname "$0")/lib.sh"
 
@@ -36,7 +37,8 @@ expect_locked() {
 identity_cleanup() {
     local status=$? program
     for program in /usr/libexec/gnome-terminal-server /usr/bin/xfce4-terminal /usr/bin/xterm \
-        /lib64/ld-linux-x86-64.so.2 /usr/bin/xlogo "$HOME/bin/renamed-logo" "$SLEEPER_EXE"; do
+        /lib64/ld-linux-x86-64.so.2 /usr/bin/xlogo "$HOME/bin/renamed-logo" "$HOME/bin/renamed-term" \
+        "$SLEEPER_EXE"; do
         end_program "$program"
     done
     (exit $status)
@@ -82,6 +84,11 @@ cp /usr/bin/xlogo "$HOME/bin/renamed-logo"
 expect_locked "a copy of xlogo" "$HOME/bin/renamed-logo"
 release "a copy of xlogo"
 end_program "$HOME/bin/renamed-logo"
+# A copy whose windows declare a class of their own is still known by its content.
+cp /usr/bin/xterm "$HOME/bin/renamed-term"
+expect_locked "a copy of xterm under another class" "$HOME/bin/renamed-term" -class Renamed -name renamed
+release "a copy of xterm under another class"
+end_program "$HOME/bin/renamed-term"
 
 # Another login of the same user (another display) runs its programs for itself.
 DISPLAY=:4242 setsid "$SLEEPER_EXE" 600 >/dev/null 2>&1 < /dev/null &

@@ -2,6 +2,7 @@
 // identifier in every folder, hidden and shadowed ones too, the programs of session-bus services,
 // the systemd units and window names that stand for applications, and the choice by command line.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -109,6 +110,29 @@ TEST_F(ProgramClaims, WindowNamesStandForTheirApplicationsWithoutCase) {
         EXPECT_EQ(catalogue().identifiersOfWindowName(name), QStringList({"org.test.Tool"}))
             << name.toStdString();
     EXPECT_TRUE(catalogue().identifiersOfWindowName("true").isEmpty());
+}
+
+TEST_F(ProgramClaims, ARenamedCopyOrAHardLinkOfAProgramIsKnownByItsContent) {
+    write("system/applications/org.test.Tool.desktop", entry("Tool", QFile::encodeName(program)));
+    const QString copy = root.filePath("elsewhere/renamed");
+    const QString link = root.filePath("elsewhere/linked");
+    const QString altered = root.filePath("elsewhere/altered");
+    QDir().mkpath(root.filePath("elsewhere"));
+    ASSERT_TRUE(QFile::copy(program, copy));
+    ASSERT_EQ(::link(QFile::encodeName(program).constData(), QFile::encodeName(link).constData()),
+              0);
+    ASSERT_TRUE(QFile::copy(program, altered));
+    QFile file(altered);
+    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+    file.seek(file.size() / 2);
+    const char flipped = static_cast<char>(~file.peek(1).at(0));
+    file.write(&flipped, 1);
+    file.close();
+
+    EXPECT_EQ(catalogue().identifiersOfProgramContent(copy), QStringList({"org.test.Tool"}));
+    EXPECT_EQ(catalogue().identifiersOfProgramContent(link), QStringList({"org.test.Tool"}));
+    EXPECT_TRUE(catalogue().identifiersOfProgramContent(altered).isEmpty());
+    EXPECT_TRUE(catalogue().identifiersOfProgramContent(root.filePath("missing")).isEmpty());
 }
 
 ProgramClaim claim(const char* identifier, QStringList arguments, bool noDisplay = false,
