@@ -132,6 +132,12 @@ TEST_F(ProgramClaims, ARenamedCopyOrAHardLinkOfAProgramIsKnownByItsContent) {
     EXPECT_EQ(catalogue().identifiersOfProgramContent(copy), QStringList({"org.test.Tool"}));
     EXPECT_EQ(catalogue().identifiersOfProgramContent(link), QStringList({"org.test.Tool"}));
     EXPECT_TRUE(catalogue().identifiersOfProgramContent(altered).isEmpty());
+    // Another application shipping the same bytes: a copy is either's, each program only its own.
+    write("system/applications/org.test.Twin.desktop", entry("Twin", QFile::encodeName(server)));
+    EXPECT_EQ(catalogue().identifiersOfProgramContent(copy),
+              QStringList({"org.test.Tool", "org.test.Twin"}));
+    EXPECT_TRUE(catalogue().identifiersOfProgramContent(program).isEmpty());
+    EXPECT_TRUE(catalogue().identifiersOfProgramContent(server).isEmpty());
     EXPECT_TRUE(catalogue().identifiersOfProgramContent(root.filePath("missing")).isEmpty());
 }
 
