@@ -27,7 +27,8 @@ ApplicationsLockerCentralService::ApplicationsLockerCentralService()
 
 ApplicationsLockerCentralService::ApplicationsLockerCentralService(
     ConfigurationAndPreferencesService& configuration)
-    : makePasswordWindow([] { return std::make_unique<PasswordWindowLock>(); }),
+    : makePasswordWindow(
+          [prepared = std::make_shared<PreparedLockWindows>()] { return prepared->take(); }),
       makeExtraPasswordWindow(&ApplicationsLockerCentralService::makeCoverWindow),
       monitor(std::make_unique<ApplicationsMonitorService>()),
       systemApplicationsService(std::make_unique<SystemApplicationsService>()),
@@ -389,8 +390,10 @@ void ApplicationsLockerCentralService::lockApplication(const ApplicationEntity& 
             handleSpecialKey(entity);
     };
     const QString message = entity.name + QStringLiteral(" is locked");
-    markBlocked(entity.bundleIdentifier);
     lockWindow->showServiceWindow(message, entity.icon);
+    // Recorded once the lock is on its way to the screen: the record's synchronous write is the
+    // slowest step of a lock.
+    markBlocked(entity.bundleIdentifier);
     // The screens are checked only while a lock is up, against those this lock was built for:
     // an idle Vaultine wakes for nothing.
     lastScreens = platform::Screens::shared().screens();

@@ -1,5 +1,5 @@
-// The lock screen's controller: loading and styling the form, the deferred show, focus and error
-// steps, Return handling, the Alt key and focus keeping.
+// The lock screen's controller: loading and styling the form (ahead of time when prepared), the
+// show, the deferred focus and error steps, Return handling, the Alt key and focus keeping.
 #include "lockscreen/PasswordWindowController.h"
 
 #include <QApplication>
@@ -72,11 +72,24 @@ PasswordWindowController::~PasswordWindowController() {
     }
 }
 
+void PasswordWindowController::prepare() {
+    if (windowInstance || closed)
+        return;
+    layOutWindow();
+    windowInstance->winId();
+}
+
 void PasswordWindowController::showServiceWindow(const QString& text, const QIcon& image) {
     platform::PresentationOptions::shared().setPresentationOptions(
         platform::PresentationOptions::lockScreenOptions);
     message = text;
     icon = image;
+    // A prepared window maps in this turn, before the event loop can run anything else: the lock
+    // is on screen as early as it can be.
+    if (windowInstance) {
+        showWindow();
+        return;
+    }
     BackgroundRunner().runOnMainThread([self = QPointer(this)] {
         if (self && !self->closed)
             self->showWindow();
@@ -112,13 +125,31 @@ void PasswordWindowController::displayErrorMessage(const QString& text) {
 }
 
 void PasswordWindowController::showWindow() {
-    if (!windowInstance)
-        windowDidLoad();
+    windowDidLoad();
     windowInstance->show();
     focusNow();
 }
 
+// What showing adds to the laid-out window: the observers, the message and icon, and the guard.
 void PasswordWindowController::windowDidLoad() {
+    if (!windowInstance)
+        layOutWindow();
+    connect(passwordFieldOutlet, &QLineEdit::returnPressed, this,
+            &PasswordWindowController::returnPressedInPasswordField);
+    observeWorkspace();
+    qApp->installEventFilter(this);
+
+    appNameLabelOutlet->setText(message);
+    if (!icon.isNull())
+        appIconOutlet->setPixmap(icon.pixmap(iconSize));
+    windowInstance->setCenteredView(centralViewOutlet);
+
+    // Before the window maps, so the grabs are held from the first moment it is visible.
+    guard = platform::WindowGuards::shared().guard(*windowInstance,
+                                                   platform::WindowGuards::Role::lockWindow);
+}
+
+void PasswordWindowController::layOutWindow() {
     windowInstance = std::make_unique<BorderlessKeyWindow>();
     Ui::PasswordWindow form;
     form.setupUi(windowInstance.get());
@@ -127,11 +158,6 @@ void PasswordWindowController::windowDidLoad() {
     errorMessageLabelOutlet = form.errorMessageLabelOutlet;
     passwordFieldOutlet = form.passwordFieldOutlet;
     centralViewOutlet = form.centralViewOutlet;
-
-    connect(passwordFieldOutlet, &QLineEdit::returnPressed, this,
-            &PasswordWindowController::returnPressedInPasswordField);
-    observeWorkspace();
-    qApp->installEventFilter(this);
 
     // Over the whole primary screen, rebuilt when the screens change.
     new ScreenFrameFollower(*windowInstance, ScreenFrameFollower::primaryScreenFrame());
@@ -143,15 +169,7 @@ void PasswordWindowController::windowDidLoad() {
     passwordFieldOutlet->setStyleSheet(QString::fromLatin1(passwordFieldStyle));
     passwordFieldOutlet->setAttribute(Qt::WA_MacShowFocusRect, false);
     passwordFieldOutlet->setContextMenuPolicy(Qt::NoContextMenu);
-
-    appNameLabelOutlet->setText(message);
-    if (!icon.isNull())
-        appIconOutlet->setPixmap(icon.pixmap(iconSize));
     windowInstance->setCenteredView(centralViewOutlet);
-
-    // Before the window maps, so the grabs are held from the first moment it is visible.
-    guard = platform::WindowGuards::shared().guard(*windowInstance,
-                                                   platform::WindowGuards::Role::lockWindow);
 }
 
 void PasswordWindowController::focusNow() {

@@ -39,8 +39,11 @@ class PasswordWindowController : public QObject {
     // Told of every modifier change while Alt is held.
     std::function<void()> specialKeyPressed;
 
-    // Sets the presentation options, stores both values, and (deferred) loads and shows the window
-    // over the primary screen, focused.
+    // Loads and lays out the window ahead, over the primary screen and unmapped, its native window
+    // made: showing it later is a map in the same turn, with no form to load first.
+    void prepare();
+    // Sets the presentation options, stores both values, and shows the window over the primary
+    // screen, focused: at once when it was prepared, else deferred (loading it first).
     void showServiceWindow(const QString& message, const QIcon& appIcon);
     // Restores the presentation options to the default, stops observing, closes the window.
     void closeServiceWindow();
@@ -49,7 +52,7 @@ class PasswordWindowController : public QObject {
     // Deferred: shows the text in the error line and shakes the central view.
     void displayErrorMessage(const QString& message);
 
-    // The lock window from the first deferred show until closeServiceWindow; none otherwise.
+    // The lock window from `prepare` or the first deferred show until closeServiceWindow.
     BorderlessKeyWindow* window() const { return windowInstance.get(); }
     const QString& displayMessage() const { return message; }
     const QIcon& appIcon() const { return icon; }
@@ -76,6 +79,7 @@ class PasswordWindowController : public QObject {
 
   private:
     void windowDidLoad();
+    void layOutWindow();
     void startShake();
     void showWindow();
     void focusNow();

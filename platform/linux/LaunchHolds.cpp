@@ -2,13 +2,13 @@
 #include "platform/linux/LaunchHolds.h"
 
 #include <signal.h>
+#include <stdio.h>
 #include <unistd.h>
 
 #include <xcb/xcb.h>
 #include <QDir>
 #include <QFile>
 #include <QGuiApplication>
-#include <QSaveFile>
 #include <QTimerEvent>
 
 #include "platform/linux/ProcReader.h"
@@ -122,14 +122,20 @@ void LaunchHolds::timerEvent(QTimerEvent* event) {
 bool LaunchHolds::writeRecord() const {
     if (holds.empty())
         return QFile::remove(recordPath) || !QFile::exists(recordPath);
-    QSaveFile record(recordPath);
-    if (!record.open(QIODevice::WriteOnly))
-        return false;
+    QByteArray text;
     for (const auto& [pid, hold] : holds)
-        record.write(QByteArray::number(pid) + ' ' + QByteArray::number(hold.startTime) + '\n');
-    // The runtime folder is in memory: no flush to disk is worth its time here.
-    record.setDirectWriteFallback(false);
-    return record.commit();
+        text += QByteArray::number(pid) + ' ' + QByteArray::number(hold.startTime) + '\n';
+    // Written beside the record and renamed over it, so that a reader never sees half of it; not
+    // flushed to disk (a saving file would be), since the record only matters to the processes of
+    // this boot and the flush would delay the lock.
+    const QString temporary = recordPath + QStringLiteral(".new");
+    QFile record(temporary);
+    if (!record.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        record.write(text) != text.size() || !record.flush())
+        return false;
+    record.close();
+    return ::rename(QFile::encodeName(temporary).constData(),
+                    QFile::encodeName(recordPath).constData()) == 0;
 }
 
 void LaunchHolds::continueProcess(pid_t pid, unsigned long long startTime) const {
