@@ -54,7 +54,7 @@ QProcessEnvironment launchEnvironment(const QProcessEnvironment& inherited,
                                       const QMap<QString, QString>& configuration) {
     QProcessEnvironment environment = inherited;
     for (const QString& key : environment.keys()) {
-        if (key.startsWith(QLatin1String("VAULTINE_LAUNCH_")) ||
+        if (key.startsWith(launchVariablePrefix) ||
             key.startsWith(QLatin1String("GIO_LAUNCHED_DESKTOP_FILE")) ||
             key == QLatin1String("DESKTOP_STARTUP_ID"))
             environment.remove(key);
@@ -63,7 +63,7 @@ QProcessEnvironment launchEnvironment(const QProcessEnvironment& inherited,
         // A key that is no variable name could not be read back (or would inject another one);
         // the environment block would end a value at its first NUL.
         if (isEnvironmentName(entry.key()) && !entry.value().contains(QChar(0)))
-            environment.insert(QStringLiteral("VAULTINE_LAUNCH_") + entry.key(), entry.value());
+            environment.insert(launchVariablePrefix + entry.key(), entry.value());
     }
     return environment;
 }
