@@ -216,60 +216,30 @@ bool LinuxWorkspace::launchApplication(const QString& bundlePath,
 
 Workspace::ObserverId LinuxWorkspace::addObserver(WorkspaceNotification name,
                                                   NotificationHandler handler) {
-    std::lock_guard lock(observersMutex);
-    notificationObservers[nextObserverId] = {name, std::move(handler)};
-    return nextObserverId++;
+    return notificationObservers.add(
+        [name, handler = std::move(handler)](WorkspaceNotification posted,
+                                             const WorkspaceNotificationInfo& info) {
+            if (posted == name && handler)
+                handler(info);
+        });
 }
 
 Workspace::ObserverId LinuxWorkspace::observeRunningApplications(
     RunningApplicationsHandler handler) {
-    std::lock_guard lock(observersMutex);
-    listObservers[nextObserverId] = std::move(handler);
-    return nextObserverId++;
+    return listObservers.add(std::move(handler));
 }
 
 void LinuxWorkspace::removeObserver(ObserverId id) {
-    std::lock_guard lock(observersMutex);
-    notificationObservers.erase(id);
-    listObservers.erase(id);
+    notificationObservers.remove(id);
+    listObservers.remove(id);
 }
 
 void LinuxWorkspace::post(WorkspaceNotification name, const WorkspaceNotificationInfo& info) {
-    std::vector<std::pair<ObserverId, NotificationHandler>> handlers;
-    {
-        std::lock_guard lock(observersMutex);
-        for (const auto& [id, registration] : notificationObservers) {
-            if (registration.first == name)
-                handlers.emplace_back(id, registration.second);
-        }
-    }
-    for (const auto& [id, handler] : handlers) {
-        // A handler may have removed a later observer; a removed one is not called.
-        bool registered = false;
-        {
-            std::lock_guard lock(observersMutex);
-            registered = notificationObservers.count(id) > 0;
-        }
-        if (registered && handler)
-            handler(info);
-    }
+    notificationObservers.notify(name, info);
 }
 
 void LinuxWorkspace::changeRunningApplications(const RunningApplicationsChange& change) {
-    std::vector<std::pair<ObserverId, RunningApplicationsHandler>> handlers;
-    {
-        std::lock_guard lock(observersMutex);
-        handlers.assign(listObservers.begin(), listObservers.end());
-    }
-    for (const auto& [id, handler] : handlers) {
-        bool registered = false;
-        {
-            std::lock_guard lock(observersMutex);
-            registered = listObservers.count(id) > 0;
-        }
-        if (registered && handler)
-            handler(change);
-    }
+    listObservers.notify(change);
 }
 
 void LinuxWorkspace::instanceStarted(InstanceKey key, const RunningApplication& application) {
