@@ -1,16 +1,13 @@
 // Quitting in order: Corvane is told and gone before Vaultine exits.
 #include "app/SafeQuitService.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <thread>
 
 #include "locking/KnownInstancesService.h"
 #include "platform/DistributedNotificationCenter.h"
-#include "platform/PeerLiveness.h"
+#include "platform/PairProtocol.h"
 #include "platform/Workspace.h"
 #include "storage/Constants.h"
-#include "storage/KeyConstants.h"
 
 namespace {
 
@@ -19,24 +16,17 @@ constexpr std::chrono::milliseconds pollInterval{10};
 }  // namespace
 
 SafeQuitService::SafeQuitService()
-    : helperIsRunning(&SafeQuitService::helperHoldsItsName),
-      exitProcess(&SafeQuitService::endProcess) {}
-
-bool SafeQuitService::helperHoldsItsName() {
-    return platform::PeerLiveness(Constants::HELPER_BUNDLE_ID).peerHoldsItsName();
-}
-
-void SafeQuitService::endProcess(int status) {
-    std::fflush(nullptr);
-    std::_Exit(status);
-}
+    : helperIsRunning([] {
+          return platform::PairProtocol::holdsItsName(platform::PairProtocol::HELPER_BUNDLE_ID);
+      }),
+      exitProcess(&platform::PairProtocol::endProcess) {}
 
 void SafeQuitService::quitApplication() {
     // Whatever runs when Vaultine starts again is taken as known: Quit needed the password.
     KnownInstancesService().forgetInstances();
     platform::Workspace::shared().releaseAllLaunchHolds();
     platform::DistributedNotificationCenter::shared().postNotification(
-        KeyConstants::TERMINATE_HELPER_KEY, Constants::BUNDLE_ID());
+        platform::PairProtocol::TERMINATE_HELPER_KEY, Constants::BUNDLE_ID());
     // The wait blocks the main loop on purpose: no monitor callback may see Corvane end and
     // start it again while we are on our way out.
     const auto deadline = std::chrono::steady_clock::now() + helperExitTimeout;

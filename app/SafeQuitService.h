@@ -18,13 +18,9 @@ class SafeQuitService {
     // setting is stored when it changes, and a lock's "cbaal" stays in place.
     void quitApplication();
 
-    // Replaceable by tests.
+    // Replaceable by tests; by default they ask whether Corvane holds its bus name and end the
+    // process at once.
     std::function<bool()> helperIsRunning;
     std::function<void(int status)> exitProcess;
     std::chrono::milliseconds helperExitTimeout = defaultHelperExitTimeout;
-
-    // Whether Corvane holds its bundle identifier on the session bus.
-    static bool helperHoldsItsName();
-    // Flushes the standard streams and leaves at once.
-    static void endProcess(int status);
 };

@@ -8,6 +8,7 @@
 
 #include "app/AppDelegate.h"
 #include "menubar/PopoverRemoteControl.h"
+#include "platform/PairProtocol.h"
 #include "platform/PeerLiveness.h"
 #include "platform/SingleInstance.h"
 #include "storage/Constants.h"
@@ -18,16 +19,17 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     QString identifier = Constants::BUNDLE_ID();
     if (identifier.isEmpty())
-        identifier = QStringLiteral("org.vaultine.Vaultine");
+        identifier = platform::PairProtocol::MASTER_BUNDLE_ID;
     if (!platform::SingleInstance::shared().claim(identifier)) {
         // Started again by the user (there may be no tray to click): the running Vaultine opens
         // its popover. A relaunch by Corvane that lost a race opens nothing.
-        if (qEnvironmentVariableIsEmpty("VAULTINE_LAUNCH_RestartedFromHelper"))
+        if (!platform::PairProtocol::launchedWith(
+                platform::PairProtocol::RESTARTED_FROM_HELPER_KEY))
             PopoverRemoteControl::showInRunningInstance(identifier, QDBusConnection::sessionBus());
         return 0;
     }
     platform::PeerLiveness::answerPings();
-    platform::PeerLiveness helper(Constants::HELPER_BUNDLE_ID);
+    platform::PeerLiveness helper(platform::PairProtocol::HELPER_BUNDLE_ID);
     helper.printLine = [](const QString& line) { std::printf("%s\n", qUtf8Printable(line)); };
     helper.start([&application](std::chrono::milliseconds delay, std::function<void()> check) {
         QTimer::singleShot(delay, &application, std::move(check));

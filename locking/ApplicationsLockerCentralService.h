@@ -10,7 +10,7 @@
 #include <optional>
 #include <vector>
 
-#include "locking/ApplicationEntity.h"
+#include "core/ApplicationEntity.h"
 #include "locking/ApplicationsMonitorService.h"
 #include "locking/CurrentMonitoredApplicationService.h"
 #include "locking/KnownInstancesService.h"

@@ -4,7 +4,7 @@
 
 #include <limits>
 
-#include "storage/Constants.h"
+#include "platform/PairProtocol.h"
 
 namespace {
 
@@ -105,7 +105,7 @@ void ApplicationsMonitorService::observeValueForKeyPath(
     if (!change.removed.empty() && passesPolicy(change.removed.front())) {
         const ApplicationEntity entity =
             ApplicationEntity::fromRunningApplication(change.removed.front());
-        if (entity.bundleIdentifier == Constants::HELPER_BUNDLE_ID) {
+        if (entity.bundleIdentifier == platform::PairProtocol::HELPER_BUNDLE_ID) {
             if (const auto call = onHelperTerminated)
                 call();
         }

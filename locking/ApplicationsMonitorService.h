@@ -6,7 +6,7 @@
 #include <functional>
 #include <vector>
 
-#include "locking/ApplicationEntity.h"
+#include "core/ApplicationEntity.h"
 #include "platform/Workspace.h"
 
 // Two channels: the workspace's launch and termination notifications (regular applications) and

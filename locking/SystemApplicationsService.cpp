@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <set>
 
+#include "platform/PairProtocol.h"
 #include "storage/ConfigurationConstants.h"
 #include "storage/Constants.h"
 
@@ -159,5 +160,5 @@ void SystemApplicationsService::startHelperApplication() const {
                                      QStringLiteral("LoginItems"), Constants::HELPER_APP_NAME})
         helper = QDir(helper).filePath(component);
     platform::Workspace::shared().launchApplication(
-        helper, {{QStringLiteral("StartFromMaster"), QStringLiteral("1")}});
+        helper, {{platform::PairProtocol::START_FROM_MASTER_KEY, QStringLiteral("1")}});
 }

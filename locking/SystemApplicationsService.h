@@ -7,7 +7,7 @@
 #include <optional>
 #include <vector>
 
-#include "locking/ApplicationEntity.h"
+#include "core/ApplicationEntity.h"
 #include "platform/Workspace.h"
 
 // Stateless: every answer is computed afresh from the workspace, so owners create it freely.

@@ -6,7 +6,7 @@
 
 #include "platform/Appearance.h"
 #include "platform/LoginItems.h"
-#include "storage/Constants.h"
+#include "platform/PairProtocol.h"
 
 bool SystemConfigurationService::darkModeOn() const {
     const QVariant style = platform::Appearance::shared().interfaceStyle();
@@ -17,11 +17,13 @@ bool SystemConfigurationService::darkModeOn() const {
 
 bool SystemConfigurationService::startAtLogin(bool enabled) const {
     // Corvane starts first at login and launches Vaultine when it does not find it running.
-    return platform::LoginItems::shared().setLoginItemEnabled(Constants::HELPER_BUNDLE_ID, enabled);
+    return platform::LoginItems::shared().setLoginItemEnabled(
+        platform::PairProtocol::HELPER_BUNDLE_ID, enabled);
 }
 
 bool SystemConfigurationService::loginItemRegistered() const {
-    return platform::LoginItems::shared().loginItemEnabled(Constants::HELPER_BUNDLE_ID);
+    return platform::LoginItems::shared().loginItemEnabled(
+        platform::PairProtocol::HELPER_BUNDLE_ID);
 }
 
 void SystemConfigurationService::observeLoginItem(std::function<void()> handler) const {

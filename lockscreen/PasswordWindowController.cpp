@@ -10,7 +10,7 @@
 #include <QSequentialAnimationGroup>
 #include <QWindow>
 
-#include "app/BackgroundRunner.h"
+#include "core/BackgroundRunner.h"
 #include "lockscreen/BorderlessKeyWindow.h"
 #include "lockscreen/ScreenFrameFollower.h"
 #include "platform/MainBundle.h"

@@ -5,7 +5,7 @@
 #include <functional>
 #include <memory>
 
-#include "menubar/GrayGradientView.h"
+#include "widgets/GrayGradientView.h"
 
 class QPushButton;
 namespace Ui {

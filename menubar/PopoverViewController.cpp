@@ -14,12 +14,12 @@
 #include <QShowEvent>
 #include <QTimer>
 
-#include "menubar/ImageButtonView.h"
 #include "menubar/NoPasswordViewController.h"
 #include "menubar/RequestPasswordViewController.h"
 #include "menubar/StatusLight.h"
 #include "resources/NamedImage.h"
 #include "ui_PopoverView.h"
+#include "widgets/ImageButtonView.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <memory>
 #include <vector>
 
-#include "locking/ApplicationEntity.h"
+#include "core/ApplicationEntity.h"
 #include "menubar/PopoverViewState.h"
 
 class QAction;

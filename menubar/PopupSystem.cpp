@@ -9,7 +9,7 @@
 #include <QSystemTrayIcon>
 #include <QtGlobal>
 
-#include "app/BackgroundRunner.h"
+#include "core/BackgroundRunner.h"
 #include "locking/SystemApplicationsService.h"
 #include "locking/SystemConfigurationService.h"
 #include "menubar/PopoverWindow.h"

@@ -7,7 +7,7 @@
 #include <QSequentialAnimationGroup>
 #include <QShowEvent>
 
-#include "app/BackgroundRunner.h"
+#include "core/BackgroundRunner.h"
 #include "ui_RequestPasswordView.h"
 
 namespace {

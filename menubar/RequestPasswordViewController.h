@@ -8,7 +8,7 @@
 #include <functional>
 #include <memory>
 
-#include "menubar/GrayGradientView.h"
+#include "widgets/GrayGradientView.h"
 
 class QLineEdit;
 class QPushButton;

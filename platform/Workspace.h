@@ -20,6 +20,9 @@
 
 namespace platform {
 
+// A launch configuration's entry KEY reaches the launched program as this prefix followed by KEY.
+inline const QString launchVariablePrefix = QStringLiteral("VAULTINE_LAUNCH_");
+
 enum class ActivationPolicy { regular = 0, accessory = 1, prohibited = 2 };
 
 // One running application instance: the topmost process of an application in its parent chain.

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "locking/ApplicationEntity.h"
+#include "core/ApplicationEntity.h"
 #include "storage/IKeyValueStorage.h"
 
 // Writers report whether the value took effect in the keychain (handlers are told either way);

@@ -5,13 +5,14 @@
 #include <QString>
 #include <QStringList>
 
+#include "platform/PairProtocol.h"
 #include "storage/Constants.h"
 
 class ConfigurationConstants {
   public:
     // Vaultine itself and Corvane are never locked.
     static QStringList BANNED_APPLICATIONS_BUNDLE_IDS() {
-        return {Constants::BUNDLE_ID(), Constants::HELPER_BUNDLE_ID};
+        return {Constants::BUNDLE_ID(), platform::PairProtocol::HELPER_BUNDLE_ID};
     }
     // The desktop's settings programs are always lockable.
     static inline const QStringList WHITE_LIST_APPLICATIONS_BUNDLE_IDS = {

@@ -1,12 +1,10 @@
-// The names of the stored settings and of the notification that ends Corvane.
+// The names of the stored settings.
 #pragma once
 
 #include <QString>
 
 class KeyConstants {
   public:
-    // Name of the session-wide notification on which Corvane ends (not a storage key).
-    static inline const QString TERMINATE_HELPER_KEY = QStringLiteral("TERMINATE_HELPER_VAULTINE");
     static inline const QString CURRENT_BLOCKED_APP_KEY = QStringLiteral("cbaal");
     // In the user defaults beside "cbaal": the runs of locked applications that were let be.
     static inline const QString KNOWN_INSTANCES_KEY = QStringLiteral("KnownInstances");

@@ -10,24 +10,16 @@
 #include <QTimer>
 
 #include "platform/MainBundle.h"
-#include "platform/PeerLiveness.h"
-#include "watchdog/AppDelegate.h"
+#include "platform/PairProtocol.h"
 #include "watchdog/Constants.h"
 
 namespace corvane {
 
-namespace {
-
-// Only Vaultine's own executable holding the name counts.
-bool masterNameOwned() {
-    return platform::PeerLiveness(Constants::MASTER_BUNDLE_ID).peerHoldsItsName();
-}
-
-}  // namespace
+using platform::PairProtocol;
 
 ActivityMonitor::ActivityMonitor()
-    : exitProcess(&AppDelegate::endProcess),
-      masterHoldsItsName(&masterNameOwned),
+    : exitProcess(&PairProtocol::endProcess),
+      masterHoldsItsName([] { return PairProtocol::holdsItsName(PairProtocol::MASTER_BUNDLE_ID); }),
       timerContext(std::make_unique<QObject>()) {
     scheduleAfter = [context = timerContext.get()](std::chrono::milliseconds delay,
                                                    std::function<void()> block) {
@@ -49,7 +41,7 @@ QString ActivityMonitor::masterBundlePath() {
 
 bool ActivityMonitor::masterIsRunning() const {
     if (!platform::Workspace::shared()
-             .runningApplicationsWithBundleIdentifier(Constants::MASTER_BUNDLE_ID)
+             .runningApplicationsWithBundleIdentifier(PairProtocol::MASTER_BUNDLE_ID)
              .empty())
         return true;
     return masterHoldsItsName && masterHoldsItsName();
@@ -61,7 +53,7 @@ void ActivityMonitor::watchMasterName() {
         return;
     // Vaultine's name leaving or joining the bus counts as a change of the running list.
     auto* watcher =
-        new QDBusServiceWatcher(Constants::MASTER_BUNDLE_ID, bus,
+        new QDBusServiceWatcher(PairProtocol::MASTER_BUNDLE_ID, bus,
                                 QDBusServiceWatcher::WatchForOwnerChange, timerContext.get());
     QObject::connect(
         watcher, &QDBusServiceWatcher::serviceOwnerChanged, timerContext.get(),
@@ -123,7 +115,7 @@ void ActivityMonitor::launchNow(unsigned attempt) {
         return;
     }
     const QMap<QString, QString> configuration{
-        {Constants::RESTARTED_FROM_HELPER_KEY, QStringLiteral("1")}};
+        {PairProtocol::RESTARTED_FROM_HELPER_KEY, QStringLiteral("1")}};
     const bool requested =
         platform::Workspace::shared().launchApplication(masterBundlePath(), configuration);
     relaunchThrottle.launched();

@@ -1,23 +1,15 @@
 // Corvane's start-up and its end on Vaultine's terminate notification.
 #include "watchdog/AppDelegate.h"
 
-#include <cstdio>
-#include <cstdlib>
-
-#include "watchdog/Constants.h"
+#include "platform/PairProtocol.h"
 
 namespace corvane {
 
-AppDelegate::AppDelegate() : exitProcess(&AppDelegate::endProcess) {}
+AppDelegate::AppDelegate() : exitProcess(&platform::PairProtocol::endProcess) {}
 
 AppDelegate::~AppDelegate() {
     if (terminateObserver)
         platform::DistributedNotificationCenter::shared().removeObserver(terminateObserver);
-}
-
-void AppDelegate::endProcess(int status) {
-    std::fflush(nullptr);
-    std::_Exit(status);
 }
 
 void AppDelegate::applicationDidFinishLaunching() {
@@ -27,7 +19,7 @@ void AppDelegate::applicationDidFinishLaunching() {
         monitorSetUp(*monitor);
     monitor->startService();
     terminateObserver = platform::DistributedNotificationCenter::shared().addObserver(
-        Constants::TERMINATE_HELPER_KEY, Constants::MASTER_BUNDLE_ID,
+        platform::PairProtocol::TERMINATE_HELPER_KEY, platform::PairProtocol::MASTER_BUNDLE_ID,
         [this](const QString&, const QString&) { messageDelivered(); });
 }
 

@@ -30,9 +30,6 @@ class AppDelegate {
 
     ActivityMonitor* activityMonitor() const { return monitor.get(); }
 
-    // Flushes the standard streams and leaves at once: nothing of Corvane needs saving.
-    static void endProcess(int status);
-
   private:
     std::unique_ptr<ActivityMonitor> monitor;
     platform::DistributedNotificationCenter::ObserverId terminateObserver = 0;

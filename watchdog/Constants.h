@@ -1,5 +1,4 @@
-// Corvane's two protocol constants: Vaultine's bundle identifier and the name of the notification
-// on which Corvane ends, with the marker of the launches it makes.
+// Corvane's own constants; what it shares with Vaultine is in platform/PairProtocol.h.
 #pragma once
 
 #include <QString>
@@ -8,10 +7,7 @@ namespace corvane {
 
 class Constants {
   public:
-    static inline const QString MASTER_BUNDLE_ID = QStringLiteral("org.vaultine.Vaultine");
-    static inline const QString TERMINATE_HELPER_KEY = QStringLiteral("TERMINATE_HELPER_VAULTINE");
-    // The one entry of the launch configuration of Vaultine; Vaultine never reads it.
-    static inline const QString RESTARTED_FROM_HELPER_KEY = QStringLiteral("RestartedFromHelper");
+    // The workspace observation that reports changes of the running-application list.
     static inline const QString RUNNING_APPLICATIONS_KEY_PATH =
         QStringLiteral("runningApplications");
 };

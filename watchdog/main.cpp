@@ -6,21 +6,21 @@
 #include <cstdio>
 
 #include "platform/MainBundle.h"
+#include "platform/PairProtocol.h"
 #include "platform/PeerLiveness.h"
 #include "platform/SingleInstance.h"
 #include "watchdog/AppDelegate.h"
-#include "watchdog/Constants.h"
 
 int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     QCoreApplication application(argc, argv);
     QString identifier = platform::MainBundle::shared().bundleIdentifier();
     if (identifier.isEmpty())
-        identifier = QStringLiteral("org.vaultine.Corvane");
+        identifier = platform::PairProtocol::HELPER_BUNDLE_ID;
     if (!platform::SingleInstance::shared().claim(identifier))
         return 0;
     platform::PeerLiveness::answerPings();
-    platform::PeerLiveness master(corvane::Constants::MASTER_BUNDLE_ID);
+    platform::PeerLiveness master(platform::PairProtocol::MASTER_BUNDLE_ID);
     master.printLine = [](const QString& line) { std::printf("%s\n", qUtf8Printable(line)); };
     master.start([&application](std::chrono::milliseconds delay, std::function<void()> check) {
         QTimer::singleShot(delay, &application, std::move(check));

@@ -12,7 +12,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/BackgroundRunner.h"
+#include "core/BackgroundRunner.h"
 #include "windows/WindowAppearance.h"
 
 namespace {

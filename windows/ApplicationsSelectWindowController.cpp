@@ -10,8 +10,8 @@
 #include <QListWidget>
 #include <QToolButton>
 
-#include "menubar/ImageButtonView.h"
 #include "ui_ApplicationsSelectWindow.h"
+#include "widgets/ImageButtonView.h"
 #include "windows/AlertMessagesService.h"
 #include "windows/WindowAppearance.h"
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "locking/ApplicationEntity.h"
+#include "core/ApplicationEntity.h"
 
 class ImageButtonView;
 class QCheckBox;

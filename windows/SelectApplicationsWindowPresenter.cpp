@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "app/BackgroundRunner.h"
+#include "core/BackgroundRunner.h"
 #include "storage/ConfigurationConstants.h"
 
 SelectApplicationsWindowPresenter::SelectApplicationsWindowPresenter(

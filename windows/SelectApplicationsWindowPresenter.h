@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "locking/ApplicationEntity.h"
+#include "core/ApplicationEntity.h"
 #include "locking/ApplicationsMonitorService.h"
 #include "locking/SystemApplicationsService.h"
 #include "storage/ConfigurationAndPreferencesService.h"

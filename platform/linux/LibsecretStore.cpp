@@ -136,7 +136,7 @@ bool LibsecretStore::remove(const QString& account) {
 }
 
 void LibsecretStore::addAvailabilityObserver(std::function<void()> handler) {
-    observers.push_back(std::move(handler));
+    observers.add(std::move(handler));
     watchService();
 }
 
@@ -170,12 +170,7 @@ void LibsecretStore::noteAnswer(const SecretLookup& lookup) {
 }
 
 void LibsecretStore::storeMayHaveChanged() {
-    // Copy: a handler may add another observer.
-    const auto handlers = observers;
-    for (const auto& handler : handlers) {
-        if (handler)
-            handler();
-    }
+    observers.notify();
 }
 
 }  // namespace platform

@@ -6,6 +6,7 @@
 #include <functional>
 #include <vector>
 
+#include "platform/ObserverList.h"
 #include "platform/SecretStore.h"
 
 class QTimer;
@@ -40,7 +41,7 @@ class LibsecretStore : public QObject, public SecretStore {
     void watchService();
     void noteAnswer(const SecretLookup& lookup);
 
-    std::vector<std::function<void()>> observers;
+    ObserverList<> observers;
     QTimer* retryTimer = nullptr;
     bool watching = false;
 };

@@ -54,7 +54,7 @@ QProcessEnvironment launchEnvironment(const QProcessEnvironment& inherited,
                                       const QMap<QString, QString>& configuration) {
     QProcessEnvironment environment = inherited;
     for (const QString& key : environment.keys()) {
-        if (key.startsWith(QLatin1String("VAULTINE_LAUNCH_")) ||
+        if (key.startsWith(launchVariablePrefix) ||
             key.startsWith(QLatin1String("GIO_LAUNCHED_DESKTOP_FILE")) ||
             key == QLatin1String("DESKTOP_STARTUP_ID"))
             environment.remove(key);
@@ -63,7 +63,7 @@ QProcessEnvironment launchEnvironment(const QProcessEnvironment& inherited,
         // A key that is no variable name could not be read back (or would inject another one);
         // the environment block would end a value at its first NUL.
         if (isEnvironmentName(entry.key()) && !entry.value().contains(QChar(0)))
-            environment.insert(QStringLiteral("VAULTINE_LAUNCH_") + entry.key(), entry.value());
+            environment.insert(launchVariablePrefix + entry.key(), entry.value());
     }
     return environment;
 }
@@ -216,60 +216,30 @@ bool LinuxWorkspace::launchApplication(const QString& bundlePath,
 
 Workspace::ObserverId LinuxWorkspace::addObserver(WorkspaceNotification name,
                                                   NotificationHandler handler) {
-    std::lock_guard lock(observersMutex);
-    notificationObservers[nextObserverId] = {name, std::move(handler)};
-    return nextObserverId++;
+    return notificationObservers.add(
+        [name, handler = std::move(handler)](WorkspaceNotification posted,
+                                             const WorkspaceNotificationInfo& info) {
+            if (posted == name && handler)
+                handler(info);
+        });
 }
 
 Workspace::ObserverId LinuxWorkspace::observeRunningApplications(
     RunningApplicationsHandler handler) {
-    std::lock_guard lock(observersMutex);
-    listObservers[nextObserverId] = std::move(handler);
-    return nextObserverId++;
+    return listObservers.add(std::move(handler));
 }
 
 void LinuxWorkspace::removeObserver(ObserverId id) {
-    std::lock_guard lock(observersMutex);
-    notificationObservers.erase(id);
-    listObservers.erase(id);
+    notificationObservers.remove(id);
+    listObservers.remove(id);
 }
 
 void LinuxWorkspace::post(WorkspaceNotification name, const WorkspaceNotificationInfo& info) {
-    std::vector<std::pair<ObserverId, NotificationHandler>> handlers;
-    {
-        std::lock_guard lock(observersMutex);
-        for (const auto& [id, registration] : notificationObservers) {
-            if (registration.first == name)
-                handlers.emplace_back(id, registration.second);
-        }
-    }
-    for (const auto& [id, handler] : handlers) {
-        // A handler may have removed a later observer; a removed one is not called.
-        bool registered = false;
-        {
-            std::lock_guard lock(observersMutex);
-            registered = notificationObservers.count(id) > 0;
-        }
-        if (registered && handler)
-            handler(info);
-    }
+    notificationObservers.notify(name, info);
 }
 
 void LinuxWorkspace::changeRunningApplications(const RunningApplicationsChange& change) {
-    std::vector<std::pair<ObserverId, RunningApplicationsHandler>> handlers;
-    {
-        std::lock_guard lock(observersMutex);
-        handlers.assign(listObservers.begin(), listObservers.end());
-    }
-    for (const auto& [id, handler] : handlers) {
-        bool registered = false;
-        {
-            std::lock_guard lock(observersMutex);
-            registered = listObservers.count(id) > 0;
-        }
-        if (registered && handler)
-            handler(change);
-    }
+    listObservers.notify(change);
 }
 
 void LinuxWorkspace::instanceStarted(InstanceKey key, const RunningApplication& application) {

@@ -9,9 +9,9 @@
 #include <QTimer>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 
+#include "platform/ObserverList.h"
 #include "platform/Workspace.h"
 #include "platform/linux/DesktopEntryCatalogue.h"
 #include "platform/linux/EwmhWindows.h"
@@ -81,11 +81,8 @@ class LinuxWorkspace : public Workspace {
     std::optional<InstanceKey> activeInstance;
     RunningApplication activeApplication;
 
-    std::mutex observersMutex;
-    std::map<ObserverId, std::pair<WorkspaceNotification, NotificationHandler>>
-        notificationObservers;
-    std::map<ObserverId, RunningApplicationsHandler> listObservers;
-    ObserverId nextObserverId = 1;
+    ObserverList<WorkspaceNotification, const WorkspaceNotificationInfo&> notificationObservers;
+    ObserverList<const RunningApplicationsChange&> listObservers;
     std::uint64_t launchSerial = 0;
 };
 

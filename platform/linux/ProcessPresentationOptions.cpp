@@ -1,7 +1,7 @@
 // The presentation options of this process: a value and the observers told of each change (the
 // lock window's guard among them, which grabs or releases the input).
-#include <map>
 
+#include "platform/ObserverList.h"
 #include "platform/PresentationOptions.h"
 
 namespace platform {
@@ -12,23 +12,15 @@ class ProcessPresentationOptions : public PresentationOptions {
   public:
     void setPresentationOptions(Options options) override {
         value = options;
-        const auto observers = handlers;  // a handler may remove itself
-        for (const auto& [id, handler] : observers) {
-            if (handlers.count(id))
-                handler(options);
-        }
+        handlers.notify(options);
     }
     Options presentationOptions() const override { return value; }
-    ObserverId addObserver(Handler handler) override {
-        handlers[nextId] = std::move(handler);
-        return nextId++;
-    }
-    void removeObserver(ObserverId id) override { handlers.erase(id); }
+    ObserverId addObserver(Handler handler) override { return handlers.add(std::move(handler)); }
+    void removeObserver(ObserverId id) override { handlers.remove(id); }
 
   private:
     Options value = defaultOptions;
-    std::map<ObserverId, Handler> handlers;
-    ObserverId nextId = 1;
+    ObserverList<Options> handlers;
 };
 
 }  // namespace

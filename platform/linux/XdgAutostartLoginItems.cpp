@@ -167,7 +167,7 @@ XdgAutostartLoginItems::XdgAutostartLoginItems() = default;
 XdgAutostartLoginItems::~XdgAutostartLoginItems() = default;
 
 void XdgAutostartLoginItems::addChangeObserver(std::function<void()> handler) {
-    observers.push_back(std::move(handler));
+    observers.add(std::move(handler));
     if (watcher)
         return;
     watcher = std::make_unique<QFileSystemWatcher>();
@@ -201,9 +201,7 @@ void XdgAutostartLoginItems::watchFolder() {
 void XdgAutostartLoginItems::folderChanged() {
     // A replaced entry is a new file, and a new folder is not watched yet: watch afresh.
     watchFolder();
-    const auto handlers = observers;
-    for (const auto& handler : handlers)
-        handler();
+    observers.notify();
 }
 
 bool XdgAutostartLoginItems::disable(const QString& bundleIdentifier) {

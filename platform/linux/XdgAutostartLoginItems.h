@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/LoginItems.h"
+#include "platform/ObserverList.h"
 
 class QFileSystemWatcher;
 
@@ -46,7 +47,7 @@ class XdgAutostartLoginItems : public LoginItems {
     void folderChanged();
 
     std::unique_ptr<QFileSystemWatcher> watcher;
-    std::vector<std::function<void()>> observers;
+    ObserverList<> observers;
 };
 
 }  // namespace platform

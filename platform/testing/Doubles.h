@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/MainBundle.h"
+#include "platform/ObserverList.h"
 #include "platform/Queues.h"
 #include "platform/SecretStore.h"
 #include "platform/UserDefaults.h"
@@ -41,20 +42,16 @@ class FakeSecretStore : public SecretStore {
     std::map<QString, QByteArray> items;
     bool refuseWrites = false;  // a locked or absent keyring: stores fail, items stay
     bool unreachable = false;   // no Secret Service at all, or a locked one: reads are unavailable
-    std::vector<std::function<void()>> availabilityObservers;
+    ObserverList<> availabilityObservers;
 
     SecretLookup copyMatching(const QString& account) override;
     bool store(const QString& account, const QByteArray& bytes) override;
     bool remove(const QString& account) override;
     void addAvailabilityObserver(std::function<void()> handler) override {
-        availabilityObservers.push_back(std::move(handler));
+        availabilityObservers.add(std::move(handler));
     }
     // What the service's signals or the retry timer do: tells every observer to read again.
-    void announceAvailability() {
-        const auto handlers = availabilityObservers;
-        for (const auto& handler : handlers)
-            handler();
-    }
+    void announceAvailability() { availabilityObservers.notify(); }
 };
 
 // A main queue that runs blocks only when the test says so.

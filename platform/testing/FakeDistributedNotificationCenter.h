@@ -3,12 +3,11 @@
 // program" without recording it as posted.
 #pragma once
 
-#include <map>
-#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "platform/DistributedNotificationCenter.h"
+#include "platform/ObserverList.h"
 
 namespace platform::testing {
 
@@ -31,25 +30,20 @@ class FakeDistributedNotificationCenter : public DistributedNotificationCenter {
     ObserverId addObserver(const QString& name, const QString& object, Handler handler) override {
         if (!connected)
             return 0;
-        observers[nextId] = {name, object, std::move(handler)};
-        return nextId++;
+        return observers.add([name, object, handler = std::move(handler)](
+                                 const QString& postedName, const QString& postedObject) {
+            if (postedName == name && postedObject == object && handler)
+                handler(postedName, postedObject);
+        });
     }
-    void removeObserver(ObserverId id) override { observers.erase(id); }
+    void removeObserver(ObserverId id) override { observers.remove(id); }
 
     // Delivers as if another program had posted it.
-    void deliver(const QString& name, const QString& object) {
-        const auto current = observers;  // a handler may remove observers
-        for (const auto& [id, observer] : current) {
-            if (observers.count(id) && std::get<0>(observer) == name &&
-                std::get<1>(observer) == object && std::get<2>(observer))
-                std::get<2>(observer)(name, object);
-        }
-    }
+    void deliver(const QString& name, const QString& object) { observers.notify(name, object); }
     std::size_t observerCount() const { return observers.size(); }
 
   private:
-    std::map<ObserverId, std::tuple<QString, QString, Handler>> observers;
-    ObserverId nextId = 1;
+    ObserverList<const QString&, const QString&> observers;
 };
 
 }  // namespace platform::testing

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/LoginItems.h"
+#include "platform/ObserverList.h"
 
 namespace platform::testing {
 
@@ -30,16 +31,12 @@ class FakeLoginItems : public LoginItems {
     bool loginItemEnabled(const QString& bundleIdentifier) override {
         return enabled.count(bundleIdentifier) > 0;
     }
-    std::vector<std::function<void()>> changeObservers;
+    ObserverList<> changeObservers;
     void addChangeObserver(std::function<void()> handler) override {
-        changeObservers.push_back(std::move(handler));
+        changeObservers.add(std::move(handler));
     }
     // What a change in the autostart folder does.
-    void announceChange() {
-        const auto handlers = changeObservers;
-        for (const auto& handler : handlers)
-            handler();
-    }
+    void announceChange() { changeObservers.notify(); }
 };
 
 }  // namespace platform::testing

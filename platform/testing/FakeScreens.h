@@ -4,6 +4,7 @@
 
 #include <utility>
 
+#include "platform/ObserverList.h"
 #include "platform/Screens.h"
 
 namespace platform::testing {
@@ -21,16 +22,12 @@ class FakeScreens : public Screens {
         mainIndex = 0;
     }
 
-    std::vector<std::function<void()>> changeObservers;
+    ObserverList<> changeObservers;
 
     // What the display server's screen events do.
-    void announceChange() {
-        const auto handlers = changeObservers;
-        for (const auto& handler : handlers)
-            handler();
-    }
+    void announceChange() { changeObservers.notify(); }
     void addChangeObserver(std::function<void()> handler) override {
-        changeObservers.push_back(std::move(handler));
+        changeObservers.add(std::move(handler));
     }
 
     std::vector<Screen> screens() override { return list; }

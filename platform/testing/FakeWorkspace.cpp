@@ -9,20 +9,11 @@ void FakeWorkspace::installApplication(const QString& path, const BundleInfo& in
 }
 
 void FakeWorkspace::post(WorkspaceNotification name, const WorkspaceNotificationInfo& info) {
-    // Copy first: a handler may add or remove observers.
-    const auto observers = notificationObservers;
-    for (const auto& [id, registration] : observers) {
-        if (registration.first == name && notificationObservers.count(id))
-            registration.second(info);
-    }
+    notificationObservers.notify(name, info);
 }
 
 void FakeWorkspace::changeRunningApplications(const RunningApplicationsChange& change) {
-    const auto observers = listObservers;
-    for (const auto& [id, handler] : observers) {
-        if (listObservers.count(id))
-            handler(change);
-    }
+    listObservers.notify(change);
 }
 
 QString FakeWorkspace::absolutePathForAppBundleWithIdentifier(const QString& identifier) {
@@ -69,19 +60,22 @@ bool FakeWorkspace::launchApplication(const QString& bundlePath,
 
 Workspace::ObserverId FakeWorkspace::addObserver(WorkspaceNotification name,
                                                  NotificationHandler handler) {
-    notificationObservers[nextId] = {name, std::move(handler)};
-    return nextId++;
+    return notificationObservers.add(
+        [name, handler = std::move(handler)](WorkspaceNotification posted,
+                                             const WorkspaceNotificationInfo& info) {
+            if (posted == name && handler)
+                handler(info);
+        });
 }
 
 Workspace::ObserverId FakeWorkspace::observeRunningApplications(
     RunningApplicationsHandler handler) {
-    listObservers[nextId] = std::move(handler);
-    return nextId++;
+    return listObservers.add(std::move(handler));
 }
 
 void FakeWorkspace::removeObserver(ObserverId id) {
-    notificationObservers.erase(id);
-    listObservers.erase(id);
+    notificationObservers.remove(id);
+    listObservers.remove(id);
 }
 
 }  // namespace platform::testing

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/ObserverList.h"
 #include "platform/Workspace.h"
 
 namespace platform::testing {
@@ -64,10 +65,8 @@ class FakeWorkspace : public Workspace {
   private:
     std::map<QString, QString> pathsByIdentifier;
     std::map<QString, BundleInfo> dictionaries;
-    std::map<ObserverId, std::pair<WorkspaceNotification, NotificationHandler>>
-        notificationObservers;
-    std::map<ObserverId, RunningApplicationsHandler> listObservers;
-    ObserverId nextId = 1;
+    ObserverList<WorkspaceNotification, const WorkspaceNotificationInfo&> notificationObservers;
+    ObserverList<const RunningApplicationsChange&> listObservers;
 };
 
 }  // namespace platform::testing

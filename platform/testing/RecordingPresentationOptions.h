@@ -1,9 +1,9 @@
 // Presentation options for unit tests: the value, every value set in order, and the observers.
 #pragma once
 
-#include <map>
 #include <vector>
 
+#include "platform/ObserverList.h"
 #include "platform/PresentationOptions.h"
 
 namespace platform::testing {
@@ -15,24 +15,16 @@ class RecordingPresentationOptions : public PresentationOptions {
     void setPresentationOptions(Options options) override {
         value = options;
         history.push_back(options);
-        const auto observers = handlers;
-        for (const auto& [id, handler] : observers) {
-            if (handlers.count(id))
-                handler(options);
-        }
+        handlers.notify(options);
     }
     Options presentationOptions() const override { return value; }
-    ObserverId addObserver(Handler handler) override {
-        handlers[nextId] = std::move(handler);
-        return nextId++;
-    }
-    void removeObserver(ObserverId id) override { handlers.erase(id); }
+    ObserverId addObserver(Handler handler) override { return handlers.add(std::move(handler)); }
+    void removeObserver(ObserverId id) override { handlers.remove(id); }
     std::size_t observerCount() const { return handlers.size(); }
 
   private:
     Options value = defaultOptions;
-    std::map<ObserverId, Handler> handlers;
-    ObserverId nextId = 1;
+    ObserverList<Options> handlers;
 };
 
 }  // namespace platform::testing

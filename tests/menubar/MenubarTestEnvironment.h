@@ -9,7 +9,7 @@
 #include <QWidget>
 #include <memory>
 
-#include "locking/ApplicationEntity.h"
+#include "core/ApplicationEntity.h"
 #include "platform/testing/Doubles.h"
 #include "platform/testing/FakeWorkspace.h"
 #include "storage/ConfigurationAndPreferencesService.h"

@@ -12,10 +12,10 @@
 #include <QTest>
 
 #include "MenubarTestEnvironment.h"
-#include "menubar/ImageButtonView.h"
 #include "menubar/NoPasswordViewController.h"
 #include "menubar/PopoverViewController.h"
 #include "menubar/RequestPasswordViewController.h"
+#include "widgets/ImageButtonView.h"
 
 namespace {
 

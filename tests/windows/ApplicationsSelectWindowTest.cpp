@@ -11,8 +11,8 @@
 #include <QToolButton>
 
 #include "WindowsTestEnvironment.h"
-#include "menubar/ImageButtonView.h"
 #include "storage/ConfigurationConstants.h"
+#include "widgets/ImageButtonView.h"
 #include "windows/ApplicationsSelectWindowController.h"
 #include "windows/SelectApplicationsWindowPresenter.h"
 

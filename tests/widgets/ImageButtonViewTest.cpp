@@ -1,19 +1,18 @@
 // The image button's click and fade, and the gradient background's colours.
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QEnterEvent>
 #include <QGraphicsOpacityEffect>
 #include <QPropertyAnimation>
 #include <QTest>
 
-#include "MenubarTestEnvironment.h"
-#include "menubar/GrayGradientView.h"
-#include "menubar/ImageButtonView.h"
+#include "widgets/GrayGradientView.h"
+#include "widgets/ImageButtonView.h"
 
 namespace {
 
-using menubar_test::MenubarTest;
-using ImageButtonViewTest = MenubarTest;
+using ImageButtonViewTest = ::testing::Test;
 
 void sendEnter(QWidget* widget) {
     QEnterEvent enter(QPointF(2, 2), QPointF(2, 2), QPointF(2, 2));
@@ -105,7 +104,7 @@ TEST_F(ImageButtonViewTest, FormsSetTheImageAndAnimationByProperty) {
     EXPECT_FALSE(button.animated);
 }
 
-using GrayGradientViewTest = MenubarTest;
+using GrayGradientViewTest = ::testing::Test;
 
 TEST_F(GrayGradientViewTest, PaintsDarkAtTheBottomAndLighterAtTheTop) {
     GrayGradientView view;

@@ -1,6 +1,6 @@
 // The image button of the popover and the selection window: press reports `id`, entering fades.
 // The fade runs on a QGraphicsOpacityEffect so that it works inside any layout or scroll area.
-#include "menubar/ImageButtonView.h"
+#include "widgets/ImageButtonView.h"
 
 #include <QGraphicsOpacityEffect>
 #include <QMouseEvent>

@@ -1,5 +1,5 @@
 // The dark grey background of the popover and the windows: a vertical gradient, darker at the
-// bottom. Forms use it as a promoted QWidget ("menubar/GrayGradientView.h").
+// bottom. Forms use it as a promoted QWidget ("widgets/GrayGradientView.h").
 #pragma once
 
 #include <QColor>

@@ -1,6 +1,6 @@
 // Paints the fixed dark grey gradient over the whole widget, then lets the children draw on it.
 // The colours are fixed on purpose: the surfaces look the same under every desktop theme.
-#include "menubar/GrayGradientView.h"
+#include "widgets/GrayGradientView.h"
 
 #include <QLinearGradient>
 #include <QPainter>

@@ -1,5 +1,5 @@
 // Work handed to the platform's global and main queues.
-#include "app/BackgroundRunner.h"
+#include "core/BackgroundRunner.h"
 
 #include "platform/Queues.h"
 

@@ -7,7 +7,7 @@
 #include <QTimer>
 #include <atomic>
 
-#include "app/BackgroundRunner.h"
+#include "core/BackgroundRunner.h"
 #include "platform/Queues.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // An image that acts as a button: it reports mouse presses with its integer `id` and fades briefly
-// when the pointer enters it. Forms use it as a promoted QLabel ("menubar/ImageButtonView.h").
+// when the pointer enters it. Forms use it as a promoted QLabel ("widgets/ImageButtonView.h").
 #pragma once
 
 #include <QIcon>

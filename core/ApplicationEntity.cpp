@@ -1,5 +1,5 @@
 // Building application entities from the workspace's installed and running applications.
-#include "locking/ApplicationEntity.h"
+#include "core/ApplicationEntity.h"
 
 ApplicationEntity::ApplicationEntity(std::optional<QString> name,
                                      std::optional<QString> bundleIdentifier, QIcon icon)

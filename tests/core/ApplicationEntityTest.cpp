@@ -2,7 +2,7 @@
 // cases that give no entity.
 #include <gtest/gtest.h>
 
-#include "locking/ApplicationEntity.h"
+#include "core/ApplicationEntity.h"
 #include "platform/testing/FakeWorkspace.h"
 
 namespace {
