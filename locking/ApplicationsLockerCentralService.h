@@ -27,27 +27,11 @@ class QWidget;
 // Everything runs on the main thread: monitor callbacks, lock-window callbacks, configuration
 // changes and the 3-second screen check.
 //
-// Security design of the lock:
-// - A run is locked when any application that claims it is locked (another entry naming the
-//   same program, a window declaring the application), unless the password released it.
-// - Only the end of everything of the locked application (every instance, the server it handed
-//   over to, the processes its windows were attributed to) takes its lock down; the end of any
-//   other application never does.
-// - The runs let be are saved, so that a restarted Vaultine locks the runs that began while it
-//   was down.
-// - A lock raised while another is up closes the first lock's windows and keeps the first
-//   application blocked: once the current lock comes down it is locked again if it still runs.
-// - The special (Alt) key never activates the blocked application while its lock is up, so no
-//   typed key can reach it without the password.
-// - The covers are rebuilt when the screens change in number, frame or role, not only in number:
-//   at once on the display server's screen events, and by the 3-second check should one be missed.
-// - A keyring that is locked or does not answer is never taken for an empty one: the copies of
-//   the last good read stay (what was locked stays locked, the password that opened it still
-//   does), and protection that never read its settings starts once the keyring answers.
-// - A refused record of the current lock ("cbaal") is written again on the next change, so that
-//   a restart after a kill still finds the application to lock.
-// - A lock window controller that is replaced is destroyed on a later turn of the main queue, so
-//   no callback or deferred step runs on a controller that is gone.
+// It carries out most of the README's security design: which runs are locked (any claimant
+// locked, unless the password released the run), a lock kept while anything of its application
+// runs, the runs let be saved for a restart, locks over locks kept in turn, covers rebuilt on
+// screen events, the last good settings kept while the keyring is silent, and a refused record of
+// the current lock written again.
 class ApplicationsLockerCentralService {
   public:
     using LockWindowFactory = std::function<std::unique_ptr<LockWindow>()>;

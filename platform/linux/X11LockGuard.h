@@ -35,19 +35,10 @@ class GuardTimer {
     virtual void stop() = 0;
 };
 
-// The security design of the lock screen on X11, one guard per lock or cover window:
-// - The window is override-redirect, so the window manager neither moves nor stacks it, and it is
-//   raised again whenever any other top-level window maps, is configured or circulated
-//   (otherTopLevelChanged): notifications and menus that open on top are covered at once.
-// - While input is wanted (lock window, presentation options set) the guard holds active keyboard
-//   and pointer grabs: window-manager shortcuts, Alt+Tab and clicks reach nothing else. The grabs
-//   are taken at once, on the root window while ours is not mapped yet (typed keys are dropped
-//   rather than delivered to the blocked application), moved onto the window when it maps, tried
-//   again every 100 ms until both are held, re-taken within 100 ms when the server says they may
-//   be lost, and re-asserted every second. Grabs are asynchronous, so nothing typed or clicked at
-//   the lock is replayed to another program afterwards.
-// - When a grab is refused (another client holds one, for instance an open menu) the input focus
-//   moves to our window, which makes most menus close, and one line goes to the log.
+// One guard per lock or cover window: keeps the override-redirect window on top of every other
+// top-level window and, while input is wanted, holds the keyboard and pointer grabs (on the root
+// until the window maps), retrying, re-taking and re-asserting them; a refused grab moves the
+// focus to the window. The README's security design says why each of these is there.
 class X11LockGuard {
   public:
     static constexpr int grabRetryIntervalMs = 100;
