@@ -40,9 +40,9 @@ PopoverViewController::~PopoverViewController() = default;
 
 void PopoverViewController::initiateData(bool isActive, bool startsAtLogin,
                                          std::vector<ApplicationEntity> applications) {
-    applicationIsActive = isActive;
-    startAtLogin = startsAtLogin;
-    lockedApplications = std::move(applications);
+    isActiveShown = isActive;
+    startAtLoginShown = startsAtLogin;
+    applicationsShown = std::move(applications);
 }
 
 void PopoverViewController::loadViewIfNeeded() {
@@ -77,10 +77,10 @@ void PopoverViewController::viewDidLoad() {
     };
     menuButtonOutlet->onClick = [this](int) { showOptionsMenu(); };
 
-    activateApplicationCheckboxOutlet->setChecked(applicationIsActive);
-    StatusLight::setLight(activateApplicationLightOutlet, applicationIsActive);
-    startAtLoginCheckboxOutlet->setChecked(startAtLogin);
-    StatusLight::setLight(startAtLoginLightOutlet, startAtLogin);
+    activateApplicationCheckboxOutlet->setChecked(isActiveShown);
+    StatusLight::setLight(activateApplicationLightOutlet, isActiveShown);
+    startAtLoginCheckboxOutlet->setChecked(startAtLoginShown);
+    StatusLight::setLight(startAtLoginLightOutlet, startAtLoginShown);
     // clicked fires for the user's clicks only, never for the programmatic states above.
     connect(activateApplicationCheckboxOutlet, &QCheckBox::clicked, this,
             &PopoverViewController::activateApplicationCheckboxClick);
@@ -185,7 +185,7 @@ void PopoverViewController::wrongPassword() {
 
 void PopoverViewController::refreshLockedApplicationsAndInterface(
     std::vector<ApplicationEntity> applications) {
-    lockedApplications = std::move(applications);
+    applicationsShown = std::move(applications);
     updateEmptyListView();
     if (applicationsTableViewOutlet)
         reloadTable();
@@ -193,7 +193,7 @@ void PopoverViewController::refreshLockedApplicationsAndInterface(
 
 void PopoverViewController::updateEmptyListView() {
     if (noItemViewOutlet)
-        noItemViewOutlet->setVisible(lockedApplications.empty());
+        noItemViewOutlet->setVisible(applicationsShown.empty());
 }
 
 void PopoverViewController::activateApplicationCheckboxClick() {
@@ -204,7 +204,7 @@ void PopoverViewController::activateApplicationCheckboxClick() {
 }
 
 void PopoverViewController::showStartAtLogin(bool on) {
-    startAtLogin = on;
+    startAtLoginShown = on;
     if (!startAtLoginCheckboxOutlet)
         return;
     startAtLoginCheckboxOutlet->setChecked(on);
@@ -226,12 +226,12 @@ void PopoverViewController::reloadTable() {
     // Rows of the old list are deleted later by the view, so a remove button whose click caused
     // this reload is still alive when its click handler returns.
     applicationsTableViewOutlet->clear();
-    for (int row = 0; row < static_cast<int>(lockedApplications.size()); ++row) {
+    for (int row = 0; row < static_cast<int>(applicationsShown.size()); ++row) {
         auto* item = new QListWidgetItem(applicationsTableViewOutlet);
         item->setFlags(Qt::ItemIsEnabled);
         item->setSizeHint(QSize(0, LockedApplicationRowView::HEIGHT));
         auto* cell = new LockedApplicationRowView;
-        cell->showApplication(lockedApplications[static_cast<std::size_t>(row)],
+        cell->showApplication(applicationsShown[static_cast<std::size_t>(row)],
                               devicePixelRatioF());
         cell->removeButton()->initiate(row, true);
         cell->removeButton()->onClick = [this](int index) { removeApplicationClick(index); };
@@ -240,10 +240,10 @@ void PopoverViewController::reloadTable() {
 }
 
 void PopoverViewController::removeApplicationClick(int row) {
-    if (row < 0 || row >= static_cast<int>(lockedApplications.size()))
+    if (row < 0 || row >= static_cast<int>(applicationsShown.size()))
         return;
     // A copy: the owner's answer may replace the list while the callback runs.
-    const ApplicationEntity entity = lockedApplications[static_cast<std::size_t>(row)];
+    const ApplicationEntity entity = applicationsShown[static_cast<std::size_t>(row)];
     if (onRemoveApplicationRequest)
         onRemoveApplicationRequest(entity);
 }

@@ -60,6 +60,10 @@ class PopoverViewController : public QWidget {
     void showOptionsMenu();
     void removeApplicationClick(int row);
 
+    // What the popover shows or will show when its view loads.
+    const std::vector<ApplicationEntity>& lockedApplications() const { return applicationsShown; }
+    bool applicationIsActive() const { return isActiveShown; }
+    bool startAtLogin() const { return startAtLoginShown; }
     // The options menu shown last, while it exists; a click on the options button builds a new one.
     PopoverOptionsMenu* optionsMenu() const { return shownOptionsMenu.get(); }
 
@@ -75,9 +79,6 @@ class PopoverViewController : public QWidget {
     QLabel* activateApplicationLightOutlet = nullptr;
     QLabel* startAtLoginLightOutlet = nullptr;
 
-    std::vector<ApplicationEntity> lockedApplications;
-    bool applicationIsActive = false;
-    bool startAtLogin = false;
     PopoverViewState state = PopoverViewState::requestPassword;
     // Shown on the password request page while not empty (a keyring that does not answer).
     QString requestPageNotice;
@@ -107,4 +108,7 @@ class PopoverViewController : public QWidget {
 
     std::unique_ptr<Ui::PopoverView> ui;
     std::unique_ptr<PopoverOptionsMenu> shownOptionsMenu;
+    std::vector<ApplicationEntity> applicationsShown;
+    bool isActiveShown = false;
+    bool startAtLoginShown = false;
 };

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 
@@ -154,8 +155,10 @@ TEST_F(PopoverViewControllerTest, RemoveOfARowNoLongerInTheListDoesNothing) {
     open();
     int calls = 0;
     controller.onRemoveApplicationRequest = [&](const ApplicationEntity&) { ++calls; };
-    QWidget* staleButton = cell(1)->removeButton();
-    controller.lockedApplications.pop_back();
+    // The old rows are deleted later, so the button of the dropped row can still be clicked.
+    QPointer<QWidget> staleButton = cell(1)->removeButton();
+    controller.refreshLockedApplicationsAndInterface(entities({"Browser"}));
+    ASSERT_TRUE(staleButton);
 
     QTest::mousePress(staleButton, Qt::LeftButton);
     controller.removeApplicationClick(-1);
