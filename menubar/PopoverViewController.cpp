@@ -2,61 +2,34 @@
 // in one grid cell of the controller's own widget, so exactly one of them is visible at a time.
 #include "menubar/PopoverViewController.h"
 
-#include <QAction>
 #include <QCheckBox>
-#include <QEvent>
 #include <QGridLayout>
-#include <QHBoxLayout>
 #include <QHideEvent>
 #include <QLabel>
 #include <QListWidget>
-#include <QMenu>
 #include <QShowEvent>
-#include <QTimer>
 
+#include "menubar/LockedApplicationRowView.h"
 #include "menubar/NoPasswordViewController.h"
+#include "menubar/PopoverOptionsMenu.h"
 #include "menubar/RequestPasswordViewController.h"
 #include "menubar/StatusLight.h"
-#include "resources/NamedImage.h"
 #include "ui_PopoverView.h"
 #include "widgets/ImageButtonView.h"
 
 namespace {
 
-constexpr int CELL_HEIGHT = 46;
-constexpr int TAG_ICON = 10;
-constexpr int TAG_NAME = 100;
-constexpr int TAG_REMOVE = 1000;
-const char* const TAG_PROPERTY = "tag";
-const char* const IMAGE_NAME_PROPERTY = "imageName";
-constexpr QSize MENU_ICON_SIZE(12, 12);
-
-// The light menu that drops from the dark popover, with the selection colour of the popover's
-// buttons so that the white icons read well on it.
-const char* const OPTIONS_MENU_STYLE = R"(
-QMenu { background: rgb(246, 246, 248); color: rgb(29, 30, 33); border: 1px solid rgba(0, 0, 0, 0.28);
-        padding: 5px 0; }
-QMenu::item { padding: 5px 24px 5px 10px; background: transparent; }
-QMenu::item:selected { background: rgb(58, 124, 209); color: white; }
-QMenu::icon { left: 8px; }
-QMenu::separator { height: 1px; background: rgba(0, 0, 0, 0.12); margin: 4px 10px; }
-)";
-
-// The view with that tag inside a cell when it has the kind asked for, else null.
-template <typename View>
-View* viewWithTag(QWidget* cell, int tag) {
-    for (QWidget* child : cell->findChildren<QWidget*>()) {
-        if (child->property(TAG_PROPERTY).toInt() == tag)
-            return qobject_cast<View*>(child);
-    }
-    return nullptr;
+// A page's or the menu's callback that raises the controller's own as it is set when it runs, so
+// the owner may set it at any time. The pages and the menu are the controller's and raise their
+// callbacks only while it holds them, so the reference is valid whenever it is used.
+std::function<void()> raising(const std::function<void()>& callback) {
+    return [&callback] {
+        if (callback)
+            callback();
+    };
 }
 
 }  // namespace
-
-const QStringList PopoverViewController::MENU_IMAGE_NAMES = {
-    QStringLiteral("PasswordMenuOption"), QStringLiteral("LockAnotherAppMenuOption"),
-    QStringLiteral("HelpMenuOption"), QStringLiteral("QuitApplicationMenuOption")};
 
 PopoverViewController::PopoverViewController(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("PopoverViewController"));
@@ -67,9 +40,9 @@ PopoverViewController::~PopoverViewController() = default;
 
 void PopoverViewController::initiateData(bool isActive, bool startsAtLogin,
                                          std::vector<ApplicationEntity> applications) {
-    applicationIsActive = isActive;
-    startAtLogin = startsAtLogin;
-    lockedApplications = std::move(applications);
+    isActiveShown = isActive;
+    startAtLoginShown = startsAtLogin;
+    applicationsShown = std::move(applications);
 }
 
 void PopoverViewController::loadViewIfNeeded() {
@@ -104,10 +77,10 @@ void PopoverViewController::viewDidLoad() {
     };
     menuButtonOutlet->onClick = [this](int) { showOptionsMenu(); };
 
-    activateApplicationCheckboxOutlet->setChecked(applicationIsActive);
-    StatusLight::setLight(activateApplicationLightOutlet, applicationIsActive);
-    startAtLoginCheckboxOutlet->setChecked(startAtLogin);
-    StatusLight::setLight(startAtLoginLightOutlet, startAtLogin);
+    activateApplicationCheckboxOutlet->setChecked(isActiveShown);
+    StatusLight::setLight(activateApplicationLightOutlet, isActiveShown);
+    startAtLoginCheckboxOutlet->setChecked(startAtLoginShown);
+    StatusLight::setLight(startAtLoginLightOutlet, startAtLoginShown);
     // clicked fires for the user's clicks only, never for the programmatic states above.
     connect(activateApplicationCheckboxOutlet, &QCheckBox::clicked, this,
             &PopoverViewController::activateApplicationCheckboxClick);
@@ -174,14 +147,8 @@ void PopoverViewController::showNoPasswordPage() {
     clearPages();
     if (!noPasswordViewController) {
         noPasswordViewController = std::make_unique<NoPasswordViewController>();
-        noPasswordViewController->onHelpRequest = [this] {
-            if (onHelpRequest)
-                onHelpRequest();
-        };
-        noPasswordViewController->onPasswordSetupRequest = [this] {
-            if (onChangePreferencesRequest)
-                onChangePreferencesRequest();
-        };
+        noPasswordViewController->onHelpRequest = raising(onHelpRequest);
+        noPasswordViewController->onPasswordSetupRequest = raising(onChangePreferencesRequest);
     }
     attachPage(noPasswordViewController.get());
 }
@@ -191,10 +158,7 @@ void PopoverViewController::showRequestPasswordPage() {
     clearPages();
     if (!requestPasswordViewController) {
         requestPasswordViewController = std::make_unique<RequestPasswordViewController>();
-        requestPasswordViewController->onHelpRequest = [this] {
-            if (onHelpRequest)
-                onHelpRequest();
-        };
+        requestPasswordViewController->onHelpRequest = raising(onHelpRequest);
         requestPasswordViewController->onPasswordEntered = [this](const QString& password) {
             if (onPasswordEntered)
                 onPasswordEntered(password);
@@ -221,7 +185,7 @@ void PopoverViewController::wrongPassword() {
 
 void PopoverViewController::refreshLockedApplicationsAndInterface(
     std::vector<ApplicationEntity> applications) {
-    lockedApplications = std::move(applications);
+    applicationsShown = std::move(applications);
     updateEmptyListView();
     if (applicationsTableViewOutlet)
         reloadTable();
@@ -229,7 +193,7 @@ void PopoverViewController::refreshLockedApplicationsAndInterface(
 
 void PopoverViewController::updateEmptyListView() {
     if (noItemViewOutlet)
-        noItemViewOutlet->setVisible(lockedApplications.empty());
+        noItemViewOutlet->setVisible(applicationsShown.empty());
 }
 
 void PopoverViewController::activateApplicationCheckboxClick() {
@@ -240,7 +204,7 @@ void PopoverViewController::activateApplicationCheckboxClick() {
 }
 
 void PopoverViewController::showStartAtLogin(bool on) {
-    startAtLogin = on;
+    startAtLoginShown = on;
     if (!startAtLoginCheckboxOutlet)
         return;
     startAtLoginCheckboxOutlet->setChecked(on);
@@ -256,174 +220,48 @@ void PopoverViewController::startApplicationAtLoginCheckboxClick() {
 
 // The table.
 
-QWidget* PopoverViewController::makeCell() {
-    auto* cell = new QWidget;
-    cell->setObjectName(QStringLiteral("MyCell"));
-    auto* row = new QHBoxLayout(cell);
-    row->setContentsMargins(16, 6, 14, 6);
-    row->setSpacing(12);
-
-    auto* icon = new QLabel(cell);
-    icon->setProperty(TAG_PROPERTY, TAG_ICON);
-    icon->setFixedSize(30, 30);
-    icon->setScaledContents(false);
-    row->addWidget(icon);
-
-    auto* name = new QLabel(cell);
-    name->setProperty(TAG_PROPERTY, TAG_NAME);
-    name->setStyleSheet(QStringLiteral("color: white; font-size: 13px;"));
-    name->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    row->addWidget(name, 1);
-
-    auto* remove = new ImageButtonView(cell);
-    remove->setProperty(TAG_PROPERTY, TAG_REMOVE);
-    remove->setFixedSize(20, 20);
-    remove->setImageName(QStringLiteral("RemoveButton"));
-    remove->setToolTip(tr("Stop locking this application"));
-    row->addWidget(remove);
-    return cell;
-}
-
-void PopoverViewController::configureCell(QWidget* cell, int row) {
-    const ApplicationEntity& entity = lockedApplications[static_cast<std::size_t>(row)];
-    if (auto* name = viewWithTag<QLabel>(cell, TAG_NAME)) {
-        name->setText(entity.name);
-        name->setToolTip(entity.bundleIdentifier);
-    }
-    if (auto* icon = viewWithTag<QLabel>(cell, TAG_ICON)) {
-        // An application without an icon gets the theme's generic one (or ours) rather than a hole.
-        QIcon image = entity.icon.isNull()
-                          ? QIcon::fromTheme(QStringLiteral("application-x-executable"))
-                          : entity.icon;
-        if (image.isNull())
-            image = namedImage(QStringLiteral("GenericApplication"));
-        icon->setPixmap(image.pixmap(icon->size(), devicePixelRatioF()));
-    }
-    if (auto* remove = viewWithTag<ImageButtonView>(cell, TAG_REMOVE)) {
-        remove->initiate(row, true);
-        remove->onClick = [this](int index) { removeApplicationClick(index); };
-    }
-}
-
 void PopoverViewController::reloadTable() {
     if (!applicationsTableViewOutlet)
         return;
     // Rows of the old list are deleted later by the view, so a remove button whose click caused
     // this reload is still alive when its click handler returns.
     applicationsTableViewOutlet->clear();
-    for (int row = 0; row < static_cast<int>(lockedApplications.size()); ++row) {
+    for (int row = 0; row < static_cast<int>(applicationsShown.size()); ++row) {
         auto* item = new QListWidgetItem(applicationsTableViewOutlet);
         item->setFlags(Qt::ItemIsEnabled);
-        item->setSizeHint(QSize(0, CELL_HEIGHT));
-        QWidget* cell = makeCell();
-        configureCell(cell, row);
+        item->setSizeHint(QSize(0, LockedApplicationRowView::HEIGHT));
+        auto* cell = new LockedApplicationRowView;
+        cell->showApplication(applicationsShown[static_cast<std::size_t>(row)],
+                              devicePixelRatioF());
+        cell->removeButton()->initiate(row, true);
+        cell->removeButton()->onClick = [this](int index) { removeApplicationClick(index); };
         applicationsTableViewOutlet->setItemWidget(item, cell);
     }
 }
 
 void PopoverViewController::removeApplicationClick(int row) {
-    if (row < 0 || row >= static_cast<int>(lockedApplications.size()))
+    if (row < 0 || row >= static_cast<int>(applicationsShown.size()))
         return;
     // A copy: the owner's answer may replace the list while the callback runs.
-    const ApplicationEntity entity = lockedApplications[static_cast<std::size_t>(row)];
+    const ApplicationEntity entity = applicationsShown[static_cast<std::size_t>(row)];
     if (onRemoveApplicationRequest)
         onRemoveApplicationRequest(entity);
 }
 
 // The options menu.
 
-void PopoverViewController::addMenuItem(QMenu* menu, const QString& title, const QString& imageName,
-                                        const QKeySequence& keyEquivalent,
-                                        void (PopoverViewController::*action)()) {
-    QAction* item = menu->addAction(StatusLight::fixedSizeIcon(imageName, MENU_ICON_SIZE), title);
-    item->setProperty(IMAGE_NAME_PROPERTY, imageName);
-    item->setShortcut(keyEquivalent);
-    item->setCheckable(false);
-    connect(item, &QAction::triggered, this, action);
-}
-
 void PopoverViewController::showOptionsMenu() {
     // The menu that was shown last may still be closing; Qt deletes it after its events.
-    if (optionsMenu)
-        optionsMenu.release()->deleteLater();
-    optionsMenu = std::make_unique<QMenu>();
-    QMenu* menu = optionsMenu.get();
-    menu->setObjectName(QStringLiteral("optionsMenu"));
-    menu->setStyleSheet(QString::fromLatin1(OPTIONS_MENU_STYLE));
-    addMenuItem(menu, tr("Password Preferences"), MENU_IMAGE_NAMES[0],
-                QKeySequence(Qt::CTRL | Qt::Key_Comma),
-                &PopoverViewController::changePreferencesMenuButtonClick);
-    addMenuItem(menu, tr("Lock Other Applications"), MENU_IMAGE_NAMES[1],
-                QKeySequence(Qt::CTRL | Qt::Key_Plus),
-                &PopoverViewController::lockAnotherAppMenuButtonClick);
-    menu->addSeparator();
-    addMenuItem(menu, tr("Help && Support"), MENU_IMAGE_NAMES[2],
-                QKeySequence(Qt::CTRL | Qt::Key_H), &PopoverViewController::helpMenuButtonClick);
-    menu->addSeparator();
-    addMenuItem(menu, tr("Quit"), MENU_IMAGE_NAMES[3], QKeySequence(),
-                &PopoverViewController::quitApplicationMenuButtonClick);
-
-    connect(menu, &QMenu::hovered, this,
-            [this, menu](QAction* item) { menuWillHighlightItem(menu, item); });
-    // Leaving the menu clears its highlight without a signal; look again once QMenu has done so.
-    menu->installEventFilter(this);
+    if (shownOptionsMenu)
+        shownOptionsMenu.release()->deleteLater();
+    shownOptionsMenu = std::make_unique<PopoverOptionsMenu>();
+    PopoverOptionsMenu* menu = shownOptionsMenu.get();
+    menu->onChangePreferences = raising(onChangePreferencesRequest);
+    menu->onLockAnotherApp = raising(onAddApplicationsRequest);
+    menu->onHelp = raising(onHelpRequest);
+    menu->onQuit = raising(onQuitRequest);
 
     const QPoint anchor(menuButtonOutlet->width() / 2,
                         menuButtonOutlet->height() + menuButtonOutlet->height() / 4);
     menu->popup(menuButtonOutlet->mapToGlobal(anchor));
-}
-
-void PopoverViewController::menuWillHighlightItem(QMenu* menu, QAction* item) {
-    if (!menu)
-        return;
-    const QList<QAction*> items = menu->actions();
-    const int imageIndices[] = {0, 1, 3, 5};
-    for (int position = 0; position < 4; ++position) {
-        const int index = imageIndices[position];
-        if (index >= items.size())
-            continue;
-        items[index]->setIcon(
-            StatusLight::fixedSizeIcon(MENU_IMAGE_NAMES[position], MENU_ICON_SIZE));
-        items[index]->setProperty(IMAGE_NAME_PROPERTY, MENU_IMAGE_NAMES[position]);
-    }
-    if (!item)
-        return;
-    const QString name = item->property(IMAGE_NAME_PROPERTY).toString();
-    if (name.isEmpty())
-        return;
-    const QString white = name + QStringLiteral("_White");
-    item->setIcon(StatusLight::naturalSizeIcon(white));
-    item->setProperty(IMAGE_NAME_PROPERTY, white);
-}
-
-bool PopoverViewController::eventFilter(QObject* watched, QEvent* event) {
-    auto* menu = qobject_cast<QMenu*>(watched);
-    if (menu && menu == optionsMenu.get() && event->type() == QEvent::Leave) {
-        QPointer<QMenu> guarded = menu;
-        QTimer::singleShot(0, this, [this, guarded] {
-            if (guarded)
-                menuWillHighlightItem(guarded, guarded->activeAction());
-        });
-    }
-    return QWidget::eventFilter(watched, event);
-}
-
-void PopoverViewController::changePreferencesMenuButtonClick() {
-    if (onChangePreferencesRequest)
-        onChangePreferencesRequest();
-}
-
-void PopoverViewController::lockAnotherAppMenuButtonClick() {
-    if (onAddApplicationsRequest)
-        onAddApplicationsRequest();
-}
-
-void PopoverViewController::helpMenuButtonClick() {
-    if (onHelpRequest)
-        onHelpRequest();
-}
-
-void PopoverViewController::quitApplicationMenuButtonClick() {
-    if (onQuitRequest)
-        onQuitRequest();
 }

@@ -4,10 +4,7 @@
 // reports every user action through on… callbacks.
 #pragma once
 
-#include <QKeySequence>
-#include <QPointer>
 #include <QString>
-#include <QStringList>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -16,13 +13,12 @@
 #include "core/ApplicationEntity.h"
 #include "menubar/PopoverViewState.h"
 
-class QAction;
 class QCheckBox;
 class QLabel;
 class QListWidget;
-class QMenu;
 class ImageButtonView;
 class NoPasswordViewController;
+class PopoverOptionsMenu;
 class RequestPasswordViewController;
 namespace Ui {
 class PopoverView;
@@ -35,8 +31,6 @@ class PopoverViewController : public QWidget {
     // The popover's size; the pages fill it.
     static constexpr int WIDTH = 320;
     static constexpr int HEIGHT = 420;
-    // The images of the options menu items at indices 0, 1, 3 and 5; "_White" is the highlight.
-    static const QStringList MENU_IMAGE_NAMES;
 
     explicit PopoverViewController(QWidget* parent = nullptr);
     ~PopoverViewController() override;
@@ -64,8 +58,14 @@ class PopoverViewController : public QWidget {
     void activateApplicationCheckboxClick();
     void startApplicationAtLoginCheckboxClick();
     void showOptionsMenu();
-    void menuWillHighlightItem(QMenu* menu, QAction* item);
     void removeApplicationClick(int row);
+
+    // What the popover shows or will show when its view loads.
+    const std::vector<ApplicationEntity>& lockedApplications() const { return applicationsShown; }
+    bool applicationIsActive() const { return isActiveShown; }
+    bool startAtLogin() const { return startAtLoginShown; }
+    // The options menu shown last, while it exists; a click on the options button builds a new one.
+    PopoverOptionsMenu* optionsMenu() const { return shownOptionsMenu.get(); }
 
     // Outlets, connected when the view loads; they do not own their widgets.
     QWidget* noItemViewOutlet = nullptr;
@@ -79,10 +79,6 @@ class PopoverViewController : public QWidget {
     QLabel* activateApplicationLightOutlet = nullptr;
     QLabel* startAtLoginLightOutlet = nullptr;
 
-    std::unique_ptr<QMenu> optionsMenu;
-    std::vector<ApplicationEntity> lockedApplications;
-    bool applicationIsActive = false;
-    bool startAtLogin = false;
     PopoverViewState state = PopoverViewState::requestPassword;
     // Shown on the password request page while not empty (a keyring that does not answer).
     QString requestPageNotice;
@@ -102,7 +98,6 @@ class PopoverViewController : public QWidget {
   protected:
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void viewDidLoad();
@@ -110,14 +105,10 @@ class PopoverViewController : public QWidget {
     void attachPage(QWidget* page);
     void updateEmptyListView();
     void reloadTable();
-    QWidget* makeCell();
-    void configureCell(QWidget* cell, int row);
-    void addMenuItem(QMenu* menu, const QString& title, const QString& imageName,
-                     const QKeySequence& keyEquivalent, void (PopoverViewController::*action)());
-    void changePreferencesMenuButtonClick();
-    void lockAnotherAppMenuButtonClick();
-    void helpMenuButtonClick();
-    void quitApplicationMenuButtonClick();
 
     std::unique_ptr<Ui::PopoverView> ui;
+    std::unique_ptr<PopoverOptionsMenu> shownOptionsMenu;
+    std::vector<ApplicationEntity> applicationsShown;
+    bool isActiveShown = false;
+    bool startAtLoginShown = false;
 };

@@ -214,13 +214,13 @@ TEST_F(PopoverInterfacePresenterTest, WhileStartAtLoginIsOnALostLoginItemIsRegis
     configuration->setStartAtLogin(true);
     start();  // missing at start: written again
     EXPECT_EQ(loginRequests, std::vector<bool>{true});
-    EXPECT_TRUE(popover().startAtLogin);
+    EXPECT_TRUE(popover().startAtLogin());
 
     registered = false;  // deleted, hidden or pointed elsewhere
     ASSERT_TRUE(loginItemChanged);
     loginItemChanged();
     EXPECT_EQ(loginRequests, (std::vector<bool>{true, true}));
-    EXPECT_TRUE(popover().startAtLogin);
+    EXPECT_TRUE(popover().startAtLogin());
 
     loginItemChanged();  // our own write changes the folder too: nothing more to do
     EXPECT_EQ(loginRequests.size(), 2u);
@@ -228,7 +228,7 @@ TEST_F(PopoverInterfacePresenterTest, WhileStartAtLoginIsOnALostLoginItemIsRegis
     registered = false;
     loginSucceeds = false;
     loginItemChanged();
-    EXPECT_FALSE(popover().startAtLogin);  // the switch shows what is on disk
+    EXPECT_FALSE(popover().startAtLogin());  // the switch shows what is on disk
 }
 
 TEST_F(PopoverInterfacePresenterTest, WithStartAtLoginOffNoLoginItemIsWritten) {
@@ -236,7 +236,7 @@ TEST_F(PopoverInterfacePresenterTest, WithStartAtLoginOffNoLoginItemIsWritten) {
     registered = true;  // somebody else registered it
     loginItemChanged();
     EXPECT_TRUE(loginRequests.empty());
-    EXPECT_TRUE(popover().startAtLogin);
+    EXPECT_TRUE(popover().startAtLogin());
 }
 
 TEST_F(PopoverInterfacePresenterTest, InitialDataComesFromTheConfiguration) {
@@ -244,10 +244,10 @@ TEST_F(PopoverInterfacePresenterTest, InitialDataComesFromTheConfiguration) {
     configuration->addLockedApplicationBundleId(QStringLiteral("org.example.Mail"));
     start();
 
-    EXPECT_TRUE(popover().applicationIsActive);
-    EXPECT_FALSE(popover().startAtLogin);
-    ASSERT_EQ(popover().lockedApplications.size(), 1u);
-    EXPECT_EQ(popover().lockedApplications[0].name, QStringLiteral("Mail"));
+    EXPECT_TRUE(popover().applicationIsActive());
+    EXPECT_FALSE(popover().startAtLogin());
+    ASSERT_EQ(popover().lockedApplications().size(), 1u);
+    EXPECT_EQ(popover().lockedApplications()[0].name, QStringLiteral("Mail"));
 }
 
 TEST_F(PopoverInterfacePresenterTest, CallbacksAreCopiedAtStart) {

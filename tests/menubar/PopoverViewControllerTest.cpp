@@ -8,11 +8,14 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 
 #include "MenubarTestEnvironment.h"
+#include "menubar/LockedApplicationRowView.h"
 #include "menubar/NoPasswordViewController.h"
+#include "menubar/PopoverOptionsMenu.h"
 #include "menubar/PopoverViewController.h"
 #include "menubar/RequestPasswordViewController.h"
 #include "widgets/ImageButtonView.h"
@@ -34,15 +37,9 @@ class PopoverViewControllerTest : public MenubarTest {
     void close() { window->hide(); }
 
     QWidget* mainPage() const { return controller.findChild<QWidget*>("mainPageView"); }
-    QWidget* cell(int row) const {
+    LockedApplicationRowView* cell(int row) const {
         QListWidget* table = controller.applicationsTableViewOutlet;
-        return table->itemWidget(table->item(row));
-    }
-    static QWidget* tagged(QWidget* cell, int tag) {
-        for (QWidget* child : cell->findChildren<QWidget*>())
-            if (child->property("tag").toInt() == tag)
-                return child;
-        return nullptr;
+        return qobject_cast<LockedApplicationRowView*>(table->itemWidget(table->item(row)));
     }
     static QString lightOf(QLabel* light) { return light->property("imageName").toString(); }
 
@@ -121,12 +118,9 @@ TEST_F(PopoverViewControllerTest, RefreshWithOneEntryHidesTheEmptyViewAndShowsAR
 
     EXPECT_FALSE(controller.noItemViewOutlet->isVisible());
     ASSERT_EQ(controller.applicationsTableViewOutlet->count(), 1);
+    ASSERT_NE(cell(0), nullptr);
     EXPECT_EQ(cell(0)->objectName(), QStringLiteral("MyCell"));
-    auto* name = qobject_cast<QLabel*>(tagged(cell(0), 100));
-    ASSERT_NE(name, nullptr);
-    EXPECT_EQ(name->text(), QStringLiteral("Editor"));
-    EXPECT_NE(qobject_cast<QLabel*>(tagged(cell(0), 10)), nullptr);
-    EXPECT_NE(qobject_cast<ImageButtonView*>(tagged(cell(0), 1000)), nullptr);
+    EXPECT_EQ(cell(0)->name()->text(), QStringLiteral("Editor"));
 }
 
 TEST_F(PopoverViewControllerTest, RefreshKeepsThePageAndTheSwitches) {
@@ -148,7 +142,7 @@ TEST_F(PopoverViewControllerTest, RemoveButtonPassesThatRowsApplication) {
         removed.push_back(entity.bundleIdentifier);
     };
 
-    QTest::mousePress(tagged(cell(1), 1000), Qt::LeftButton);
+    QTest::mousePress(cell(1)->removeButton(), Qt::LeftButton);
 
     ASSERT_EQ(removed.size(), 1u);
     EXPECT_EQ(removed[0], QStringLiteral("org.example.Editor"));
@@ -161,8 +155,10 @@ TEST_F(PopoverViewControllerTest, RemoveOfARowNoLongerInTheListDoesNothing) {
     open();
     int calls = 0;
     controller.onRemoveApplicationRequest = [&](const ApplicationEntity&) { ++calls; };
-    QWidget* staleButton = tagged(cell(1), 1000);
-    controller.lockedApplications.pop_back();
+    // The old rows are deleted later, so the button of the dropped row can still be clicked.
+    QPointer<QWidget> staleButton = cell(1)->removeButton();
+    controller.refreshLockedApplicationsAndInterface(entities({"Browser"}));
+    ASSERT_TRUE(staleButton);
 
     QTest::mousePress(staleButton, Qt::LeftButton);
     controller.removeApplicationClick(-1);
@@ -178,7 +174,7 @@ TEST_F(PopoverViewControllerTest, RemoveWhoseAnswerRefreshesTheListAtOnceIsSafe)
         controller.refreshLockedApplicationsAndInterface(entities({"Browser"}));
     };
 
-    QTest::mousePress(tagged(cell(1), 1000), Qt::LeftButton);
+    QTest::mousePress(cell(1)->removeButton(), Qt::LeftButton);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 
     EXPECT_EQ(controller.applicationsTableViewOutlet->count(), 1);
@@ -278,11 +274,11 @@ TEST_F(PopoverViewControllerTest, RequestPageHandsTheTypedTextOn) {
 
 class PopoverOptionsMenuTest : public PopoverViewControllerTest {
   protected:
-    QMenu* openMenu() {
+    PopoverOptionsMenu* openMenu() {
         controller.state = PopoverViewState::running;
         open();
         QTest::mousePress(controller.menuButtonOutlet, Qt::LeftButton);
-        return controller.optionsMenu.get();
+        return controller.optionsMenu();
     }
     static QString imageOf(QAction* item) { return item->property("imageName").toString(); }
 };
@@ -340,23 +336,35 @@ TEST_F(PopoverOptionsMenuTest, IsBuiltAnewAtEveryClick) {
 
     QTest::mousePress(controller.menuButtonOutlet, Qt::LeftButton);
 
-    EXPECT_NE(controller.optionsMenu.get(), nullptr);
-    EXPECT_EQ(controller.optionsMenu->actions().size(), 6);
+    EXPECT_NE(controller.optionsMenu(), nullptr);
+    EXPECT_EQ(controller.optionsMenu()->actions().size(), 6);
 }
 
 TEST_F(PopoverOptionsMenuTest, HighlightingShowsTheWhiteImageAndRestoresTheOthers) {
-    QMenu* menu = openMenu();
+    PopoverOptionsMenu* menu = openMenu();
     const QList<QAction*> items = menu->actions();
 
-    controller.menuWillHighlightItem(menu, items[5]);
+    menu->highlightItem(items[5]);
     EXPECT_EQ(imageOf(items[5]), QStringLiteral("QuitApplicationMenuOption_White"));
 
-    controller.menuWillHighlightItem(menu, items[3]);
+    menu->highlightItem(items[3]);
     EXPECT_EQ(imageOf(items[5]), QStringLiteral("QuitApplicationMenuOption"));
     EXPECT_EQ(imageOf(items[3]), QStringLiteral("HelpMenuOption_White"));
 
-    controller.menuWillHighlightItem(menu, nullptr);
+    menu->highlightItem(nullptr);
     EXPECT_EQ(imageOf(items[3]), QStringLiteral("HelpMenuOption"));
+}
+
+TEST_F(PopoverOptionsMenuTest, LeavingTheMenuRestoresTheImages) {
+    PopoverOptionsMenu* menu = openMenu();
+    QAction* quit = menu->actions()[5];
+    menu->highlightItem(quit);
+
+    QEvent leave(QEvent::Leave);
+    QCoreApplication::sendEvent(menu, &leave);
+    QCoreApplication::processEvents();
+
+    EXPECT_EQ(imageOf(quit), QStringLiteral("QuitApplicationMenuOption"));
 }
 
 TEST_F(PopoverOptionsMenuTest, HoverSignalDrivesTheHighlight) {
