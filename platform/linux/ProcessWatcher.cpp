@@ -20,6 +20,10 @@ constexpr int sweepIntervalMs = 5000;
 constexpr int fullSweepEvery = 6;  // 30 s
 // After a launch event the exec may still be under way; these retries catch it once it is done.
 constexpr std::array<int, 7> retryDelaysMs = {1, 1, 2, 6, 15, 50, 100};
+// The first retries read only new and just-seen processes, the quickest to a fresh launch; from
+// this one on (10 ms after the event) every process is read, so that an exec by a process that ran
+// for a while (a script that sleeps, then execs the program) is seen before its first window.
+constexpr int firstFullRetry = 3;
 // Longer parent chains than this are not real (and guard against a corrupt one).
 constexpr int maximumAncestry = 256;
 
@@ -78,10 +82,7 @@ void ProcessWatcher::start() {
     sweepTimer.start();
     retryTimer.setSingleShot(true);
     connect(&retryTimer, &QTimer::timeout, this, [this] {
-        // The last retry looks at every process: an exec by one that ran for a while (a script's
-        // `exec`) is seen within a fifth of a second too.
-        const bool last = retryStep + 1 >= static_cast<int>(retryDelaysMs.size());
-        scanNow(last ? ScanDepth::full : ScanDepth::quick);
+        scanNow(retryStep >= firstFullRetry ? ScanDepth::full : ScanDepth::quick);
         if (++retryStep < static_cast<int>(retryDelaysMs.size()))
             retryTimer.start(retryDelaysMs[retryStep]);
     });
