@@ -10,8 +10,8 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "locking/PasswordWindowLock.h"
 #include "lockscreen/CoverWindow.h"
+#include "lockscreen/PreparedLockWindows.h"
 #include "platform/Queues.h"
 #include "storage/ConfigurationAndPreferencesService.h"
 #include "storage/ConfigurationConstants.h"

@@ -14,8 +14,8 @@
 #include "locking/ApplicationsMonitorService.h"
 #include "locking/CurrentMonitoredApplicationService.h"
 #include "locking/KnownInstancesService.h"
-#include "locking/LockWindow.h"
 #include "locking/SystemApplicationsService.h"
+#include "lockscreen/LockWindow.h"
 #include "platform/RelaunchThrottle.h"
 #include "platform/Screens.h"
 

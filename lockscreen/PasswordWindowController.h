@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "lockscreen/LockWindow.h"
 #include "platform/Workspace.h"
 
 class QLabel;
@@ -27,30 +28,29 @@ class WindowGuard;
 // number of focus and error calls, and closed when the lock ends. All calls on the main thread.
 // The deferred steps (show, focus, error display) run through BackgroundRunner::runOnMainThread and
 // do nothing once the controller is destroyed or closed.
-class PasswordWindowController : public QObject {
+class PasswordWindowController : public QObject, public LockWindow {
     Q_OBJECT
 
   public:
     PasswordWindowController();
     ~PasswordWindowController() override;
 
-    // Receives the field's text (possibly empty) when Return is pressed in it.
-    std::function<void(const QString& password)> passwordEntered;
-    // Told of every modifier change while Alt is held.
-    std::function<void()> specialKeyPressed;
-
+    // The two callbacks are LockWindow's: passwordEntered receives the field's text (possibly
+    // empty) when Return is pressed in it; specialKeyPressed is told of every modifier change while
+    // Alt is held.
+    //
     // Loads and lays out the window ahead, over the primary screen and unmapped, its native window
     // made: showing it later is a map in the same turn, with no form to load first.
     void prepare();
     // Sets the presentation options, stores both values, and shows the window over the primary
     // screen, focused: at once when it was prepared, else deferred (loading it first).
-    void showServiceWindow(const QString& message, const QIcon& appIcon);
+    void showServiceWindow(const QString& message, const QIcon& appIcon) override;
     // Restores the presentation options to the default, stops observing, closes the window.
-    void closeServiceWindow();
+    void closeServiceWindow() override;
     // Deferred: activates the lock window and puts the typing focus into the password field.
-    void focus();
+    void focus() override;
     // Deferred: shows the text in the error line and shakes the central view.
-    void displayErrorMessage(const QString& message);
+    void displayErrorMessage(const QString& message) override;
 
     // The lock window from `prepare` or the first deferred show until closeServiceWindow.
     BorderlessKeyWindow* window() const { return windowInstance.get(); }

@@ -1,5 +1,6 @@
 // What the central service needs of a lock window controller: its two callbacks, show, close,
-// focus and the wrong-password state. The program's is PasswordWindowLock; tests use their own.
+// focus and the wrong-password state. The program's is PasswordWindowController; tests use their
+// own.
 #pragma once
 
 #include <QIcon>
