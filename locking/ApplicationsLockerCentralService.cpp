@@ -299,7 +299,8 @@ void ApplicationsLockerCentralService::handleApplicationWillStart(const Applicat
         sharesIdentifier(*protectedApplication, entity))
         return;
     // The new run stays stopped until its lock is on screen, so that no window of it shows
-    // first. The lock window maps in a block this lock queues; the release is queued after it.
+    // first. The lock window maps within lockApplication (or, when none was laid out ahead, in a
+    // block it queues); the release is queued after either.
     auto& workspace = platform::Workspace::shared();
     const pid_t pid = entity.processIdentifier;
     workspace.holdLaunch(pid, entity.processStartTime);

@@ -125,7 +125,9 @@ void PasswordWindowController::displayErrorMessage(const QString& text) {
 }
 
 void PasswordWindowController::showWindow() {
-    windowDidLoad();
+    // The guard is made by the first show, so a second one only raises the window again.
+    if (!guard)
+        windowDidLoad();
     windowInstance->show();
     focusNow();
 }
@@ -142,7 +144,8 @@ void PasswordWindowController::windowDidLoad() {
     appNameLabelOutlet->setText(message);
     if (!icon.isNull())
         appIconOutlet->setPixmap(icon.pixmap(iconSize));
-    windowInstance->setCenteredView(centralViewOutlet);
+    // The message may need another width than the laid-out view had.
+    windowInstance->centerView();
 
     // Before the window maps, so the grabs are held from the first moment it is visible.
     guard = platform::WindowGuards::shared().guard(*windowInstance,

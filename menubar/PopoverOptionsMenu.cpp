@@ -63,11 +63,11 @@ void PopoverOptionsMenu::addItem(const QString& title, const QString& imageName,
 }
 
 void PopoverOptionsMenu::highlightItem(QAction* item) {
-    for (const Item& each : items)
-        showImage(each.action, each.imageName);
     for (const Item& each : items) {
-        if (each.action != item)
+        if (each.action != item) {
+            showImage(each.action, each.imageName);
             continue;
+        }
         const QString white = each.imageName + QStringLiteral("_White");
         item->setIcon(StatusLight::naturalSizeIcon(white));
         item->setProperty(IMAGE_NAME_PROPERTY, white);

@@ -26,8 +26,16 @@ namespace {
 
 // Real entries are a few kilobytes even with every translation; a larger file is not an entry.
 constexpr qint64 maximumEntrySize = 1 << 20;
+// Menus nest a level or two; the bound keeps a link farm from running away.
+constexpr int maximumFolderDepth = 16;
+const QString entrySuffix = QStringLiteral(".desktop");
 // Programs larger than this are not compared by content: reading them would stall the main thread.
 constexpr off_t maximumComparedProgramSize = off_t{128} << 20;
+
+constexpr uint32_t folderEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                  IN_CLOSE_WRITE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF |
+                                  IN_ONLYDIR;
+constexpr uint32_t ancestorEvents = IN_CREATE | IN_MOVED_TO | IN_ONLYDIR;
 
 // True when the open file `candidate` is the program at `programPath` or a byte-for-byte copy.
 bool sameProgramContent(int candidate, const struct stat& candidateStatus,
@@ -56,14 +64,6 @@ bool sameProgramContent(int candidate, const struct stat& candidateStatus,
     }
     return true;
 }
-// Menus nest a level or two; the bound keeps a link farm from running away.
-constexpr int maximumFolderDepth = 16;
-const QString entrySuffix = QStringLiteral(".desktop");
-
-constexpr uint32_t folderEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
-                                  IN_CLOSE_WRITE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF |
-                                  IN_ONLYDIR;
-constexpr uint32_t ancestorEvents = IN_CREATE | IN_MOVED_TO | IN_ONLYDIR;
 
 // Programs that run other programs: a process running one of them is not the entry's
 // application, so they never identify a process.
@@ -366,7 +366,7 @@ QStringList DesktopEntryCatalogue::identifiersOfProgramContent(const QString& ex
         const auto [first, last] = programsBySize.equal_range(status.st_size);
         for (auto sized = first; sized != last; ++sized) {
             QStringList claimants;
-            for (const ProgramClaim& claim : claimsByProgram[sized->second])
+            for (const ProgramClaim& claim : claimsByProgram.at(sized->second))
                 claimants.append(claim.entry.identifier);
             candidates.emplace_back(sized->second, claimants);
         }
