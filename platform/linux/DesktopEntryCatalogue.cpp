@@ -345,15 +345,10 @@ QStringList DesktopEntryCatalogue::identifiersOfProgramContent(const QString& ex
     if (!file || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
         status.st_size == 0)
         return {};
-    // A file that an entry names is known by its path: two applications that ship the same bytes
-    // are not taken for each other.
-    const QString realPath = QFileInfo(executable).canonicalFilePath();
     std::vector<std::pair<QString, QStringList>> candidates;  // same-size programs, claimants
     {
         std::lock_guard lock(mutex);
         ensureFreshLocked();
-        if (!realPath.isEmpty() && claimsByProgram.count(realPath))
-            return {};
         if (programsBySizeGeneration != indexGeneration) {
             programsBySize.clear();
             for (const auto& [program, claims] : claimsByProgram) {

@@ -86,8 +86,9 @@ class DesktopEntryCatalogue {
     // The identifiers that claim a program with the same content as the file at `executable` (a
     // process's /proc/PID/exe): a renamed copy or a hard link of a program is that program,
     // whatever its file name and the names its windows declare. Sizes are compared first and a hard
-    // link is known by its inode, so a file is read only when a program has its size. A file that
-    // an entry names gives none: it is known by its path.
+    // link is known by its inode, so a file is read only when a program has its size. A program
+    // gives its own identifiers and those of every program with the same bytes: an entry naming a
+    // copy of a locked program never takes the lock away.
     QStringList identifiersOfProgramContent(const QString& executable);
     // Every program that identifies an application, for the launch watches.
     QStringList programs();

@@ -326,11 +326,13 @@ void LinuxWorkspace::windowsAppeared(const std::vector<WindowIdentity>& identiti
                     identifiers.append(identifier);
             }
         }
-        // A window that declares no known name may still come from a renamed copy or a hard link
-        // of a program, which its content tells.
-        if (identifiers.isEmpty())
-            identifiers = catalogue->identifiersOfProgramContent(
-                QStringLiteral("/proc/%1/exe").arg(identity.process));
+        // Its process may run a renamed copy or a hard link of a program, whatever names the
+        // window declares (a private entry can name the copy and its class): the content tells.
+        for (const QString& identifier : catalogue->identifiersOfProgramContent(
+                 QStringLiteral("/proc/%1/exe").arg(identity.process))) {
+            if (!identifiers.contains(identifier))
+                identifiers.append(identifier);
+        }
         watcher->attributeWindow(identity.process, identifiers);
         // Resolving an unknown owner scans /proc, which also reports a launch not seen yet.
         if (const std::optional<InstanceKey> key = watcher->instanceOwning(identity.process))

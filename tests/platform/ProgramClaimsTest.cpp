@@ -132,12 +132,19 @@ TEST_F(ProgramClaims, ARenamedCopyOrAHardLinkOfAProgramIsKnownByItsContent) {
     EXPECT_EQ(catalogue().identifiersOfProgramContent(copy), QStringList({"org.test.Tool"}));
     EXPECT_EQ(catalogue().identifiersOfProgramContent(link), QStringList({"org.test.Tool"}));
     EXPECT_TRUE(catalogue().identifiersOfProgramContent(altered).isEmpty());
-    // Another application shipping the same bytes: a copy is either's, each program only its own.
+    // Another application shipping the same bytes, or an entry naming the copy itself: the bytes
+    // are every claimant's, so no entry takes the lock of another away.
     write("system/applications/org.test.Twin.desktop", entry("Twin", QFile::encodeName(server)));
-    EXPECT_EQ(catalogue().identifiersOfProgramContent(copy),
-              QStringList({"org.test.Tool", "org.test.Twin"}));
-    EXPECT_TRUE(catalogue().identifiersOfProgramContent(program).isEmpty());
-    EXPECT_TRUE(catalogue().identifiersOfProgramContent(server).isEmpty());
+    write("user/applications/notes.desktop", entry("Notes", QFile::encodeName(copy)));
+    const auto sortedContentClaimants = [&](const QString& path) {
+        QStringList identifiers = catalogue().identifiersOfProgramContent(path);
+        identifiers.sort();
+        return identifiers;
+    };
+    EXPECT_EQ(sortedContentClaimants(copy),
+              QStringList({"notes", "org.test.Tool", "org.test.Twin"}));
+    EXPECT_EQ(sortedContentClaimants(program),
+              QStringList({"notes", "org.test.Tool", "org.test.Twin"}));
     EXPECT_TRUE(catalogue().identifiersOfProgramContent(root.filePath("missing")).isEmpty());
 }
 

@@ -67,6 +67,12 @@ class WorkspaceProcessTest : public ::testing::Test {
                            const QByteArray& extra = {}) {
         const QString program = root.filePath("bin/" + identifier);
         EXPECT_TRUE(QFile::copy(source, program));
+        // Each application's program has bytes of its own: identical programs are taken for one
+        // another's when their windows appear. The added tail leaves the program working.
+        QFile tail(program);
+        EXPECT_TRUE(tail.open(QIODevice::Append));
+        tail.write(identifier.toUtf8());
+        tail.close();
         QFile::setPermissions(program, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
         QFile entry(root.filePath("user/applications/" + identifier + ".desktop"));
         EXPECT_TRUE(entry.open(QIODevice::WriteOnly));
