@@ -439,8 +439,10 @@ void DesktopEntryCatalogue::rebuildLocked() {
             watchNearestAncestorLocked(folder, watches);
         }
     }
+    std::map<QString, std::vector<ProgramClaim>> previousClaims = std::move(claimsByProgram);
     indexClaimsLocked(order);
     indexBusServicesLocked(watches);
+    keepPreviousClaimsLocked(previousClaims);
     for (const auto& [descriptor, watch] : watchesByDescriptor) {
         if (!watches.count(descriptor))
             ::inotify_rm_watch(inotify.get(), descriptor);
@@ -483,6 +485,31 @@ void DesktopEntryCatalogue::indexClaimsLocked(const std::vector<QString>& order)
             for (const QString& name : {parsed->entry.startupWMClass, execName, identifier})
                 addWindowNameLocked(name, identifier);
         }
+    }
+}
+
+// A claim seen once stays for the rest of the run while its program is installed: an entry edited
+// to name another program, hidden without its Exec, or deleted never takes a program away from its
+// application (the kept claim counts as hidden: it lists nothing).
+void DesktopEntryCatalogue::keepPreviousClaimsLocked(
+    const std::map<QString, std::vector<ProgramClaim>>& previousClaims) {
+    for (const auto& [program, claims] : previousClaims) {
+        if (!QFileInfo::exists(program))
+            continue;
+        for (const ProgramClaim& claim : claims) {
+            const std::vector<ProgramClaim>& current = claimsByProgram[program];
+            const bool stillClaimed =
+                std::any_of(current.begin(), current.end(), [&](const ProgramClaim& other) {
+                    return other.entry.identifier == claim.entry.identifier;
+                });
+            if (stillClaimed)
+                continue;
+            ProgramClaim kept = claim;
+            kept.hidden = true;
+            addClaimLocked(program, std::move(kept));
+        }
+        if (claimsByProgram[program].empty())
+            claimsByProgram.erase(program);
     }
 }
 

@@ -76,7 +76,9 @@ class DesktopEntryCatalogue {
     std::optional<DesktopEntry> entryForPath(const QString& path);
     // Every identifier that names the program: through the TryExec or Exec of any of its entries in
     // any folder (shadowed and hidden ones too), or the Exec of the session-bus service that has
-    // its name. In XDG precedence order of the identifiers.
+    // its name; and, for the rest of the run, every identifier that named it since the catalogue
+    // was first read (an entry edited or deleted never frees a program). In XDG precedence order
+    // of the identifiers, the kept ones last.
     std::vector<ProgramClaim> claimsOfProgram(const QString& realExecutablePath);
     // The identifiers whose session-bus service the systemd user unit starts.
     QStringList identifiersOfUnit(const QString& unit);
@@ -128,6 +130,8 @@ class DesktopEntryCatalogue {
     void rebuildLocked();
     void indexClaimsLocked(const std::vector<QString>& order);
     void indexBusServicesLocked(std::map<int, Watch>& watches);
+    void keepPreviousClaimsLocked(
+        const std::map<QString, std::vector<ProgramClaim>>& previousClaims);
     void addClaimLocked(const QString& program, ProgramClaim claim);
     void addWindowNameLocked(const QString& name, const QString& identifier);
     std::optional<DesktopEntry> displayEntryLocked(const QString& identifier);

@@ -112,6 +112,18 @@ TEST_F(ProgramClaims, WindowNamesStandForTheirApplicationsWithoutCase) {
     EXPECT_TRUE(catalogue().identifiersOfWindowName("true").isEmpty());
 }
 
+TEST_F(ProgramClaims, AnEntryHiddenOrDeletedLaterKeepsItsProgramClaimedForTheRun) {
+    write("user/applications/org.test.Tool.desktop", entry("Tool", QFile::encodeName(program)));
+    ASSERT_EQ(claimants(program), QStringList({"org.test.Tool"}));
+
+    write("user/applications/org.test.Tool.desktop",
+          "[Desktop Entry]\nType=Application\nName=Tool\nHidden=true\n");
+    EXPECT_EQ(claimants(program), QStringList({"org.test.Tool"}));
+    ASSERT_TRUE(QFile::remove(root.filePath("user/applications/org.test.Tool.desktop")));
+    EXPECT_EQ(claimants(program), QStringList({"org.test.Tool"}));
+    EXPECT_TRUE(catalogue().claimsOfProgram(program).front().hidden);
+}
+
 TEST_F(ProgramClaims, ARenamedCopyOrAHardLinkOfAProgramIsKnownByItsContent) {
     write("system/applications/org.test.Tool.desktop", entry("Tool", QFile::encodeName(program)));
     const QString copy = root.filePath("elsewhere/renamed");
