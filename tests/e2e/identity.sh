@@ -2,7 +2,7 @@
 # A locked application is locked through every door: Debian's own terminals and X clients through
 # their own entries (a terminal's server included), started through the dynamic loader, a private
 # NoDisplay entry naming a locked program, a renamed copy of a locked binary (caught by its window),
-# a copy of a locked terminal whose windows declare another class (caught by its content),
+# a copy of a locked terminal started by a private entry under its name (caught by its content),
 # a launch while Vaultine was killed, and a process of another session, which is left alone.
 . "$(dirname "$0")/lib.sh"
 
@@ -84,10 +84,14 @@ cp /usr/bin/xlogo "$HOME/bin/renamed-logo"
 expect_locked "a copy of xlogo" "$HOME/bin/renamed-logo"
 release "a copy of xlogo"
 end_program "$HOME/bin/renamed-logo"
-# A copy whose windows declare a class of their own is still known by its content.
+# A copy started by a private entry of its own, its windows declaring that entry's name, is still
+# known by its content.
 cp /usr/bin/xterm "$HOME/bin/renamed-term"
-expect_locked "a copy of xterm under another class" "$HOME/bin/renamed-term" -class Renamed -name renamed
-release "a copy of xterm under another class"
+install_entry notes Notes "$HOME/bin/renamed-term -class notes -name notes" NoDisplay=true
+sleep 1
+expect_locked "a copy of xterm under a private entry" \
+    gio launch "$XDG_DATA_HOME/applications/notes.desktop"
+release "a copy of xterm under a private entry"
 end_program "$HOME/bin/renamed-term"
 
 # Another login of the same user (another display) runs its programs for itself.
