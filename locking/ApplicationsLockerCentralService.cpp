@@ -4,7 +4,6 @@
 
 #include <QGuiApplication>
 #include <QObject>
-#include <QScreen>
 #include <QTimer>
 #include <QWidget>
 #include <algorithm>
@@ -448,19 +447,9 @@ std::unique_ptr<QWidget> ApplicationsLockerCentralService::makeCoverWindow(
     const platform::Screen& screen) {
     if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
         return nullptr;
-    // The cover follows the Qt screen it was made for, found by output name, else by frame.
-    QScreen* match = nullptr;
-    for (QScreen* candidate : QGuiApplication::screens()) {
-        if (!screen.name.isEmpty() && candidate->name() == screen.name) {
-            match = candidate;
-            break;
-        }
-        if (!match && candidate->geometry() == screen.frame)
-            match = candidate;
-    }
-    if (!match)
-        return nullptr;
-    return std::make_unique<CoverWindow>(match);
+    // By frame, not by the toolkit's screen: a monitor the toolkit has not caught up with yet
+    // is covered all the same.
+    return std::make_unique<CoverWindow>(screen.frame);
 }
 
 void ApplicationsLockerCentralService::checkScreensChange() {

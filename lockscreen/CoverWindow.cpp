@@ -1,13 +1,12 @@
-// The cover window: frame from its screen, focus never taken (the lock window keeps it), guarded.
+// The cover window: its screen's frame, focus never taken (the lock window keeps it), guarded.
 #include "lockscreen/CoverWindow.h"
 
-#include "lockscreen/ScreenFrameFollower.h"
 #include "platform/WindowGuard.h"
 
-CoverWindow::CoverWindow(QScreen* screen)
-    : BorderlessKeyWindow(nullptr, Qt::WindowDoesNotAcceptFocus), screen(screen) {
+CoverWindow::CoverWindow(const QRect& frame)
+    : BorderlessKeyWindow(nullptr, Qt::WindowDoesNotAcceptFocus) {
     setAttribute(Qt::WA_ShowWithoutActivating);
-    new ScreenFrameFollower(*this, ScreenFrameFollower::frameOfScreen(screen));
+    setGeometry(frame);
     guard =
         platform::WindowGuards::shared().guard(*this, platform::WindowGuards::Role::coverWindow);
 }

@@ -2,7 +2,7 @@
 // over the whole screen, kept on top by the window guards, swallowing keys and clicks.
 #pragma once
 
-#include <QScreen>
+#include <QRect>
 #include <memory>
 
 #include "lockscreen/BorderlessKeyWindow.h"
@@ -15,13 +15,11 @@ class CoverWindow : public BorderlessKeyWindow {
     Q_OBJECT
 
   public:
-    // Covers `screen` and follows its geometry; guarding starts here, before the window is shown.
-    explicit CoverWindow(QScreen* screen);
+    // Covers `frame`, a screen's frame (the owner makes new covers when the screens change);
+    // guarding starts here, before the window is shown.
+    explicit CoverWindow(const QRect& frame);
     ~CoverWindow() override;
 
-    QScreen* coveredScreen() const { return screen; }
-
   private:
-    QPointer<QScreen> screen;
     std::unique_ptr<platform::WindowGuard> guard;
 };

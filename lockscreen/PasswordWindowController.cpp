@@ -162,8 +162,8 @@ void PasswordWindowController::layOutWindow() {
     passwordFieldOutlet = form.passwordFieldOutlet;
     centralViewOutlet = form.centralViewOutlet;
 
-    // Over the whole primary screen, rebuilt when the screens change.
-    new ScreenFrameFollower(*windowInstance, ScreenFrameFollower::primaryScreenFrame());
+    // Over the whole main screen, rebuilt when the screens change.
+    new ScreenFrameFollower(*windowInstance, ScreenFrameFollower::mainScreenFrame());
 
     appIconOutlet->clear();
     appNameLabelOutlet->clear();

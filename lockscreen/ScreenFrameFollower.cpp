@@ -1,42 +1,26 @@
-// The geometry defence: after any change of the monitors or of the root window (the toolkit turns
-// both into screen signals) the lock and cover windows cover their screen again, with no gap.
+// The geometry defence: after any change of the screens the lock and cover windows cover their
+// screen again, with no gap.
 #include "lockscreen/ScreenFrameFollower.h"
 
-#include <QGuiApplication>
+#include "platform/Screens.h"
 
-ScreenFrameFollower::FrameSource ScreenFrameFollower::primaryScreenFrame() {
+ScreenFrameFollower::FrameSource ScreenFrameFollower::mainScreenFrame() {
     return []() -> std::optional<QRect> {
-        if (QScreen* screen = QGuiApplication::primaryScreen())
-            return screen->geometry();
-        return std::nullopt;
-    };
-}
-
-ScreenFrameFollower::FrameSource ScreenFrameFollower::frameOfScreen(QScreen* screen) {
-    return [watched = QPointer<QScreen>(screen)]() -> std::optional<QRect> {
-        if (watched)
-            return watched->geometry();
+        if (const auto screen = platform::Screens::shared().mainScreen())
+            return screen->frame;
         return std::nullopt;
     };
 }
 
 ScreenFrameFollower::ScreenFrameFollower(QWidget& window, FrameSource source)
     : QObject(&window), window(window), source(std::move(source)) {
-    auto* application = qGuiApp;
-    connect(application, &QGuiApplication::screenAdded, this, [this](QScreen* screen) {
-        watchScreen(screen);
-        rebuild();
-    });
-    connect(application, &QGuiApplication::screenRemoved, this, &ScreenFrameFollower::rebuild);
-    connect(application, &QGuiApplication::primaryScreenChanged, this,
-            &ScreenFrameFollower::rebuild);
-    for (QScreen* screen : QGuiApplication::screens())
-        watchScreen(screen);
+    // Screen events come on the main thread, as this object lives.
+    screensObserver = platform::Screens::shared().addChangeObserver([this] { rebuild(); });
     rebuild();
 }
 
-void ScreenFrameFollower::watchScreen(QScreen* screen) {
-    connect(screen, &QScreen::geometryChanged, this, &ScreenFrameFollower::rebuild);
+ScreenFrameFollower::~ScreenFrameFollower() {
+    platform::Screens::shared().removeChangeObserver(screensObserver);
 }
 
 void ScreenFrameFollower::rebuild() {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/Installable.h"
+#include "platform/ObserverList.h"
 
 namespace platform {
 
@@ -23,7 +24,8 @@ struct Screen {
 class Screens : public Installable<Screens> {
   public:
     virtual ~Screens() = default;
-    // Qt's screens of the running QGuiApplication.
+    // On X11 the monitors RandR reports, read on a connection of our own; elsewhere Qt's screens of
+    // the running QGuiApplication.
     static std::unique_ptr<Screens> createDefault();
 
     // Every screen, in the platform's order.
@@ -31,10 +33,9 @@ class Screens : public Installable<Screens> {
     // The primary screen; none while no screen is attached.
     virtual std::optional<Screen> mainScreen() = 0;
     // The handler runs on the main thread, after the list changed, whenever the display server
-    // reports a screen added, removed, moved, resized or made primary (on X11: the RandR events
-    // behind Qt's screen signals). Handlers cannot be removed: their owners live as long as the
-    // program or check a weak pointer.
-    virtual void addChangeObserver(std::function<void()> handler) = 0;
+    // reports a screen added, removed, moved, resized or made primary.
+    virtual ObserverList<>::Id addChangeObserver(std::function<void()> handler) = 0;
+    virtual void removeChangeObserver(ObserverList<>::Id id) = 0;
 };
 
 }  // namespace platform

@@ -6,23 +6,18 @@
 #include <xcb/xcb.h>
 
 #include <QTimer>
-#include <cstdlib>
 #include <cstring>
+
+#include "platform/linux/XcbReply.h"
 
 namespace platform {
 
 namespace {
 
-template <typename T>
-using XcbReplyPtr = std::unique_ptr<T, decltype(&std::free)>;
-
-template <typename T>
-XcbReplyPtr<T> take(T* reply) {
-    return XcbReplyPtr<T>(reply, &std::free);
-}
+using x11::own;
 
 std::uint32_t internAtom(xcb_connection_t* connection, const char* name) {
-    const auto reply = take(xcb_intern_atom_reply(
+    const auto reply = own(xcb_intern_atom_reply(
         connection, xcb_intern_atom(connection, 0, std::strlen(name), name), nullptr));
     return reply ? reply->atom : 0;
 }
@@ -102,7 +97,7 @@ void EwmhWindows::handleEvents() {
     bool clientListChanged = false;
     bool activeChanged = false;
     while (xcb_generic_event_t* raw = xcb_poll_for_event(connection.get())) {
-        const auto event = take(raw);
+        const auto event = own(raw);
         if ((event->response_type & 0x7f) != XCB_PROPERTY_NOTIFY)
             continue;
         const auto* property = reinterpret_cast<const xcb_property_notify_event_t*>(raw);
@@ -133,7 +128,7 @@ std::vector<EwmhWindows::WindowId> EwmhWindows::windowList(std::uint32_t propert
     std::vector<WindowId> windows;
     if (!connection || !property)
         return windows;
-    const auto reply = take(xcb_get_property_reply(
+    const auto reply = own(xcb_get_property_reply(
         connection.get(),
         xcb_get_property(connection.get(), 0, root, property, XCB_ATOM_WINDOW, 0, maximumWindows),
         nullptr));
@@ -193,15 +188,15 @@ std::vector<WindowIdentity> EwmhWindows::readIdentities(const std::vector<Window
     for (std::size_t i = 0; i < windows.size(); ++i) {
         WindowIdentity identity;
         identity.window = windows[i];
-        const auto pid = take(xcb_get_property_reply(c, cookies[i].pid, nullptr));
+        const auto pid = own(xcb_get_property_reply(c, cookies[i].pid, nullptr));
         if (pid && pid->format == 32 && xcb_get_property_value_length(pid.get()) == 4)
             identity.process = static_cast<pid_t>(
                 *static_cast<const std::uint32_t*>(xcb_get_property_value(pid.get())));
-        const auto wmClass = take(xcb_get_property_reply(c, cookies[i].wmClass, nullptr));
+        const auto wmClass = own(xcb_get_property_reply(c, cookies[i].wmClass, nullptr));
         parseWmClass(propertyBytes(wmClass.get()), identity.instanceName, identity.className);
-        const auto gtkId = take(xcb_get_property_reply(c, cookies[i].gtkId, nullptr));
+        const auto gtkId = own(xcb_get_property_reply(c, cookies[i].gtkId, nullptr));
         identity.applicationId = parseTextProperty(propertyBytes(gtkId.get()));
-        const auto kdeFile = take(xcb_get_property_reply(c, cookies[i].kdeFile, nullptr));
+        const auto kdeFile = own(xcb_get_property_reply(c, cookies[i].kdeFile, nullptr));
         identity.desktopFileName = parseTextProperty(propertyBytes(kdeFile.get()));
         // A client may leave out _NET_WM_PID, or lie in it; the server knows a local client's.
         if (hasClientIds) {
@@ -217,7 +212,7 @@ std::vector<WindowIdentity> EwmhWindows::readIdentities(const std::vector<Window
 }
 
 pid_t EwmhWindows::clientProcessOf(xcb_res_query_client_ids_cookie_t cookie) {
-    const auto reply = take(xcb_res_query_client_ids_reply(connection.get(), cookie, nullptr));
+    const auto reply = own(xcb_res_query_client_ids_reply(connection.get(), cookie, nullptr));
     if (!reply)
         return 0;
     for (auto ids = xcb_res_query_client_ids_ids_iterator(reply.get()); ids.rem;
@@ -237,7 +232,7 @@ void EwmhWindows::readOwners(const std::vector<WindowId>& windows) {
         cookies.push_back(
             xcb_get_property(connection.get(), 0, window, pidAtom, XCB_ATOM_CARDINAL, 0, 1));
     for (std::size_t i = 0; i < windows.size(); ++i) {
-        const auto reply = take(xcb_get_property_reply(connection.get(), cookies[i], nullptr));
+        const auto reply = own(xcb_get_property_reply(connection.get(), cookies[i], nullptr));
         pid_t owner = 0;
         if (reply && reply->format == 32 && xcb_get_property_value_length(reply.get()) == 4)
             owner = static_cast<pid_t>(

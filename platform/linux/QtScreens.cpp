@@ -1,10 +1,12 @@
 // The screens as Qt reports them: QGuiApplication::screens() in order and the primary screen.
-// Without a QGuiApplication (Corvane, plain tests) there are no screens.
+// Without a QGuiApplication (Corvane, plain tests) there are no screens. On X11 the RandR monitors
+// are read directly instead (see RandrScreens.h).
 #include <QGuiApplication>
 #include <QScreen>
 #include <memory>
 
 #include "platform/Screens.h"
+#include "platform/linux/RandrScreens.h"
 
 namespace platform {
 
@@ -16,6 +18,27 @@ Screen describe(const QScreen& screen) {
 
 class QtScreens : public Screens {
   public:
+    QtScreens() {
+        auto* application = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
+        if (!application)
+            return;
+        auto follow = [this](QScreen* screen) {
+            QObject::connect(screen, &QScreen::geometryChanged, &context,
+                             [this] { observers.notify(); });
+        };
+        for (QScreen* screen : QGuiApplication::screens())
+            follow(screen);
+        QObject::connect(application, &QGuiApplication::screenAdded, &context,
+                         [this, follow](QScreen* screen) {
+                             follow(screen);
+                             observers.notify();
+                         });
+        QObject::connect(application, &QGuiApplication::screenRemoved, &context,
+                         [this] { observers.notify(); });
+        QObject::connect(application, &QGuiApplication::primaryScreenChanged, &context,
+                         [this] { observers.notify(); });
+    }
+
     std::vector<Screen> screens() override {
         std::vector<Screen> result;
         if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
@@ -32,31 +55,21 @@ class QtScreens : public Screens {
             return std::nullopt;
         return describe(*primary);
     }
-    void addChangeObserver(std::function<void()> handler) override {
-        auto* application = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
-        if (!application)
-            return;
-        auto shared = std::make_shared<std::function<void()>>(std::move(handler));
-        auto follow = [shared](QScreen* screen) {
-            QObject::connect(screen, &QScreen::geometryChanged, screen, [shared] { (*shared)(); });
-        };
-        for (QScreen* screen : QGuiApplication::screens())
-            follow(screen);
-        QObject::connect(application, &QGuiApplication::screenAdded, application,
-                         [shared, follow](QScreen* screen) {
-                             follow(screen);
-                             (*shared)();
-                         });
-        QObject::connect(application, &QGuiApplication::screenRemoved, application,
-                         [shared] { (*shared)(); });
-        QObject::connect(application, &QGuiApplication::primaryScreenChanged, application,
-                         [shared] { (*shared)(); });
+    ObserverList<>::Id addChangeObserver(std::function<void()> handler) override {
+        return observers.add(std::move(handler));
     }
+    void removeChangeObserver(ObserverList<>::Id id) override { observers.remove(id); }
+
+  private:
+    ObserverList<> observers;
+    QObject context;  // the connections end with this object
 };
 
 }  // namespace
 
 std::unique_ptr<Screens> Screens::createDefault() {
+    if (auto randr = x11::RandrScreens::connect())
+        return randr;
     return std::make_unique<QtScreens>();
 }
 

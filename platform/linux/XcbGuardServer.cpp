@@ -7,21 +7,12 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <algorithm>
-#include <cstdlib>
-#include <memory>
+
+#include "platform/linux/XcbReply.h"
 
 namespace platform::x11 {
 
 namespace {
-
-// Owns an xcb reply (malloc'ed by xcb).
-template <typename T>
-using XcbReply = std::unique_ptr<T, decltype(&std::free)>;
-
-template <typename T>
-XcbReply<T> own(T* reply) {
-    return XcbReply<T>(reply, &std::free);
-}
 
 constexpr std::uint32_t pointerEvents =
     XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE | XCB_EVENT_MASK_POINTER_MOTION;

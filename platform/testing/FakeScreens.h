@@ -26,9 +26,10 @@ class FakeScreens : public Screens {
 
     // What the display server's screen events do.
     void announceChange() { changeObservers.notify(); }
-    void addChangeObserver(std::function<void()> handler) override {
-        changeObservers.add(std::move(handler));
+    ObserverList<>::Id addChangeObserver(std::function<void()> handler) override {
+        return changeObservers.add(std::move(handler));
     }
+    void removeChangeObserver(ObserverList<>::Id id) override { changeObservers.remove(id); }
 
     std::vector<Screen> screens() override { return list; }
     std::optional<Screen> mainScreen() override {

@@ -1,54 +1,37 @@
-// The geometry defence: the frame is set at once and rebuilt on every change of the screens.
+// The geometry defence: the frame is set at once and applied again on every change of the screens.
 #include <gtest/gtest.h>
 
-#include <QGuiApplication>
-#include <QScreen>
 #include <QWidget>
 
 #include "lockscreen/ScreenFrameFollower.h"
+#include "platform/testing/FakeScreens.h"
 
 namespace {
 
 class ScreenFrameFollowerTest : public ::testing::Test {
   protected:
     ScreenFrameFollowerTest() {
+        auto fake = std::make_unique<platform::testing::FakeScreens>();
+        screens = fake.get();
+        platform::Screens::install(std::move(fake));
         frame = QRect(0, 0, 800, 600);
-        follower = new ScreenFrameFollower(window, [this] { return frame; });
+        window = std::make_unique<QWidget>();
+        follower = new ScreenFrameFollower(*window, [this] { return frame; });
     }
 
-    QWidget window;
+    platform::testing::FakeScreens* screens = nullptr;
     std::optional<QRect> frame;
+    std::unique_ptr<QWidget> window;
     ScreenFrameFollower* follower = nullptr;  // a child of the window
 };
 
-TEST_F(ScreenFrameFollowerTest, TakesTheScreensFrameAtOnce) {
-    EXPECT_EQ(window.geometry(), QRect(0, 0, 800, 600));
-}
+TEST_F(ScreenFrameFollowerTest, TakesTheFrameAtOnceAndAgainOnEveryScreenChange) {
+    EXPECT_EQ(window->geometry(), QRect(0, 0, 800, 600));
 
-TEST_F(ScreenFrameFollowerTest, RebuildsWhenAScreensGeometryChanges) {
-    frame = QRect(0, 0, 1920, 1080);
-
-    Q_EMIT QGuiApplication::primaryScreen()->geometryChanged(*frame);
-
-    EXPECT_EQ(window.geometry(), QRect(0, 0, 1920, 1080));
-}
-
-TEST_F(ScreenFrameFollowerTest, RebuildsWhenThePrimaryScreenChanges) {
     frame = QRect(1920, 0, 1280, 1024);
+    screens->announceChange();
 
-    Q_EMIT qGuiApp->primaryScreenChanged(QGuiApplication::primaryScreen());
-
-    EXPECT_EQ(window.geometry(), QRect(1920, 0, 1280, 1024));
-}
-
-TEST_F(ScreenFrameFollowerTest, RebuildsWhenAScreenIsAddedOrRemoved) {
-    frame = QRect(0, 0, 1024, 768);
-    Q_EMIT qGuiApp->screenAdded(QGuiApplication::primaryScreen());
-    EXPECT_EQ(window.geometry(), QRect(0, 0, 1024, 768));
-
-    frame = QRect(0, 0, 640, 480);
-    Q_EMIT qGuiApp->screenRemoved(QGuiApplication::primaryScreen());
-    EXPECT_EQ(window.geometry(), QRect(0, 0, 640, 480));
+    EXPECT_EQ(window->geometry(), QRect(1920, 0, 1280, 1024));
 }
 
 TEST_F(ScreenFrameFollowerTest, WithoutAScreenTheFrameStaysAsItIs) {
@@ -56,16 +39,23 @@ TEST_F(ScreenFrameFollowerTest, WithoutAScreenTheFrameStaysAsItIs) {
 
     follower->rebuild();
 
-    EXPECT_EQ(window.geometry(), QRect(0, 0, 800, 600));
+    EXPECT_EQ(window->geometry(), QRect(0, 0, 800, 600));
 }
 
-TEST(ScreenFrameSources, ThePrimarySourceGivesThePrimaryScreensGeometry) {
-    EXPECT_EQ(ScreenFrameFollower::primaryScreenFrame()(),
-              QGuiApplication::primaryScreen()->geometry());
+TEST_F(ScreenFrameFollowerTest, StopsFollowingWhenItsWindowGoes) {
+    window.reset();
+
+    EXPECT_EQ(screens->changeObservers.size(), 0u);
+    screens->announceChange();  // nothing left to call
 }
 
-TEST(ScreenFrameSources, AScreenSourceGivesNoneForNoScreen) {
-    EXPECT_FALSE(ScreenFrameFollower::frameOfScreen(nullptr)().has_value());
+TEST_F(ScreenFrameFollowerTest, TheMainScreenSourceGivesTheMainScreensFrame) {
+    screens->setFrames({QRect(0, 0, 1280, 1024), QRect(1280, 0, 1920, 1080)});
+    screens->mainIndex = 1;
+    EXPECT_EQ(ScreenFrameFollower::mainScreenFrame()(), QRect(1280, 0, 1920, 1080));
+
+    screens->mainIndex = -1;
+    EXPECT_FALSE(ScreenFrameFollower::mainScreenFrame()().has_value());
 }
 
 }  // namespace
