@@ -328,8 +328,8 @@ void LinuxWorkspace::windowsAppeared(const std::vector<WindowIdentity>& identiti
         }
         // Its process may run a renamed copy or a hard link of a program, whatever names the
         // window declares (a private entry can name the copy and its class): the content tells.
-        for (const QString& identifier : catalogue->identifiersOfProgramContent(
-                 QStringLiteral("/proc/%1/exe").arg(identity.process))) {
+        for (const QString& identifier :
+             catalogue->identifiersOfProgramContent(proc::readProgramImagePath(identity.process))) {
             if (!identifiers.contains(identifier))
                 identifiers.append(identifier);
         }

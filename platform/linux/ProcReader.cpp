@@ -8,7 +8,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <algorithm>
 #include <charconv>
 #include <memory>
@@ -187,12 +189,68 @@ QString executableOfLink(const QByteArray& target) {
     return QFile::decodeName(withoutDeletedMark(target));
 }
 
-QString readExecutable(pid_t pid) {
+bool isDynamicLoader(const QString& executable) {
+    const QString name = QFileInfo(executable).fileName();
+    return name == QLatin1String("ld.so") ||
+           (name.startsWith(QLatin1String("ld-")) && name.contains(QLatin1String(".so")));
+}
+
+QString programOfLoaderCommandLine(const QStringList& words) {
+    // The loader's own options come first; these take a value.
+    static const QStringList valued = {QStringLiteral("--library-path"),
+                                       QStringLiteral("--inhibit-rpath"),
+                                       QStringLiteral("--audit"),
+                                       QStringLiteral("--preload"),
+                                       QStringLiteral("--argv0"),
+                                       QStringLiteral("--glibc-hwcaps-prepend"),
+                                       QStringLiteral("--glibc-hwcaps-mask")};
+    qsizetype index = 1;
+    while (index < words.size() && words[index].startsWith(QLatin1String("--")))
+        index += valued.contains(words[index]) ? 2 : 1;
+    return index < words.size() ? words[index] : QString();
+}
+
+namespace {
+
+QString readLink(pid_t pid, const char* entry) {
     char target[4096];
-    const ssize_t length = ::readlink(procPath(pid, "exe").constData(), target, sizeof target - 1);
-    if (length <= 0)
+    const ssize_t length = ::readlink(procPath(pid, entry).constData(), target, sizeof target - 1);
+    return length > 0 ? executableOfLink(QByteArray(target, length)) : QString();
+}
+
+// The real path of the program a loader's process runs; empty when its command line names none.
+QString readLoadedProgram(pid_t pid) {
+    QString program = programOfLoaderCommandLine(readCommandLine(pid));
+    if (program.isEmpty())
         return {};
-    return executableOfLink(QByteArray(target, length));
+    // The loader opens a relative path from the directory the process started in.
+    if (QFileInfo(program).isRelative()) {
+        const QString directory = readLink(pid, "cwd");
+        if (directory.isEmpty())
+            return {};
+        program = directory + QLatin1Char('/') + program;
+    }
+    const QString real = QFileInfo(program).canonicalFilePath();
+    return real.isEmpty() ? QDir::cleanPath(program) : real;
+}
+
+}  // namespace
+
+QString readExecutable(pid_t pid) {
+    const QString executable = readLink(pid, "exe");
+    if (isDynamicLoader(executable)) {
+        if (QString program = readLoadedProgram(pid); !program.isEmpty())
+            return program;
+    }
+    return executable;
+}
+
+QString readProgramImagePath(pid_t pid) {
+    if (isDynamicLoader(readLink(pid, "exe"))) {
+        if (QString program = readLoadedProgram(pid); !program.isEmpty())
+            return program;
+    }
+    return QString::fromLatin1(procPath(pid, "exe"));
 }
 
 std::optional<QByteArray> environmentValue(const QByteArray& environ, const QByteArray& name) {

@@ -38,8 +38,12 @@ std::optional<ProcessStatus> readStatus(pid_t pid);
 std::optional<unsigned long long> readStartTime(pid_t pid);
 // The fields of its stat line; none when it is gone.
 std::optional<StatFields> readStatFields(pid_t pid);
-// The real path of the executable; a binary replaced on disk keeps its path.
+// The real path of the executable; a binary replaced on disk keeps its path. A process of the
+// dynamic loader ("ld.so /usr/bin/xterm") is the program the loader runs.
 QString readExecutable(pid_t pid);
+// A path whose bytes are the program the process runs, for comparing its content: the loaded
+// program of a loader's process, else /proc/<pid>/exe (readable even when the file was deleted).
+QString readProgramImagePath(pid_t pid);
 // The process's initial environment, NUL-separated; none when unreadable.
 std::optional<QByteArray> readEnvironment(pid_t pid);
 // The value of one variable of the process's initial environment; none when absent or unreadable.
@@ -84,6 +88,12 @@ QString parseFlatpakInfo(const QByteArray& info);
 QStringList parseCommandLine(const QByteArray& commandLine);
 // The executable path that a /proc/<pid>/exe link names, without the mark of a deleted file.
 QString executableOfLink(const QByteArray& target);
+// Whether an executable is a dynamic loader ("ld-linux-x86-64.so.2", "ld.so"), which runs the
+// program its command line names.
+bool isDynamicLoader(const QString& executable);
+// The program of a loader's command line ("ld.so [--option [value]]... program arguments"), as
+// written; empty when none is named.
+QString programOfLoaderCommandLine(const QStringList& words);
 
 // The application id that a systemd application unit name carries, without the launcher prefix as
 // the first candidate and with it as the second; empty when the unit is no application unit.

@@ -67,7 +67,8 @@ end_program /usr/bin/xfce4-terminal
 expect_locked "xterm" xterm
 release xterm
 end_program /usr/bin/xterm
-expect_locked "xterm through the loader" /lib64/ld-linux-x86-64.so.2 /usr/bin/xterm
+# Through the loader, under a class and name of its own: the process is still xterm.
+expect_locked "xterm through the loader" /lib64/ld-linux-x86-64.so.2 /usr/bin/xterm -class Zzz -name zzz
 release "xterm through the loader"
 end_program /lib64/ld-linux-x86-64.so.2
 expect_locked "xlogo" xlogo

@@ -312,6 +312,37 @@ TEST(ProcessFiles, StoppedProcessIsToldFromARunningOne) {
     EXPECT_FALSE(isStopped(pid));
 }
 
+TEST(LoaderCommandLines, TheProgramIsTheFirstWordAfterTheLoadersOptions) {
+    EXPECT_EQ(programOfLoaderCommandLine({"/lib64/ld-linux-x86-64.so.2", "/usr/bin/xterm", "-e"}),
+              "/usr/bin/xterm");
+    EXPECT_EQ(programOfLoaderCommandLine({"ld.so", "--library-path", "/tmp", "--inhibit-cache",
+                                          "--argv0", "zz", "bin/xterm"}),
+              "bin/xterm");
+    EXPECT_EQ(programOfLoaderCommandLine({"ld.so", "--argv0"}), "");
+    EXPECT_EQ(programOfLoaderCommandLine({}), "");
+    EXPECT_TRUE(isDynamicLoader("/usr/lib/x86_64-linux-gnu/ld-linux-x86-64.so.2"));
+    EXPECT_FALSE(isDynamicLoader("/usr/bin/ld"));
+}
+
+TEST(ProcessFiles, AProgramRunThroughTheLoaderIsThatProgram) {
+    const QString loader = QStringLiteral("/lib64/ld-linux-x86-64.so.2");
+    QProcess child;
+    child.setWorkingDirectory(QStringLiteral("/bin"));
+    child.start(loader, {QStringLiteral("--inhibit-cache"), QStringLiteral("./sleep"),
+                         QStringLiteral("30")});
+    ASSERT_TRUE(child.waitForStarted());
+    const pid_t pid = static_cast<pid_t>(child.processId());
+
+    const QString executable = readExecutable(pid);
+    const QString image = readProgramImagePath(pid);
+    child.kill();
+    child.waitForFinished();
+
+    EXPECT_EQ(executable, QStringLiteral("/usr/bin/sleep"));
+    EXPECT_EQ(image, QStringLiteral("/usr/bin/sleep"));
+    EXPECT_EQ(readProgramImagePath(::getpid()), QStringLiteral("/proc/%1/exe").arg(::getpid()));
+}
+
 TEST(ProcessFiles, VanishedProcessGivesNothing) {
     const pid_t absent = 0x3ffffff0;
 

@@ -106,9 +106,9 @@ TEST_F(ProgramClaims, WindowNamesStandForTheirApplicationsWithoutCase) {
     write("system/applications/org.test.Tool.desktop",
           entry("Tool", QFile::encodeName(program), "StartupWMClass=ToolWindow\n"));
 
-    for (const QString& name : {"toolwindow", "TOOL", "org.test.tool"})
+    for (const char* name : {"toolwindow", "TOOL", "org.test.tool"})
         EXPECT_EQ(catalogue().identifiersOfWindowName(name), QStringList({"org.test.Tool"}))
-            << name.toStdString();
+            << name;
     EXPECT_TRUE(catalogue().identifiersOfWindowName("true").isEmpty());
 }
 
