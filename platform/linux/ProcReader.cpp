@@ -223,7 +223,8 @@ QString readLoadedProgram(pid_t pid) {
     QString program = programOfLoaderCommandLine(readCommandLine(pid));
     if (program.isEmpty())
         return {};
-    // The loader opens a relative path from the directory the process started in.
+    // The loader opened a relative path from the process's working directory (the one it started
+    // in, unless it has moved since).
     if (QFileInfo(program).isRelative()) {
         const QString directory = readLink(pid, "cwd");
         if (directory.isEmpty())
