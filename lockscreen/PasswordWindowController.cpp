@@ -25,6 +25,7 @@ constexpr int shakeLowY = 0;
 constexpr int shakeHighY = 20;
 constexpr int shakeRepeats = 2;
 constexpr QSize iconSize(128, 128);
+constexpr int maximumPopupsToClose = 8;  // more nested menus than any of ours opens
 
 // The field: rounded, a hairline clear border, white at 20 % behind white text and caret, and no
 // focus highlight of the style.
@@ -147,6 +148,15 @@ void PasswordWindowController::windowDidLoad() {
     // The message may need another width than the laid-out view had.
     windowInstance->centerView();
 
+    // An open menu or popover of ours holds the pointer through the toolkit's own grab, which
+    // the lock's grab cannot take over: it closes first (a bounded number of tries, in case one
+    // refuses to close).
+    for (int tries = 0; tries < maximumPopupsToClose; ++tries) {
+        QWidget* popup = QApplication::activePopupWidget();
+        if (!popup)
+            break;
+        popup->close();
+    }
     // Before the window maps, so the grabs are held from the first moment it is visible.
     guard = platform::WindowGuards::shared().guard(*windowInstance,
                                                    platform::WindowGuards::Role::lockWindow);

@@ -1,6 +1,7 @@
 // The lock window's controller over doubles, with real widgets drawn offscreen and QTest input:
 // showing, Return and Tab, errors and the shake, the Alt key, focus keeping, closing and the
 // deferred steps of a controller that is gone.
+#include <QApplication>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -77,6 +78,18 @@ TEST_F(PasswordWindowTest, TheWindowCoversTheWholePrimaryScreen) {
     show();
 
     EXPECT_EQ(controller->window()->geometry(), QGuiApplication::primaryScreen()->geometry());
+}
+
+TEST_F(PasswordWindowTest, AnOpenPopupOfThisProgramClosesBeforeTheGrabsAreTaken) {
+    QWidget popup(nullptr, Qt::Popup);
+    popup.show();
+    ASSERT_EQ(QApplication::activePopupWidget(), &popup);
+
+    show();
+
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+    EXPECT_FALSE(popup.isVisible());
+    ASSERT_EQ(guards->records.size(), 1u);
 }
 
 TEST_F(PasswordWindowTest, TheWindowIsGuardedAsTheLockWindowBeforeItIsShown) {
