@@ -320,19 +320,17 @@ void LinuxWorkspace::windowsAppeared(const std::vector<WindowIdentity>& identiti
         if (identity.process <= 0 || identity.process == ::getpid())
             continue;
         QStringList identifiers;
-        for (const QString& name : identity.names()) {
-            for (const QString& identifier : catalogue->identifiersOfWindowName(name)) {
+        const auto add = [&identifiers](const QStringList& found) {
+            for (const QString& identifier : found) {
                 if (!identifiers.contains(identifier))
                     identifiers.append(identifier);
             }
-        }
+        };
+        for (const QString& name : identity.names())
+            add(catalogue->identifiersOfWindowName(name));
         // Its process may run a renamed copy or a hard link of a program, whatever names the
         // window declares (a private entry can name the copy and its class): the content tells.
-        for (const QString& identifier :
-             catalogue->identifiersOfProgramContent(proc::readProgramImagePath(identity.process))) {
-            if (!identifiers.contains(identifier))
-                identifiers.append(identifier);
-        }
+        add(catalogue->identifiersOfProgramContent(proc::readProgramImagePath(identity.process)));
         watcher->attributeWindow(identity.process, identifiers);
         // Resolving an unknown owner scans /proc, which also reports a launch not seen yet.
         if (const std::optional<InstanceKey> key = watcher->instanceOwning(identity.process))

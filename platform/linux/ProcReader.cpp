@@ -218,8 +218,11 @@ QString readLink(pid_t pid, const char* entry) {
     return length > 0 ? executableOfLink(QByteArray(target, length)) : QString();
 }
 
-// The real path of the program a loader's process runs; empty when its command line names none.
-QString readLoadedProgram(pid_t pid) {
+// The real path of the program a loader's process runs; empty for a process of any other
+// executable, and when the loader's command line names none.
+QString readLoadedProgram(pid_t pid, const QString& executable) {
+    if (!isDynamicLoader(executable))
+        return {};
     QString program = programOfLoaderCommandLine(readCommandLine(pid));
     if (program.isEmpty())
         return {};
@@ -239,19 +242,13 @@ QString readLoadedProgram(pid_t pid) {
 
 QString readExecutable(pid_t pid) {
     const QString executable = readLink(pid, "exe");
-    if (isDynamicLoader(executable)) {
-        if (QString program = readLoadedProgram(pid); !program.isEmpty())
-            return program;
-    }
-    return executable;
+    const QString loaded = readLoadedProgram(pid, executable);
+    return loaded.isEmpty() ? executable : loaded;
 }
 
 QString readProgramImagePath(pid_t pid) {
-    if (isDynamicLoader(readLink(pid, "exe"))) {
-        if (QString program = readLoadedProgram(pid); !program.isEmpty())
-            return program;
-    }
-    return QString::fromLatin1(procPath(pid, "exe"));
+    const QString loaded = readLoadedProgram(pid, readLink(pid, "exe"));
+    return loaded.isEmpty() ? QString::fromLatin1(procPath(pid, "exe")) : loaded;
 }
 
 std::optional<QByteArray> environmentValue(const QByteArray& environ, const QByteArray& name) {

@@ -1,5 +1,6 @@
 // The parsers of what applications declare: desktop entries (the keys read, Exec unquoting,
 // localized names, the entries refused), session-bus service files and window properties.
+#include "ScopedEnvironment.h"
 #include "platform/linux/DesktopEntryParser.h"
 #include "platform/linux/WindowIdentity.h"
 
@@ -66,10 +67,8 @@ TEST(DesktopEntryParsing, UnquotesTheExecProgram) {
 }
 
 TEST(DesktopEntryParsing, PrefersTheNameOfTheUsersLanguage) {
-    const QByteArray saved = qgetenv("LANGUAGE");
-    qputenv("LANGUAGE", "de");
+    const ScopedEnvironment german("LANGUAGE", "de");
     const auto fields = parseDesktopEntry(application("Name=Files\nName[de]=Dateien\n"));
-    qputenv("LANGUAGE", saved);
 
     ASSERT_TRUE(fields);
     EXPECT_EQ(fields->name, "Dateien");

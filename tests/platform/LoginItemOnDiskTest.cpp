@@ -10,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "ScopedEnvironment.h"
 #include "locking/SystemConfigurationService.h"
 #include "platform/linux/XdgAutostartLoginItems.h"
 #include "platform/testing/Doubles.h"
@@ -20,17 +21,11 @@ class LoginItemOnDisk : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(configHome.isValid());
-        savedConfigHome = qgetenv("XDG_CONFIG_HOME");
-        savedConfigDirs = qgetenv("XDG_CONFIG_DIRS");
-        qputenv("XDG_CONFIG_HOME", configHome.path().toUtf8());
-        qputenv("XDG_CONFIG_DIRS", (systemConfig.path()).toUtf8());
+        environment.set("XDG_CONFIG_HOME", QFile::encodeName(configHome.path()));
+        environment.set("XDG_CONFIG_DIRS", QFile::encodeName(systemConfig.path()));
         platform::testing::installMainBundle(QStringLiteral("org.vaultine.Vaultine"),
                                              QStringLiteral(VAULTINE_BUNDLE_PATH));
         platform::LoginItems::install(std::make_unique<platform::XdgAutostartLoginItems>());
-    }
-    void TearDown() override {
-        qputenv("XDG_CONFIG_HOME", savedConfigHome);
-        qputenv("XDG_CONFIG_DIRS", savedConfigDirs);
     }
     QString entryPath() const {
         return configHome.path() + QStringLiteral("/autostart/org.vaultine.Corvane.desktop");
@@ -55,8 +50,7 @@ class LoginItemOnDisk : public ::testing::Test {
     }
     QTemporaryDir configHome;
     QTemporaryDir systemConfig;
-    QByteArray savedConfigHome;
-    QByteArray savedConfigDirs;
+    ScopedEnvironment environment;
     SystemConfigurationService service;
 };
 

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "ScopedEnvironment.h"
 #include "locking/SystemApplicationsService.h"
 #include "platform/linux/LinuxWorkspace.h"
 #include "platform/testing/Doubles.h"
@@ -18,19 +19,13 @@ class WorkspaceCatalogueTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(root.isValid());
-        savedDataHome = qgetenv("XDG_DATA_HOME");
-        savedDataDirs = qgetenv("XDG_DATA_DIRS");
-        qputenv("XDG_DATA_HOME", QFile::encodeName(root.filePath("user")));
-        qputenv("XDG_DATA_DIRS", QFile::encodeName(root.filePath("system")));
+        environment.set("XDG_DATA_HOME", QFile::encodeName(root.filePath("user")));
+        environment.set("XDG_DATA_DIRS", QFile::encodeName(root.filePath("system")));
         QDir().mkpath(userFolder());
         QDir().mkpath(systemFolder());
         platform::testing::installMainBundle(QStringLiteral("org.vaultine.Vaultine"));
     }
-    void TearDown() override {
-        platform::Workspace::install(nullptr);
-        qputenv("XDG_DATA_HOME", savedDataHome);
-        qputenv("XDG_DATA_DIRS", savedDataDirs);
-    }
+    void TearDown() override { platform::Workspace::install(nullptr); }
 
     QString userFolder() const { return root.filePath("user/applications"); }
     QString systemFolder() const { return root.filePath("system/applications"); }
@@ -64,8 +59,7 @@ class WorkspaceCatalogueTest : public ::testing::Test {
     }
 
     QTemporaryDir root;
-    QByteArray savedDataHome;
-    QByteArray savedDataDirs;
+    ScopedEnvironment environment;
     platform::LinuxWorkspace* created = nullptr;
 };
 
@@ -203,13 +197,11 @@ TEST_F(CatalogueEntries, DictionaryHasNameAndExecutableFileName) {
 }
 
 TEST_F(CatalogueEntries, NameIsLocalized) {
-    const QByteArray savedLanguage = qgetenv("LANGUAGE");
-    qputenv("LANGUAGE", "de");
+    const ScopedEnvironment german("LANGUAGE", "de");
     write(systemFolder() + "/org.test.Tool.desktop", entry("Tool", "Name[de]=Werkzeug\n"));
 
     const auto info =
         workspace().infoDictionaryForApplicationAtPath(systemFolder() + "/org.test.Tool.desktop");
-    qputenv("LANGUAGE", savedLanguage);
 
     ASSERT_TRUE(info);
     EXPECT_EQ(info->name, "Werkzeug");

@@ -11,6 +11,7 @@
 #include <QTest>
 #include <csignal>
 
+#include "ScopedEnvironment.h"
 #include "locking/ApplicationsMonitorService.h"
 #include "platform/linux/LinuxWorkspace.h"
 #include "platform/linux/ProcReader.h"
@@ -42,10 +43,8 @@ class WorkspaceProcessTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(root.isValid());
-        savedDataHome = qgetenv("XDG_DATA_HOME");
-        savedDataDirs = qgetenv("XDG_DATA_DIRS");
-        qputenv("XDG_DATA_HOME", QFile::encodeName(root.filePath("user")));
-        qputenv("XDG_DATA_DIRS", QFile::encodeName(root.filePath("system")));
+        environment.set("XDG_DATA_HOME", QFile::encodeName(root.filePath("user")));
+        environment.set("XDG_DATA_DIRS", QFile::encodeName(root.filePath("system")));
         QDir().mkpath(root.filePath("user/applications"));
         QDir().mkpath(root.filePath("bin"));
         platform::testing::installMainBundle(QStringLiteral("org.vaultine.Vaultine"));
@@ -58,8 +57,6 @@ class WorkspaceProcessTest : public ::testing::Test {
         }
         processes.clear();
         platform::Workspace::install(nullptr);
-        qputenv("XDG_DATA_HOME", savedDataHome);
-        qputenv("XDG_DATA_DIRS", savedDataDirs);
     }
 
     // Installs `source` as a program of its own with a desktop entry named `identifier`.
@@ -119,8 +116,7 @@ class WorkspaceProcessTest : public ::testing::Test {
     }
 
     QTemporaryDir root;
-    QByteArray savedDataHome;
-    QByteArray savedDataDirs;
+    ScopedEnvironment environment;
     QStringList programs;
     platform::LinuxWorkspace* created = nullptr;
     std::unique_ptr<ApplicationsMonitorService> monitor;
