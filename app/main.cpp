@@ -35,6 +35,11 @@ int main(int argc, char** argv) {
         QTimer::singleShot(delay, &application, std::move(check));
     });
     AppDelegate delegate;
+    // A Corvane that answered once was ready: its end is a kill, answered by a start at once.
+    helper.onPeerReady = [&delegate] {
+        if (ApplicationsLockerCentralService* service = delegate.applicationsLockerCentralService())
+            service->helperRelaunchThrottle.peerReady();
+    };
     delegate.attach(application);
     QTimer::singleShot(0, &delegate, [&delegate] { delegate.applicationDidFinishLaunching(); });
     application.exec();

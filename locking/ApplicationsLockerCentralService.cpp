@@ -350,7 +350,11 @@ void ApplicationsLockerCentralService::handleHelperTerminated() {
         startHelper();
         return;
     }
-    // Corvane keeps dying soon after each start: wait before the next try instead of spinning.
+    // Corvane keeps dying before it is ready: wait before the next try instead of spinning.
+    printLine(QStringLiteral("Corvane ended before it was ready %1 times in a row; starting it "
+                             "again in %2 s")
+                  .arg(helperRelaunchThrottle.consecutiveShortRuns())
+                  .arg(static_cast<double>(delay.count()) / 1000.0));
     helperRestartPending = true;
     scheduleAfter(delay, [this] {
         helperRestartPending = false;

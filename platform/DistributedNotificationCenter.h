@@ -2,6 +2,8 @@
 // by one program and delivered to every program that observes that name and object.
 #pragma once
 
+#include <sys/types.h>
+
 #include <QString>
 #include <cstdint>
 #include <functional>
@@ -14,7 +16,9 @@ namespace platform {
 class DistributedNotificationCenter : public Installable<DistributedNotificationCenter> {
   public:
     using ObserverId = std::uint64_t;
-    using Handler = std::function<void(const QString& name, const QString& object)>;
+    // `sender` is the posting process, 0 when it cannot be told: the receiver decides whom it
+    // believes.
+    using Handler = std::function<void(const QString& name, const QString& object, pid_t sender)>;
 
     virtual ~DistributedNotificationCenter() = default;
     // The session bus (platform/linux/DBusNotificationCenter.cpp).

@@ -5,10 +5,33 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include <QDir>
+
+#include "platform/MainBundle.h"
 #include "platform/PeerLiveness.h"
 #include "platform/Workspace.h"
 
 namespace platform {
+
+QString PairProtocol::expectedBundlePath(const QString& bundleIdentifier) {
+    const MainBundle& own = MainBundle::shared();
+    if (own.bundlePath().isEmpty())
+        return {};
+    if (bundleIdentifier == own.bundleIdentifier())
+        return own.bundlePath();
+    if (bundleIdentifier == HELPER_BUNDLE_ID && own.bundleIdentifier() == MASTER_BUNDLE_ID)
+        return QDir(own.bundlePath())
+            .filePath(QStringLiteral("Contents/Library/LoginItems/") + helperBundleName);
+    if (bundleIdentifier == MASTER_BUNDLE_ID && own.bundleIdentifier() == HELPER_BUNDLE_ID) {
+        // Corvane.app, LoginItems, Library, Contents: by position only.
+        return QDir::cleanPath(own.bundlePath() + QStringLiteral("/../../../.."));
+    }
+    return {};
+}
+
+bool PairProtocol::isPairProcess(pid_t pid, const QString& bundleIdentifier) {
+    return pid > 0 && PeerLiveness::systemProbes().runsBundle(pid, bundleIdentifier);
+}
 
 bool PairProtocol::holdsItsName(const QString& bundleIdentifier) {
     return PeerLiveness(bundleIdentifier).peerHoldsItsName();

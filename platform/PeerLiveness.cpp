@@ -17,6 +17,11 @@ pid_t PeerLiveness::peerProcess() const {
 
 void PeerLiveness::start(Scheduler scheduler) {
     schedule = std::move(scheduler);
+    if (probes.watchOwner)
+        probes.watchOwner(bundleIdentifier, [this, token = std::weak_ptr<char>(alive)] {
+            if (token.lock())
+                probe();
+        });
     check();
 }
 
@@ -26,11 +31,18 @@ void PeerLiveness::check() {
             if (token.lock())
                 check();
         });
+    probe();
+}
+
+void PeerLiveness::probe() {
     const pid_t pid = peerProcess();
     if (pid != pingedProcess) {
-        // Another process (or none) holds the name now: its record starts afresh.
+        // Another process (or none) holds the name now: its record starts afresh, and a ping
+        // still in flight to the one before no longer counts.
         pingedProcess = pid;
         missedPings = 0;
+        pingPending = false;
+        ++pingSerial;
     }
     if (pid == 0)
         return;
@@ -64,6 +76,12 @@ void PeerLiveness::pingAnswered(pid_t pid, unsigned serial, bool answered) {
         return;
     if (answered) {
         missedPings = 0;
+        // An error reply also proves a live loop, but only a holder still in place is ready.
+        if (pid != readyProcess && peerProcess() == pid) {
+            readyProcess = pid;
+            if (onPeerReady)
+                onPeerReady();
+        }
         return;
     }
     if (++missedPings < missedPingsBeforeKill)

@@ -2,7 +2,8 @@
 // watch the other through the bus name it holds: a stopped peer is continued at once, a traced one
 // (which a continue cannot free) and one that answers no ping for a while are killed, so that the
 // watcher's relaunch brings a working peer back. A name held by anything but the peer's own
-// bundle executable does not count as the peer.
+// bundle executable does not count as the peer. The first answer of a new peer process tells
+// that it is ready, which the relaunch throttle uses to tell a kill from a failed start.
 #pragma once
 
 #include <sys/types.h>
@@ -38,6 +39,8 @@ class PeerLiveness {
         // Calls the peer's ping method; the reply says whether it answered in time.
         std::function<void(const QString& busName, std::chrono::milliseconds timeout, PingReply)>
             ping;
+        // Calls `changed` whenever the name's holder changes; optional.
+        std::function<void(const QString& busName, std::function<void()> changed)> watchOwner;
     };
     static Probes systemProbes();
 
@@ -52,13 +55,16 @@ class PeerLiveness {
     pid_t peerProcess() const;
     bool peerHoldsItsName() const { return peerProcess() != 0; }
 
-    // Checks now and then every `checkInterval`.
+    // Checks now, then every `checkInterval` and whenever the name changes hands.
     void start(Scheduler schedule);
     void check();
 
     std::function<void(const QString& line)> printLine;
+    // A new peer process holds its name and answered its first ping.
+    std::function<void()> onPeerReady;
 
   private:
+    void probe();
     void pingAnswered(pid_t pid, unsigned serial, bool answered);
     void say(const QString& line) const;
 
@@ -68,6 +74,7 @@ class PeerLiveness {
     bool pingPending = false;
     int missedPings = 0;
     pid_t pingedProcess = 0;
+    pid_t readyProcess = 0;
     unsigned pingSerial = 0;
     // Scheduled checks and ping replies may arrive after this object is gone; they hold this
     // token weakly and do nothing then.

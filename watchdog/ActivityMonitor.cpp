@@ -8,6 +8,7 @@
 #include <QMap>
 #include <QObject>
 #include <QTimer>
+#include <cstdio>
 
 #include "platform/MainBundle.h"
 #include "platform/PairProtocol.h"
@@ -40,10 +41,15 @@ QString ActivityMonitor::masterBundlePath() {
 }
 
 bool ActivityMonitor::masterIsRunning() const {
-    if (!platform::Workspace::shared()
-             .runningApplicationsWithBundleIdentifier(PairProtocol::MASTER_BUNDLE_ID)
-             .empty())
-        return true;
+    // A folder of the user's that declares Vaultine's identifier is not Vaultine: only a run of
+    // the bundle that encloses Corvane's counts.
+    // Both paths come from resolved executables (/proc), so a plain comparison holds.
+    const QString expected = masterBundlePath();
+    for (const auto& running :
+         platform::Workspace::shared().runningApplicationsWithBundleIdentifier(
+             PairProtocol::MASTER_BUNDLE_ID))
+        if (QDir::cleanPath(running.bundlePath) == expected)
+            return true;
     return masterHoldsItsName && masterHoldsItsName();
 }
 
@@ -101,10 +107,14 @@ void ActivityMonitor::startMasterApplication(bool endOnceRunning) {
     state = State::relaunching;
     const unsigned attempt = ++attemptSerial;
     const auto delay = relaunchThrottle.delayAfterEnd();
-    if (delay == std::chrono::milliseconds::zero())
+    if (delay == std::chrono::milliseconds::zero()) {
         launchNow(attempt);
-    else
-        scheduleAfter(delay, [this, attempt] { launchNow(attempt); });
+        return;
+    }
+    std::printf("Vaultine ended before it was ready %d times in a row; starting it again in %g s\n",
+                relaunchThrottle.consecutiveShortRuns(),
+                static_cast<double>(delay.count()) / 1000.0);
+    scheduleAfter(delay, [this, attempt] { launchNow(attempt); });
 }
 
 void ActivityMonitor::launchNow(unsigned attempt) {

@@ -18,8 +18,8 @@ namespace corvane {
 //
 // A relaunch has taken effect when Vaultine is seen running and still runs a few seconds later.
 // Until then Corvane stays: a refused launch, a Vaultine that never appears or one that dies at
-// once is launched again, at once the first time, then backing off up to 30 s, so that a Vaultine
-// that keeps dying at start never makes Corvane spin.
+// once is launched again, at once when it was ready (it answered a ping), else backing off up to
+// 30 s, so that a Vaultine that keeps dying at start never makes Corvane spin.
 class ActivityMonitor {
   public:
     using Scheduler = std::function<void(std::chrono::milliseconds, std::function<void()>)>;

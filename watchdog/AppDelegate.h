@@ -1,6 +1,8 @@
 // Corvane's application delegate: starts the watch of Vaultine and ends Corvane on Vaultine's
-// terminate notification.
+// terminate notification, when its own bundle's Vaultine sent it.
 #pragma once
+
+#include <sys/types.h>
 
 #include <functional>
 #include <memory>
@@ -21,12 +23,14 @@ class AppDelegate {
     std::function<void(int status)> exitProcess;
     // Runs on the new monitor before it starts (tests give it their doubles).
     std::function<void(ActivityMonitor&)> monitorSetUp;
+    // Whether a process is our own bundle's Vaultine: only it may end Corvane.
+    std::function<bool(pid_t)> isMasterProcess;
 
     // Creates and starts the monitor (a launch of Vaultine happens here), then observes the
     // terminate notification that names Vaultine's bundle identifier.
     void applicationDidFinishLaunching();
-    // The terminate notification: ends Corvane with status 0.
-    void messageDelivered();
+    // The terminate notification: ends Corvane with status 0 when our Vaultine sent it.
+    void messageDelivered(pid_t sender);
 
     ActivityMonitor* activityMonitor() const { return monitor.get(); }
 

@@ -26,6 +26,11 @@ int main(int argc, char** argv) {
         QTimer::singleShot(delay, &application, std::move(check));
     });
     corvane::AppDelegate delegate;
+    // A Vaultine that answered once was ready: its end is a kill, answered by a start at once.
+    master.onPeerReady = [&delegate] {
+        if (corvane::ActivityMonitor* monitor = delegate.activityMonitor())
+            monitor->relaunchThrottle.peerReady();
+    };
     QTimer::singleShot(0, &application, [&delegate] { delegate.applicationDidFinishLaunching(); });
     application.exec();
     return 0;

@@ -8,10 +8,12 @@
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
 #include <QFileInfo>
 #include <QObject>
 
 #include "platform/MainBundle.h"
+#include "platform/PairProtocol.h"
 #include "platform/PeerLiveness.h"
 #include "platform/linux/OwnBundles.h"
 #include "platform/linux/ProcReader.h"
@@ -44,9 +46,14 @@ pid_t nameHolder(const QString& busName) {
     return reply.isValid() ? static_cast<pid_t>(reply.value()) : 0;
 }
 
+// The process runs the executable of the bundle where the pair expects this identifier's program;
+// a copy of the bundle elsewhere, or a folder of the user's that declares the identifier, is not
+// it.
 bool runsBundle(pid_t pid, const QString& bundleIdentifier) {
     const QString executable = proc::readExecutable(pid);
-    const QString bundle = enclosingBundlePath(executable);
+    const QString expectedBundle = PairProtocol::expectedBundlePath(bundleIdentifier);
+    const QString bundle =
+        expectedBundle.isEmpty() ? enclosingBundlePath(executable) : expectedBundle;
     const std::optional<BundleInfo> info = bundle.isEmpty() ? std::nullopt : readBundleInfo(bundle);
     if (!info || info->identifier != bundleIdentifier)
         return false;
@@ -82,11 +89,22 @@ void ping(const QString& busName, std::chrono::milliseconds timeout,
                      });
 }
 
+void watchOwner(const QString& busName, std::function<void()> changed) {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || !QCoreApplication::instance())
+        return;
+    auto* watcher = new QDBusServiceWatcher(busName, bus, QDBusServiceWatcher::WatchForOwnerChange,
+                                            QCoreApplication::instance());
+    QObject::connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, watcher,
+                     [changed = std::move(changed)] { changed(); });
+}
+
 }  // namespace
 
 PeerLiveness::Probes PeerLiveness::systemProbes() {
-    return Probes{&nameHolder, &runsBundle, &state,
-                  [](pid_t pid, int signal) { ::kill(pid, signal); }, &ping};
+    return Probes{&nameHolder, &runsBundle,
+                  &state,      [](pid_t pid, int signal) { ::kill(pid, signal); },
+                  &ping,       &watchOwner};
 }
 
 void PeerLiveness::answerPings() {

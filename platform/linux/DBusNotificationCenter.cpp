@@ -2,7 +2,9 @@
 #include "platform/linux/DBusNotificationCenter.h"
 
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusReply>
 #include <QStringList>
 
 namespace platform {
@@ -11,9 +13,19 @@ DBusNotificationReceiver::DBusNotificationReceiver(QString name, QString object,
                                                    DistributedNotificationCenter::Handler handler)
     : name(std::move(name)), object(std::move(object)), handler(std::move(handler)) {}
 
-void DBusNotificationReceiver::posted(const QString& postedName, const QString& postedObject) {
-    if (postedName == name && postedObject == object && handler)
-        handler(postedName, postedObject);
+void DBusNotificationReceiver::posted(const QString& postedName, const QString& postedObject,
+                                      const QDBusMessage& message) {
+    if (postedName != name || postedObject != object || !handler)
+        return;
+    // The bus daemon vouches for the sending connection's process; a signal carries no more.
+    pid_t sender = 0;
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (bus.isConnected() && bus.interface() && !message.service().isEmpty()) {
+        const QDBusReply<uint> reply = bus.interface()->servicePid(message.service());
+        if (reply.isValid())
+            sender = static_cast<pid_t>(reply.value());
+    }
+    handler(postedName, postedObject, sender);
 }
 
 std::unique_ptr<DistributedNotificationCenter> DistributedNotificationCenter::createDefault() {
@@ -42,9 +54,9 @@ DistributedNotificationCenter::ObserverId DBusNotificationCenter::addObserver(co
         return 0;
     auto receiver = std::make_unique<DBusNotificationReceiver>(name, object, std::move(handler));
     // Any sender: the notification is session-wide, as on the desktop it stands in for.
-    const bool connected =
-        bus.connect(QString(), path, interface, member, QStringList{name, object},
-                    QStringLiteral("ss"), receiver.get(), SLOT(posted(QString, QString)));
+    const bool connected = bus.connect(
+        QString(), path, interface, member, QStringList{name, object}, QStringLiteral("ss"),
+        receiver.get(), SLOT(posted(QString, QString, QDBusMessage)));
     if (!connected)
         return 0;
     const ObserverId id = nextId++;
@@ -59,7 +71,7 @@ void DBusNotificationCenter::removeObserver(ObserverId id) {
     DBusNotificationReceiver& receiver = *found->second;
     QDBusConnection::sessionBus().disconnect(
         QString(), path, interface, member, QStringList{receiver.name, receiver.object},
-        QStringLiteral("ss"), &receiver, SLOT(posted(QString, QString)));
+        QStringLiteral("ss"), &receiver, SLOT(posted(QString, QString, QDBusMessage)));
     receivers.erase(found);
 }
 

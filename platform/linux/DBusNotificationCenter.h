@@ -3,6 +3,7 @@
 // member "Posted" with the arguments (name, object).
 #pragma once
 
+#include <QDBusMessage>
 #include <QObject>
 #include <map>
 
@@ -22,7 +23,8 @@ class DBusNotificationReceiver : public QObject {
     const QString object;
 
   public Q_SLOTS:
-    void posted(const QString& postedName, const QString& postedObject);
+    void posted(const QString& postedName, const QString& postedObject,
+                const QDBusMessage& message);
 
   private:
     DistributedNotificationCenter::Handler handler;

@@ -1,7 +1,9 @@
 // Distributed notifications inside the test: posts are recorded and delivered at once to the
 // observers whose name and object match; the test can also deliver a notification from "another
-// program" without recording it as posted.
+// program" (a process id of the test's choosing) without recording it as posted.
 #pragma once
+
+#include <unistd.h>
 
 #include <utility>
 #include <vector>
@@ -24,26 +26,29 @@ class FakeDistributedNotificationCenter : public DistributedNotificationCenter {
         if (!connected)
             return false;
         posted.push_back({name, object});
-        deliver(name, object);
+        deliver(name, object, ::getpid());
         return true;
     }
     ObserverId addObserver(const QString& name, const QString& object, Handler handler) override {
         if (!connected)
             return 0;
-        return observers.add([name, object, handler = std::move(handler)](
-                                 const QString& postedName, const QString& postedObject) {
-            if (postedName == name && postedObject == object && handler)
-                handler(postedName, postedObject);
-        });
+        return observers.add(
+            [name, object, handler = std::move(handler)](
+                const QString& postedName, const QString& postedObject, pid_t sender) {
+                if (postedName == name && postedObject == object && handler)
+                    handler(postedName, postedObject, sender);
+            });
     }
     void removeObserver(ObserverId id) override { observers.remove(id); }
 
-    // Delivers as if another program had posted it.
-    void deliver(const QString& name, const QString& object) { observers.notify(name, object); }
+    // Delivers as if the process `sender` had posted it.
+    void deliver(const QString& name, const QString& object, pid_t sender = 0) {
+        observers.notify(name, object, sender);
+    }
     std::size_t observerCount() const { return observers.size(); }
 
   private:
-    ObserverList<const QString&, const QString&> observers;
+    ObserverList<const QString&, const QString&, pid_t> observers;
 };
 
 }  // namespace platform::testing

@@ -1,5 +1,5 @@
 // Corvane kept running: restarted at once when it ends, whatever the protection switch says, and
-// backing off while it keeps dying soon after each start.
+// backing off only while it keeps dying before it is ready.
 #include "tests/locking/CentralServiceFixture.h"
 
 using ::testing::internal::CaptureStdout;
@@ -51,6 +51,25 @@ TEST_F(CentralServiceHelperTest, CorvaneDyingAtEachStartIsRestartedLessAndLessOf
         ASSERT_EQ(corvaneLaunches(), before + 1);
     }
     EXPECT_EQ(delays, (std::vector<long>{0, 1000, 2000, 4000, 8000, 16000, 30000, 30000}));
+}
+
+TEST_F(CentralServiceHelperTest, CorvaneKilledAfterItWasReadyIsRestartedAtOnceEveryTime) {
+    for (int i = 0; i < 20; ++i) {
+        service->helperRelaunchThrottle.peerReady();
+        now += 1s;
+        helperEnds();
+        ASSERT_TRUE(scheduled.empty()) << "kill " << i;
+    }
+    EXPECT_EQ(corvaneLaunches(), 21u);
+
+    now += 1s;
+    helperEnds();
+    now += 1s;
+    CaptureStdout();
+    helperEnds();
+    EXPECT_EQ(GetCapturedStdout(),
+              "Helper Terminated\nCorvane ended before it was ready 2 times in a row; starting it "
+              "again in 1 s\n");
 }
 
 TEST_F(CentralServiceHelperTest, EndsWhileARestartWaitsScheduleNoSecondOne) {

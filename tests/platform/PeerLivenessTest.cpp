@@ -1,5 +1,6 @@
 // The peer check against scripted answers: a stopped peer is continued, a traced or hung one is
-// killed, and a name held by another program is not the peer.
+// killed, a name held by another program is not the peer, and each new peer process is ready
+// once it answers.
 #include "platform/PeerLiveness.h"
 
 #include <gtest/gtest.h>
@@ -19,6 +20,8 @@ class PeerCheck : public ::testing::Test {
     char state = 'S';
     std::vector<std::pair<pid_t, int>> signals;
     std::vector<PeerLiveness::PingReply> pings;
+    std::function<void()> ownerChanged;
+    int readyReports = 0;
 
     PeerLiveness liveness{
         QStringLiteral("org.vaultine.Vaultine"),
@@ -28,7 +31,14 @@ class PeerCheck : public ::testing::Test {
             [this](pid_t pid, int signal) { signals.emplace_back(pid, signal); },
             [this](const QString&, std::chrono::milliseconds, PeerLiveness::PingReply reply) {
                 pings.push_back(std::move(reply));
+            },
+            [this](const QString&, std::function<void()> changed) {
+                ownerChanged = std::move(changed);
             }}};
+
+    void SetUp() override {
+        liveness.onPeerReady = [this] { ++readyReports; };
+    }
 
     // One check whose ping gets `answered`.
     void checkAndAnswer(bool answered) {
@@ -86,6 +96,35 @@ TEST_F(PeerCheck, NameHeldByAnotherProgramIsNoPeerAndIsLeftAlone) {
     EXPECT_TRUE(pings.empty());
     holder = 0;
     EXPECT_FALSE(liveness.peerHoldsItsName());
+}
+
+TEST_F(PeerCheck, EachNewPeerIsReadyAtItsFirstAnswerAndIsProbedWhenItTakesTheName) {
+    liveness.start([](std::chrono::milliseconds, std::function<void()>) {});
+    ASSERT_TRUE(ownerChanged);
+    ASSERT_EQ(pings.size(), 1u);
+    std::exchange(pings, {}).back()(true);
+    checkAndAnswer(true);
+    EXPECT_EQ(readyReports, 1);
+
+    // A relaunched peer takes the name: it is pinged at once, not at the next interval, and the
+    // ping still in flight to the one before is dropped.
+    liveness.check();
+    auto staleReply = std::move(pings.back());
+    pings.clear();
+    holder = 41;
+    ownerChanged();
+    ASSERT_EQ(pings.size(), 1u);
+    staleReply(true);
+    EXPECT_EQ(readyReports, 1);
+    std::exchange(pings, {}).back()(true);
+    EXPECT_EQ(readyReports, 2);
+
+    // An answer that arrives once the name is gone does not count.
+    holder = 42;
+    ownerChanged();
+    holder = 0;
+    std::exchange(pings, {}).back()(true);
+    EXPECT_EQ(readyReports, 2);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The pace of restarts shared by both programs: at once, then doubling from 1 s up to 30 s while
-// each run is short, and at once again after a long run.
+// The pace of restarts shared by both programs: a peer that was ready is started again at once
+// every time; one that keeps dying before it is ready waits 1 s, 2 s ... up to 30 s.
 #include <gtest/gtest.h>
 
 #include "platform/RelaunchThrottle.h"
@@ -22,7 +22,7 @@ TEST_F(RelaunchThrottleTest, EndWithoutAKnownStartRestartsAtOnce) {
     EXPECT_EQ(throttle.delayAfterEnd(), 0ms);
 }
 
-TEST_F(RelaunchThrottleTest, ShortRunsDoubleTheWaitUpToThirtySeconds) {
+TEST_F(RelaunchThrottleTest, ShortRunsThatNeverGotReadyDoubleTheWaitUpToThirtySeconds) {
     std::vector<long> delays;
     for (int i = 0; i < 9; ++i) {
         throttle.launched();
@@ -44,6 +44,25 @@ TEST_F(RelaunchThrottleTest, LongRunRestartsAtOnceAgain) {
     now += 60s;
     EXPECT_EQ(throttle.delayAfterEnd(), 0ms);
     EXPECT_EQ(throttle.consecutiveShortRuns(), 0);
+}
+
+TEST_F(RelaunchThrottleTest, APeerKilledAfterItWasReadyIsStartedAtOnceEveryTime) {
+    for (int i = 0; i < 50; ++i) {
+        throttle.launched();
+        now += 200ms;
+        throttle.peerReady();
+        now += 300ms;
+        ASSERT_EQ(throttle.delayAfterEnd(), 0ms) << "kill " << i;
+    }
+    EXPECT_EQ(throttle.consecutiveShortRuns(), 0);
+
+    // Readiness belongs to one run: the next start that dies before it is ready counts again.
+    throttle.launched();
+    now += 1s;
+    EXPECT_EQ(throttle.delayAfterEnd(), 0ms);
+    throttle.launched();
+    now += 1s;
+    EXPECT_EQ(throttle.delayAfterEnd(), 1000ms);
 }
 
 }  // namespace

@@ -137,6 +137,24 @@ TEST_F(ActivityMonitorTest, VaultineDyingRightAfterEachRelaunchBacksOffUpToThirt
     EXPECT_FALSE(exitStatus);
 }
 
+TEST_F(ActivityMonitorTest, VaultineKilledAfterItWasReadyIsRelaunchedAtOnceEveryTime) {
+    vaultineRuns();
+    monitor.startService();
+    for (int kill = 0; kill < 10; ++kill) {
+        vaultineEnds();
+        vaultineRuns(300 + kill);
+        monitor.relaunchThrottle.peerReady();
+        now += std::chrono::seconds(1);
+    }
+    EXPECT_EQ(workspace->launches.size(), 10u);
+}
+
+TEST_F(ActivityMonitorTest, AFolderOfTheUsersThatDeclaresVaultinesIdentifierIsNotVaultine) {
+    vaultineRuns(100, QStringLiteral("/home/user/Fake.app"));
+    monitor.startService();
+    EXPECT_EQ(workspace->launches.size(), 1u);
+}
+
 TEST_F(ActivityMonitorTest, VaultineThatRanLongIsRelaunchedAtOnceAgain) {
     vaultineRuns();
     monitor.startService();

@@ -1,5 +1,5 @@
 // Corvane's delegate: the order of its start-up steps and its end on Vaultine's terminate
-// notification, and on that notification only.
+// notification, and on that notification only, from our own Vaultine only.
 #include "tests/watchdog/WatchdogFixture.h"
 #include "watchdog/AppDelegate.h"
 
@@ -11,6 +11,7 @@ class CorvaneAppDelegateTest : public WatchdogTest {
   protected:
     void launch() {
         delegate.exitProcess = [this](int status) { exitStatus = status; };
+        delegate.isMasterProcess = [](pid_t pid) { return pid == vaultinePid; };
         // The monitor's launch happens before the notification is observed.
         workspace->launchSucceeds = true;
         delegate.monitorSetUp = [this](corvane::ActivityMonitor& monitor) { prepare(monitor); };
@@ -18,6 +19,7 @@ class CorvaneAppDelegateTest : public WatchdogTest {
         prepare(*delegate.activityMonitor());
         delegate.activityMonitor()->exitProcess = [this](int status) { exitStatus = status; };
     }
+    static constexpr pid_t vaultinePid = 100;
     AppDelegate delegate;
 };
 
@@ -33,8 +35,17 @@ TEST_F(CorvaneAppDelegateTest, TerminateNotificationWithVaultineIdentifierEndsWi
     vaultineRuns();
     launch();
     notifications->deliver(QStringLiteral("TERMINATE_HELPER_VAULTINE"),
-                           QStringLiteral("org.vaultine.Vaultine"));
+                           QStringLiteral("org.vaultine.Vaultine"), vaultinePid);
     EXPECT_EQ(exitStatus, 0);
+}
+
+TEST_F(CorvaneAppDelegateTest, TerminateNotificationFromAnyOtherProcessIsIgnored) {
+    vaultineRuns();
+    launch();
+    for (const pid_t sender : {0, 4242})
+        notifications->deliver(QStringLiteral("TERMINATE_HELPER_VAULTINE"),
+                               QStringLiteral("org.vaultine.Vaultine"), sender);
+    EXPECT_FALSE(exitStatus);
 }
 
 TEST_F(CorvaneAppDelegateTest, TerminateNotificationWithAnotherObjectIsIgnored) {

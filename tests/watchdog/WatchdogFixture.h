@@ -60,9 +60,10 @@ class WatchdogTest : public ::testing::Test {
         return true;
     }
 
-    void vaultineRuns(pid_t pid = 100) {
+    void vaultineRuns(pid_t pid = 100, const QString& bundle = vaultineBundle) {
         platform::RunningApplication vaultine;
         vaultine.processIdentifier = pid;
+        vaultine.bundlePath = bundle;
         vaultine.bundleIdentifier = QStringLiteral("org.vaultine.Vaultine");
         vaultine.localizedName = QStringLiteral("Vaultine");
         vaultine.activationPolicy = platform::ActivationPolicy::accessory;
