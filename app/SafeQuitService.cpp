@@ -23,7 +23,7 @@ SafeQuitService::SafeQuitService()
 
 void SafeQuitService::quitApplication() {
     // Whatever runs when Vaultine starts again is taken as known: Quit needed the password.
-    KnownInstancesService().forgetInstances();
+    KnownInstancesService().storeEverythingKnown();
     platform::Workspace::shared().releaseAllLaunchHolds();
     platform::DistributedNotificationCenter::shared().postNotification(
         platform::PairProtocol::TERMINATE_HELPER_KEY, Constants::BUNDLE_ID());

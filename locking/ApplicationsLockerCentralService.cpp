@@ -69,12 +69,13 @@ void ApplicationsLockerCentralService::printLine(const QString& text) {
 void ApplicationsLockerCentralService::start() {
     // A predecessor killed while it held a launch stopped left it so: it runs again.
     platform::Workspace::shared().releaseAllLaunchHolds();
-    // Only a keyring that answered "no password" means there is none: a locked one is no answer.
-    if (!keyringAnswered()) {
+    // Only a store that holds no password means there is none: a locked keyring, or one that lost
+    // the password the copy says exists, protects with the password unknown.
+    if (!PASSWORD) {
         started = false;
         return;
     }
-    if (!PASSWORD || PASSWORD->isEmpty()) {
+    if (!passwordStored) {
         started = false;
         printLine(QStringLiteral("Will not start. No password"));
         return;
@@ -88,16 +89,22 @@ void ApplicationsLockerCentralService::start() {
     printLine(QStringLiteral("Monitoring services started"));
 }
 
-// A keyring that does not answer changes nothing: the copies of the last good read stay, so what
-// was locked stays locked and the password that opened it still does.
+// A keyring that does not answer changes nothing: the configuration keeps what it read (or its
+// copy in the defaults), so what was locked stays locked and the password that opened it still
+// does. An unknown password (empty while one is stored) opens nothing.
 bool ApplicationsLockerCentralService::loadConfiguration() {
     const auto settings = configurationAndPreferencesService.readProtectionSettings();
-    noteKeyringAnswer(settings.has_value());
+    noteKeyringAnswer(settings && (!settings->passwordStored || !settings->password.isEmpty()));
     if (!settings)
         return false;
     MONITORED_APPS =
         ConfigurationAndPreferencesService::resolveApplications(settings->lockedBundleIds);
+    // The first start of protection in a process that read "no password" follows the set-up:
+    // whatever runs then was started by the owner.
+    if (!PASSWORD && !settings->passwordStored)
+        setUpHere = true;
     PASSWORD = settings->password;
+    passwordStored = settings->passwordStored;
     ACTIVE = settings->applicationIsActive;
     // An identifier that resolves to no installed application now (a hidden or shadowed entry, a
     // package being upgraded) stays locked: its runs are still named by it.
@@ -123,9 +130,8 @@ void ApplicationsLockerCentralService::noteKeyringAnswer(bool answered) {
 }
 
 void ApplicationsLockerCentralService::onKeyringMayAnswer() {
-    // The keyring's own changes (our writes among them) matter only while something waits for it.
-    if (keyringAnswered() && started)
-        return;
+    // Every change of the keyring is read: what another program deleted or changed is written
+    // back by the configuration, and a password that was unknown may be readable now.
     onConfigurationChanged();
 }
 
@@ -196,8 +202,9 @@ void ApplicationsLockerCentralService::restoreBlockedApplication() {
 }
 
 // The runs of locked applications that the last Vaultine did not know of began while it was
-// down (killed, stopped): each is locked in turn. Without a stored list (a first start, or one
-// after Quit) everything that runs now is taken as known.
+// down (killed, stopped): each is locked in turn. Quit stores "everything known". Without a
+// readable list nothing is known, unless the password was set up in this process: a deleted or
+// broken defaults file never lets a run be.
 void ApplicationsLockerCentralService::lockRunsStartedWhileDown() {
     const std::optional<KnownInstancesService::Instances> stored =
         knownInstancesService->storedInstances();
@@ -207,7 +214,10 @@ void ApplicationsLockerCentralService::lockRunsStartedWhileDown() {
         if (!isMonitored(entity))
             continue;
         const KnownInstancesService::Instance run = runOf(entity);
-        if (!stored || stored->count(run) || !ACTIVE.value_or(false)) {
+        const bool known =
+            stored ? stored->count(run) || stored->count(KnownInstancesService::everything)
+                   : setUpHere;
+        if (known || !ACTIVE.value_or(false)) {
             knownRuns.insert(run);
         } else if (!isLocked(entity.bundleIdentifier)) {
             printLine(QStringLiteral("Started while Vaultine was not running: ") + entity.name);
@@ -395,6 +405,8 @@ void ApplicationsLockerCentralService::lockApplication(const ApplicationEntity& 
     };
     const QString message = entity.name + QStringLiteral(" is locked");
     lockWindow->showServiceWindow(message, entity.icon);
+    if (passwordUnknown())
+        lockWindow->displayErrorMessage(PASSWORD_UNKNOWN_LINE);
     // Recorded once the lock is on its way to the screen: the record's synchronous write is the
     // slowest step of a lock.
     markBlocked(entity.bundleIdentifier);
@@ -481,7 +493,7 @@ void ApplicationsLockerCentralService::checkEnteredPassword(const QString& typed
     // An empty stored password (none, or an unreadable keyring) never opens a lock.
     const bool right = PASSWORD && !PASSWORD->isEmpty() && canonicallyEqual(typed, *PASSWORD);
     if (!right) {
-        lockWindow->displayErrorMessage(QString());
+        lockWindow->displayErrorMessage(passwordUnknown() ? PASSWORD_UNKNOWN_LINE : QString());
         return;
     }
     unmarkBlocked();

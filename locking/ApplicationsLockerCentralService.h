@@ -50,10 +50,16 @@ class ApplicationsLockerCentralService {
         "The keyring is locked or not answering: Vaultine keeps the protection it last read and "
         "reads again once the keyring is unlocked");
 
+    // The lock window's line while no typed text can be checked.
+    static inline const QString PASSWORD_UNKNOWN_LINE = QStringLiteral(
+        "The keyring is locked or lost the password: it can be checked once the keyring answers");
+
     // Starts protection when a password is stored: monitoring, the lock left over from the last
-    // run, Corvane. Without a password it prints "Will not start. No password" and waits for a
-    // configuration change. While the keyring does not answer it prints KEYRING_UNAVAILABLE_LINE
-    // and starts once the keyring answers.
+    // run, Corvane. A password the keyring cannot give now (locked, silent, or lost while the
+    // defaults' copy says it exists) still starts protection, with the password unknown. Without
+    // a password it prints "Will not start. No password" and waits for a configuration change.
+    // When neither the keyring nor the copy tells anything it prints KEYRING_UNAVAILABLE_LINE and
+    // starts once the keyring answers.
     void start();
     // The 3-second timer's work: rebuilds the lock when the screens changed.
     void checkScreensChange();
@@ -86,6 +92,7 @@ class ApplicationsLockerCentralService {
 
   private:
     bool loadConfiguration();
+    bool passwordUnknown() const { return passwordStored && (!PASSWORD || PASSWORD->isEmpty()); }
     void noteKeyringAnswer(bool answered);
     void onConfigurationChanged();
     void onKeyringMayAnswer();
@@ -134,6 +141,9 @@ class ApplicationsLockerCentralService {
     KnownInstancesService::Instances knownRuns;
     ConfigurationAndPreferencesService& configurationAndPreferencesService;
     bool started = false;
+    // A password exists (its text may be unknown); the password was first set up in this process.
+    bool passwordStored = false;
+    bool setUpHere = false;
     bool isProtected = false;
     std::optional<ApplicationEntity> protectedApplication;
     std::vector<ApplicationEntity> waiting;

@@ -23,14 +23,16 @@ void KnownInstancesService::storeInstances(const Instances& instances) {
         storage.setValue(KeyConstants::KNOWN_INSTANCES_KEY, text);
 }
 
-void KnownInstancesService::forgetInstances() {
-    storage.removeValue(KeyConstants::KNOWN_INSTANCES_KEY);
+void KnownInstancesService::storeEverythingKnown() {
+    storeInstances({everything});
 }
 
 QString KnownInstancesService::encode(const Instances& instances) {
     QString text = marker + QLatin1Char(';');
     for (const auto& [pid, startTime] : instances)
-        text += QStringLiteral("%1:%2;").arg(pid).arg(startTime);
+        text += Instance{pid, startTime} == everything
+                    ? QStringLiteral("all;")
+                    : QStringLiteral("%1:%2;").arg(pid).arg(startTime);
     return text;
 }
 
@@ -40,6 +42,10 @@ std::optional<KnownInstancesService::Instances> KnownInstancesService::decode(co
         return std::nullopt;
     Instances instances;
     for (const QString& piece : pieces) {
+        if (piece == QStringLiteral("all")) {
+            instances.insert(everything);
+            continue;
+        }
         const QStringList numbers = piece.split(QLatin1Char(':'));
         bool pidRead = false;
         bool startRead = false;

@@ -20,14 +20,18 @@ class KnownInstancesService {
 
     KnownInstancesService();
 
-    // None when no list is stored: protection was not running before (a first start, or a start
-    // after Quit), so nothing that runs now began behind its back.
+    // The entry of a stored list that stands for every run (stored by Quit, which needed the
+    // password): nothing that runs when Vaultine starts again began behind its back.
+    static constexpr Instance everything{0, 0};
+
+    // None when no list is stored or it cannot be read: a first start, or the defaults file
+    // deleted or broken, in which case nothing is known.
     std::optional<Instances> storedInstances();
     void storeInstances(const Instances& instances);
-    void forgetInstances();
+    void storeEverythingKnown();
 
-    // "known;" followed by "pid:start;" for each run; the marker keeps an empty list apart from
-    // no list. Pieces that do not parse are dropped.
+    // "known;" followed by "pid:start;" for each run, or "all;" for `everything`; the marker
+    // keeps an empty list apart from no list. Pieces that do not parse are dropped.
     static QString encode(const Instances& instances);
     static std::optional<Instances> decode(const QString& text);
 

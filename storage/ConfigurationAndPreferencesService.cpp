@@ -1,9 +1,12 @@
 // Encoding, validation and change notification of the user's settings.
 #include "storage/ConfigurationAndPreferencesService.h"
 
+#include <QJsonDocument>
 #include <QTextBoundaryFinder>
 #include <algorithm>
+#include <cstdio>
 
+#include "platform/PairProtocol.h"
 #include "platform/SecretStore.h"
 #include "storage/KeyConstants.h"
 #include "storage/KeyValueStorage.h"
@@ -12,6 +15,16 @@ namespace {
 const QString SEPARATOR = QStringLiteral(";");
 const QString ON = QStringLiteral("1");
 const QString OFF = QStringLiteral("0");
+
+// The keys Vaultine keeps and copies; the password is kept but only its existence is copied.
+const QStringList COPIED_KEYS{
+    KeyConstants::APPLICATIONS_KEY, KeyConstants::APPLICATION_IS_ACTIVE_KEY,
+    KeyConstants::LOCK_ADMINISTRATIVE_APPS_KEY, KeyConstants::START_AT_LOGIN_KEY};
+const QString COPY_PASSWORD_STORED = QStringLiteral("PasswordStored");
+
+StoredValue keptValue(const QString& text) {
+    return {text.isEmpty() ? StoredValue::Answer::absent : StoredValue::Answer::present, text};
+}
 }  // namespace
 
 bool canonicallyEqual(const QString& first, const QString& second) {
@@ -65,8 +78,94 @@ QStringList ConfigurationAndPreferencesService::decodeList(const QString& stored
     return identifiers;
 }
 
+void ConfigurationAndPreferencesService::forgetKeptValues() {
+    const std::lock_guard lock(keptMutex);
+    kept.clear();
+}
+
+StoredValue ConfigurationAndPreferencesService::read(const QString& key) {
+    const StoredValue stored = keyValueStorage->readValue(key);
+    const std::lock_guard lock(keptMutex);
+    if (const auto found = kept.find(key); found != kept.end()) {
+        if (stored.answered() && stored.text != found->second)
+            writeBack(key, found->second);
+        return keptValue(found->second);
+    }
+    const std::optional<QJsonObject> copy = readProtectionCopy();
+    const bool copySaysPassword = copy && copy->value(COPY_PASSWORD_STORED).toBool();
+    // A password the copy says exists is not taken as gone because the keyring lost it: it is
+    // unknown, and no text opens a lock until the keyring gives it again.
+    const bool lostPassword = key == KeyConstants::APPLICATION_PASSWORD_KEY && stored.answered() &&
+                              stored.text.isEmpty() && copySaysPassword;
+    if (stored.answered() && !lostPassword) {
+        kept[key] = stored.text;
+        saveProtectionCopy();
+        return stored;
+    }
+    // A copy answers for every key but the password, which it does not hold; a key it lacks
+    // reads as absent (a switch on by default).
+    if (copy && key != KeyConstants::APPLICATION_PASSWORD_KEY)
+        return keptValue(copy->value(key).toString());
+    return {StoredValue::Answer::unavailable, {}};
+}
+
+bool ConfigurationAndPreferencesService::write(const QString& key, const QString& value) {
+    const bool stored = value.isEmpty() && key == KeyConstants::APPLICATION_PASSWORD_KEY
+                            ? keyValueStorage->removeValue(key)
+                            : keyValueStorage->setValue(key, value);
+    if (stored) {
+        const std::lock_guard lock(keptMutex);
+        kept[key] = value;
+        saveProtectionCopy();
+    }
+    return stored;
+}
+
+void ConfigurationAndPreferencesService::writeBack(const QString& key, const QString& value) {
+    std::printf("%s\n", qUtf8Printable(WRITTEN_BACK_LINE.arg(key)));
+    std::fflush(stdout);
+    if (value.isEmpty())
+        keyValueStorage->removeValue(key);
+    else
+        keyValueStorage->setValue(key, value);
+}
+
+std::optional<QJsonObject> ConfigurationAndPreferencesService::readProtectionCopy() {
+    const StoredValue stored =
+        KeyValueStorage(KeyValueStorageType::userDefaults).readValue(PROTECTION_COPY_KEY);
+    const QJsonDocument document = QJsonDocument::fromJson(stored.text.toUtf8());
+    if (stored.answer == StoredValue::Answer::present && document.isObject())
+        return document.object();
+    // Corvane runs only once protection was set up: a Vaultine it started whose copy is gone
+    // protects with the switches' defaults rather than take the silence for a first run.
+    if (platform::PairProtocol::launchedWith(platform::PairProtocol::RESTARTED_FROM_HELPER_KEY))
+        return QJsonObject{{KeyConstants::APPLICATIONS_KEY, QString()},
+                           {KeyConstants::APPLICATION_IS_ACTIVE_KEY, ON},
+                           {KeyConstants::LOCK_ADMINISTRATIVE_APPS_KEY, ON},
+                           {KeyConstants::START_AT_LOGIN_KEY, ON},
+                           {COPY_PASSWORD_STORED, true}};
+    return std::nullopt;
+}
+
+// The copy is made of what is kept, the copy's own values standing in for keys not read yet.
+void ConfigurationAndPreferencesService::saveProtectionCopy() {
+    const std::optional<QJsonObject> previous = readProtectionCopy();
+    QJsonObject copy = previous.value_or(QJsonObject());
+    for (const QString& key : COPIED_KEYS) {
+        if (const auto found = kept.find(key); found != kept.end())
+            copy[key] = found->second;
+    }
+    if (const auto found = kept.find(KeyConstants::APPLICATION_PASSWORD_KEY); found != kept.end())
+        copy[COPY_PASSWORD_STORED] = !found->second.isEmpty();
+    if (copy == previous)
+        return;
+    KeyValueStorage(KeyValueStorageType::userDefaults)
+        .setValue(PROTECTION_COPY_KEY,
+                  QString::fromUtf8(QJsonDocument(copy).toJson(QJsonDocument::Compact)));
+}
+
 QStringList ConfigurationAndPreferencesService::getLockedApplicationsBundleIds() {
-    return decodeList(keyValueStorage->getValue(KeyConstants::APPLICATIONS_KEY));
+    return decodeList(read(KeyConstants::APPLICATIONS_KEY).text);
 }
 
 bool ConfigurationAndPreferencesService::addLockedApplicationBundleId(
@@ -86,8 +185,7 @@ bool ConfigurationAndPreferencesService::removeLockedApplicationBundleId(
 }
 
 bool ConfigurationAndPreferencesService::writeLockedList(const QStringList& bundleIdentifiers) {
-    const bool stored =
-        keyValueStorage->setValue(KeyConstants::APPLICATIONS_KEY, encodeList(bundleIdentifiers));
+    const bool stored = write(KeyConstants::APPLICATIONS_KEY, encodeList(bundleIdentifiers));
     notify();
     return stored;
 }
@@ -116,35 +214,42 @@ bool ConfigurationAndPreferencesService::hasPassword() {
 
 ConfigurationAndPreferencesService::PasswordAnswer
 ConfigurationAndPreferencesService::passwordAnswer() {
-    const StoredValue stored = keyValueStorage->readValue(KeyConstants::APPLICATION_PASSWORD_KEY);
+    const StoredValue stored = read(KeyConstants::APPLICATION_PASSWORD_KEY);
     if (!stored.answered())
         return PasswordAnswer::unavailable;
     return stored.text.isEmpty() ? PasswordAnswer::none : PasswordAnswer::stored;
 }
 
 QString ConfigurationAndPreferencesService::getApplicationPassword() {
-    return keyValueStorage->getValue(KeyConstants::APPLICATION_PASSWORD_KEY);
+    return read(KeyConstants::APPLICATION_PASSWORD_KEY).text;
 }
 
 bool ConfigurationAndPreferencesService::setApplicationPassword(const QString& password) {
-    const bool stored = keyValueStorage->setValue(KeyConstants::APPLICATION_PASSWORD_KEY, password);
+    const bool stored = write(KeyConstants::APPLICATION_PASSWORD_KEY, password);
     notify();
     return stored;
 }
 
 std::optional<ConfigurationAndPreferencesService::ProtectionSettings>
 ConfigurationAndPreferencesService::readProtectionSettings() {
-    const StoredValue list = keyValueStorage->readValue(KeyConstants::APPLICATIONS_KEY);
-    const StoredValue password = keyValueStorage->readValue(KeyConstants::APPLICATION_PASSWORD_KEY);
-    const StoredValue active = keyValueStorage->readValue(KeyConstants::APPLICATION_IS_ACTIVE_KEY);
-    const StoredValue administrative =
-        keyValueStorage->readValue(KeyConstants::LOCK_ADMINISTRATIVE_APPS_KEY);
-    for (const StoredValue* value : {&list, &password, &active, &administrative}) {
+    const StoredValue list = read(KeyConstants::APPLICATIONS_KEY);
+    const StoredValue password = read(KeyConstants::APPLICATION_PASSWORD_KEY);
+    const StoredValue active = read(KeyConstants::APPLICATION_IS_ACTIVE_KEY);
+    const StoredValue administrative = read(KeyConstants::LOCK_ADMINISTRATIVE_APPS_KEY);
+    // The login switch is read so that it is kept and copied like the others.
+    read(KeyConstants::START_AT_LOGIN_KEY);
+    for (const StoredValue* value : {&list, &active, &administrative}) {
         if (!value->answered())
             return std::nullopt;
     }
+    const std::optional<QJsonObject> copy = readProtectionCopy();
+    const bool passwordStored = password.answered()
+                                    ? !password.text.isEmpty()
+                                    : copy && copy->value(COPY_PASSWORD_STORED).toBool();
+    if (!password.answered() && !passwordStored)
+        return std::nullopt;
     return ProtectionSettings{decodeList(list.text), password.text, switchOnByDefault(active.text),
-                              switchOnByDefault(administrative.text)};
+                              switchOnByDefault(administrative.text), passwordStored};
 }
 
 std::pair<bool, QString> ConfigurationAndPreferencesService::validateApplicationPassword(
@@ -166,7 +271,7 @@ bool ConfigurationAndPreferencesService::switchOnByDefault(const QString& stored
 }
 
 bool ConfigurationAndPreferencesService::getApplicationIsActive() {
-    return switchOnByDefault(keyValueStorage->getValue(KeyConstants::APPLICATION_IS_ACTIVE_KEY));
+    return switchOnByDefault(read(KeyConstants::APPLICATION_IS_ACTIVE_KEY).text);
 }
 
 bool ConfigurationAndPreferencesService::setApplicationIsActive(bool active) {
@@ -174,7 +279,7 @@ bool ConfigurationAndPreferencesService::setApplicationIsActive(bool active) {
 }
 
 bool ConfigurationAndPreferencesService::getStartAtLogin() {
-    return keyValueStorage->getValue(KeyConstants::START_AT_LOGIN_KEY) == ON;
+    return read(KeyConstants::START_AT_LOGIN_KEY).text == ON;
 }
 
 bool ConfigurationAndPreferencesService::setStartAtLogin(bool startAtLogin) {
@@ -182,7 +287,7 @@ bool ConfigurationAndPreferencesService::setStartAtLogin(bool startAtLogin) {
 }
 
 bool ConfigurationAndPreferencesService::getLockAdministrativeApplications() {
-    return switchOnByDefault(keyValueStorage->getValue(KeyConstants::LOCK_ADMINISTRATIVE_APPS_KEY));
+    return switchOnByDefault(read(KeyConstants::LOCK_ADMINISTRATIVE_APPS_KEY).text);
 }
 
 bool ConfigurationAndPreferencesService::setLockAdministrativeApplications(bool lock) {
@@ -190,7 +295,7 @@ bool ConfigurationAndPreferencesService::setLockAdministrativeApplications(bool 
 }
 
 bool ConfigurationAndPreferencesService::setSwitch(const QString& key, bool on) {
-    const bool stored = keyValueStorage->setValue(key, on ? ON : OFF);
+    const bool stored = write(key, on ? ON : OFF);
     notify();
     return stored;
 }

@@ -2,10 +2,13 @@
 // three switches, stored as text in the keychain, with change handlers told after every write.
 #pragma once
 
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -16,6 +19,13 @@
 // Writers report whether the value took effect in the keychain (handlers are told either way);
 // the reads that decide between the first-run path and protection tell a keyring that answered
 // "nothing stored" from one that did not answer.
+//
+// What Vaultine read or wrote, it keeps: a protected value that later reads otherwise (deleted,
+// replaced, made unreadable by another program) is written back, and reads give what is kept. The
+// user defaults hold a copy of the protection state without the password (the list, the switches,
+// that a password exists), so that a keyring that is locked, silent or has lost the password at
+// start never lowers protection: the copy stands in, and the password stays unknown (no text
+// opens a lock) until the keyring gives it.
 class ConfigurationAndPreferencesService {
   public:
     using ChangeHandler = std::function<void()>;
@@ -29,7 +39,14 @@ class ConfigurationAndPreferencesService {
         QString password;
         bool applicationIsActive = true;
         bool lockAdministrativeApplications = true;
+        // A password exists; `password` is empty while the keyring cannot give it.
+        bool passwordStored = false;
     };
+
+    // The user-defaults key of the copy, and the line printed when a value is written back.
+    static inline const QString PROTECTION_COPY_KEY = QStringLiteral("Protection");
+    static inline const QString WRITTEN_BACK_LINE =
+        QStringLiteral("The keyring's %1 changed outside Vaultine: written back");
 
     // A fresh service over a keychain storage, without handlers. The program uses sharedInstance.
     ConfigurationAndPreferencesService();
@@ -38,6 +55,8 @@ class ConfigurationAndPreferencesService {
 
     // The process-wide instance, created on first use.
     static ConfigurationAndPreferencesService& sharedInstance();
+    // Drops what was kept, for a new store behind the shared instance (tests install one each).
+    void forgetKeptValues();
 
     // Handlers run synchronously, in registration order, after every setter and list write.
     void addOnConfigurationChangeEvent(ChangeHandler handler);
@@ -56,7 +75,8 @@ class ConfigurationAndPreferencesService {
     PasswordAnswer passwordAnswer();
     QString getApplicationPassword();
     bool setApplicationPassword(const QString& password);
-    // Every setting protection needs; none when the keyring did not answer one of them.
+    // Every setting protection needs, from what is kept, the keyring or the copy; none when
+    // neither the keyring nor the copy tells them.
     std::optional<ProtectionSettings> readProtectionSettings();
     // (valid, message): the first failing test's message, or (true, "").
     std::pair<bool, QString> validateApplicationPassword(const QString& password,
@@ -75,12 +95,23 @@ class ConfigurationAndPreferencesService {
     static QStringList decodeList(const QString& stored);
 
   private:
+    // A protected key read through what is kept (see the class comment).
+    StoredValue read(const QString& key);
+    // Writes the value; kept (and copied) only when it took effect.
+    bool write(const QString& key, const QString& value);
+    void writeBack(const QString& key, const QString& value);
+    std::optional<QJsonObject> readProtectionCopy();
+    void saveProtectionCopy();
     bool writeLockedList(const QStringList& bundleIdentifiers);
     bool setSwitch(const QString& key, bool on);
     static bool switchOnByDefault(const QString& stored);
     void notify();
 
     std::unique_ptr<IKeyValueStorage> keyValueStorage;
+    // The protected values as last read from the keyring or written to it; "" is "absent". Reads
+    // may come from the thread pool.
+    std::map<QString, QString> kept;
+    std::recursive_mutex keptMutex;
     std::vector<ChangeHandler> configurationChangeEventHandlers;
 };
 

@@ -144,14 +144,18 @@ void LibsecretStore::watchService() {
     if (watching)
         return;
     watching = true;
-    // Any collection's properties (Locked among them) and the service's list of collections; the
-    // empty path matches every object of the service.
+    // Any collection's properties (Locked among them), its items, and the service's list of
+    // collections; the empty path matches every object of the service.
     QDBusConnection bus = QDBusConnection::sessionBus();
     const QString service = QStringLiteral("org.freedesktop.secrets");
     bus.connect(service, QString(), QStringLiteral("org.freedesktop.DBus.Properties"),
                 QStringLiteral("PropertiesChanged"), this, SLOT(storeMayHaveChanged()));
     bus.connect(service, QString(), QStringLiteral("org.freedesktop.Secret.Service"),
                 QStringLiteral("CollectionChanged"), this, SLOT(storeMayHaveChanged()));
+    // Items deleted, replaced or added by any program: the owner writes back what it keeps.
+    for (const char* member : {"ItemCreated", "ItemDeleted", "ItemChanged"})
+        bus.connect(service, QString(), QStringLiteral("org.freedesktop.Secret.Collection"),
+                    QLatin1String(member), this, SLOT(storeMayHaveChanged()));
     retryTimer = new QTimer(this);
     retryTimer->setInterval(retryIntervalMs);
     connect(retryTimer, &QTimer::timeout, this, &LibsecretStore::storeMayHaveChanged);

@@ -30,6 +30,7 @@ class VaultineAppDelegateTest : public ::testing::Test {
         platform::Workspace::install(std::move(fakeWorkspace));
         platform::Screens::install(std::make_unique<FakeScreens>());
         platform::MainQueue::install(std::make_unique<ManualMainQueue>());
+        ConfigurationAndPreferencesService::sharedInstance().forgetKeptValues();
     }
     std::size_t corvaneLaunches() const {
         std::size_t count = 0;

@@ -24,6 +24,7 @@ struct LockWindowRecord {
     int closes = 0;
     int focuses = 0;
     int errors = 0;
+    QString lastError;
     bool destroyed = false;
 };
 
@@ -37,7 +38,10 @@ class FakeLockWindow : public LockWindow {
     }
     void closeServiceWindow() override { ++record->closes; }
     void focus() override { ++record->focuses; }
-    void displayErrorMessage(const QString&) override { ++record->errors; }
+    void displayErrorMessage(const QString& text) override {
+        ++record->errors;
+        record->lastError = text;
+    }
 
     std::shared_ptr<LockWindowRecord> record;
 };

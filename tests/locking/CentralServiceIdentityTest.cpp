@@ -97,14 +97,35 @@ TEST_F(CentralServiceIdentityTest, RestartLocksTheRunsThatBeganWhileItWasDown) {
     EXPECT_EQ(windows.size(), 1u) << "the released run 10 is not locked again";
 }
 
-TEST_F(CentralServiceIdentityTest, FirstStartTakesWhatRunsAsKnown) {
+// A deleted or broken defaults file knows no run: every run of a locked application is locked.
+// Only Quit (which needed the password) and the set-up in this process let what runs be.
+TEST_F(CentralServiceIdentityTest, WithoutAReadableListOfKnownRunsWhatRunsIsLocked) {
     run(editorId, 10);
+    startService();
+    EXPECT_TRUE(service->applicationIsProtected());
+
+    // Quit, after the password.
+    service.reset();
+    defaults->values.remove(KeyConstants::CURRENT_BLOCKED_APP_KEY);
+    KnownInstancesService().storeEverythingKnown();
     startService();
     EXPECT_FALSE(service->applicationIsProtected());
     const auto stored = KnownInstancesService::decode(
         defaults->values.value(KeyConstants::KNOWN_INSTANCES_KEY).toString());
     ASSERT_TRUE(stored);
-    EXPECT_EQ(stored->size(), 1u);
+    EXPECT_EQ(*stored, (KnownInstancesService::Instances{{10, 0}}));
+}
+
+TEST_F(CentralServiceIdentityTest, TheStartThatFollowsTheSetUpTakesWhatRunsAsKnown) {
+    secrets->items.clear();
+    configuration = std::make_unique<ConfigurationAndPreferencesService>();
+    defaults->values = {};
+    run(editorId, 10);
+    startService();
+    EXPECT_FALSE(service->monitoringServiceStarted());
+    storePassword();
+    EXPECT_TRUE(service->monitoringServiceStarted());
+    EXPECT_FALSE(service->applicationIsProtected());
 }
 
 TEST_F(CentralServiceIdentityTest, LockedIdentifierThatResolvesToNothingStaysLocked) {

@@ -11,6 +11,7 @@
 
 using platform::testing::FakeSecretStore;
 using platform::testing::FakeWorkspace;
+using platform::testing::InMemoryUserDefaults;
 
 namespace {
 
@@ -24,6 +25,9 @@ class ConfigurationTest : public ::testing::Test {
         auto fakeWorkspace = std::make_unique<FakeWorkspace>();
         workspace = fakeWorkspace.get();
         platform::Workspace::install(std::move(fakeWorkspace));
+        auto userDefaults = std::make_unique<InMemoryUserDefaults>();
+        defaults = userDefaults.get();
+        platform::UserDefaults::install(std::move(userDefaults));
     }
 
     QString stored(const QString& key) {
@@ -37,16 +41,16 @@ class ConfigurationTest : public ::testing::Test {
 
     FakeSecretStore* secrets = nullptr;
     FakeWorkspace* workspace = nullptr;
+    InMemoryUserDefaults* defaults = nullptr;
     ConfigurationAndPreferencesService service;
 };
 
 TEST_F(ConfigurationTest, DecodesListTrimmingAndDroppingEmptyPieces) {
     store(QStringLiteral("Applications"), "a;b;");
     EXPECT_EQ(service.getLockedApplicationsBundleIds(), (QStringList{"a", "b"}));
-    store(QStringLiteral("Applications"), " a ;;b\n;");
-    EXPECT_EQ(service.getLockedApplicationsBundleIds(), (QStringList{"a", "b"}));
-    store(QStringLiteral("Applications"), "");
-    EXPECT_TRUE(service.getLockedApplicationsBundleIds().isEmpty());
+    EXPECT_EQ(ConfigurationAndPreferencesService::decodeList(QStringLiteral(" a ;;b\n;")),
+              (QStringList{"a", "b"}));
+    EXPECT_TRUE(ConfigurationAndPreferencesService::decodeList(QString()).isEmpty());
 }
 
 TEST_F(ConfigurationTest, AddingStoresEachIdentifierOnceWithSeparator) {
@@ -90,12 +94,11 @@ TEST_F(ConfigurationTest, SwitchesReadTheirDefaultsWhenAbsent) {
 }
 
 TEST_F(ConfigurationTest, SwitchesReadOffForAnyTextButOneOrEmpty) {
-    store(QStringLiteral("Active"), "0");
-    EXPECT_FALSE(service.getApplicationIsActive());
-    store(QStringLiteral("Active"), "yes");
-    EXPECT_FALSE(service.getApplicationIsActive());
-    store(QStringLiteral("Active"), "");
-    EXPECT_TRUE(service.getApplicationIsActive());
+    // Each read by a service of its own: a service keeps what it read first.
+    for (const auto& [text, on] : {std::pair{"0", false}, {"yes", false}, {"", true}}) {
+        store(QStringLiteral("Active"), text);
+        EXPECT_EQ(ConfigurationAndPreferencesService().getApplicationIsActive(), on) << text;
+    }
     store(QStringLiteral("LoginStart"), "1");
     EXPECT_TRUE(service.getStartAtLogin());
     store(QStringLiteral("Administrative"), "0");
@@ -144,30 +147,74 @@ TEST_F(ConfigurationTest, PasswordAnswerTellsNoPasswordFromAKeyringThatDidNotAns
     EXPECT_EQ(service.passwordAnswer(), Answer::none);
     service.setApplicationPassword(QStringLiteral("secret"));
     EXPECT_EQ(service.passwordAnswer(), Answer::stored);
+    defaults->values = {};
     secrets->unreachable = true;
-    EXPECT_EQ(service.passwordAnswer(), Answer::unavailable);
-    EXPECT_FALSE(service.hasPassword());
+    ConfigurationAndPreferencesService fresh;
+    EXPECT_EQ(fresh.passwordAnswer(), Answer::unavailable);
+    EXPECT_FALSE(fresh.hasPassword());
+    EXPECT_FALSE(fresh.readProtectionSettings());
+    EXPECT_TRUE(fresh.getApplicationIsActive());
 }
 
-TEST_F(ConfigurationTest, ProtectionSettingsAreReadTogetherOrNotAtAll) {
+// What Vaultine read it keeps: another program's deletion, replacement or unreadable bytes are
+// written back, and a keyring that goes silent changes nothing.
+TEST_F(ConfigurationTest, WhatWasReadIsKeptAndWrittenBackWhenChangedOutside) {
+    using Answer = ConfigurationAndPreferencesService::PasswordAnswer;
     service.addLockedApplicationBundleId(QStringLiteral("a"));
     service.setApplicationPassword(QStringLiteral("secret"));
     service.setLockAdministrativeApplications(false);
+    secrets->items.erase(KeyValueKeychainStorage::accountName(QStringLiteral("Password")));
+    store(QStringLiteral("Applications"), "\xff\xfe");
+    store(QStringLiteral("Administrative"), "1");
+
     const auto settings = service.readProtectionSettings();
     ASSERT_TRUE(settings);
     EXPECT_EQ(settings->lockedBundleIds, QStringList{QStringLiteral("a")});
     EXPECT_EQ(settings->password, QStringLiteral("secret"));
-    EXPECT_TRUE(settings->applicationIsActive);
     EXPECT_FALSE(settings->lockAdministrativeApplications);
+    EXPECT_EQ(stored(QStringLiteral("Password")), QStringLiteral("secret"));
+    EXPECT_EQ(stored(QStringLiteral("Applications")), QStringLiteral("a;"));
+    EXPECT_EQ(stored(QStringLiteral("Administrative")), QStringLiteral("0"));
+
     secrets->unreachable = true;
-    EXPECT_FALSE(service.readProtectionSettings());
+    EXPECT_EQ(service.passwordAnswer(), Answer::stored);
+    EXPECT_EQ(service.readProtectionSettings()->password, QStringLiteral("secret"));
 }
 
-TEST_F(ConfigurationTest, UnreachableKeyringReadsAsFreshInstallation) {
-    secrets->unreachable = true;
-    EXPECT_FALSE(service.hasPassword());
-    EXPECT_TRUE(service.getApplicationIsActive());
-    EXPECT_TRUE(service.getLockedApplicationsBundleIds().isEmpty());
+// A later start whose keyring is locked, or lost the password, protects from the defaults' copy,
+// which holds no secret; only a store that truly holds no password is a first run.
+TEST_F(ConfigurationTest, AStartThatCannotReadThePasswordProtectsFromTheCopy) {
+    using Answer = ConfigurationAndPreferencesService::PasswordAnswer;
+    service.addLockedApplicationBundleId(QStringLiteral("a"));
+    service.setApplicationPassword(QStringLiteral("secret"));
+    service.setApplicationIsActive(true);
+    service.setLockAdministrativeApplications(false);
+    const QString copy = defaults->values.value(QStringLiteral("Protection")).toString();
+    EXPECT_FALSE(copy.contains(QStringLiteral("secret"))) << qPrintable(copy);
+
+    for (const auto keyring : {"locked", "lost", "garbled"}) {
+        SCOPED_TRACE(keyring);
+        secrets->unreachable = keyring == std::string("locked");
+        if (keyring == std::string("lost"))
+            secrets->items.erase(KeyValueKeychainStorage::accountName(QStringLiteral("Password")));
+        if (keyring == std::string("garbled"))
+            store(QStringLiteral("Password"), "\xff");
+        ConfigurationAndPreferencesService restarted;
+        const auto settings = restarted.readProtectionSettings();
+        ASSERT_TRUE(settings);
+        EXPECT_TRUE(settings->passwordStored);
+        EXPECT_TRUE(settings->password.isEmpty());
+        EXPECT_EQ(settings->lockedBundleIds, QStringList{QStringLiteral("a")});
+        EXPECT_FALSE(settings->lockAdministrativeApplications);
+        EXPECT_EQ(restarted.passwordAnswer(), Answer::unavailable);
+    }
+
+    secrets->unreachable = false;
+    secrets->items.clear();
+    defaults->values = {};
+    const auto firstRun = ConfigurationAndPreferencesService().readProtectionSettings();
+    ASSERT_TRUE(firstRun);
+    EXPECT_FALSE(firstRun->passwordStored);
 }
 
 TEST_F(ConfigurationTest, EveryWriteNotifiesEachHandlerOnceInOrder) {
