@@ -2,7 +2,7 @@
 # The two programs restart each other: kill -9 of Corvane prints "Helper Terminated" and a new
 # Corvane runs; kill -9 of Vaultine while locked gets it relaunched by Corvane, locked again; a
 # stopped program is continued by the other, and a launch made while Vaultine was stopped is locked.
-# A second start of Vaultine opens the running one's popover.
+# A second start of Vaultine opens the running one's popover. Only Vaultine may end Corvane.
 . "$(dirname "$0")/lib.sh"
 
 prepare_locked_test_app
@@ -17,6 +17,13 @@ timeout 10 "$VAULTINE_EXE" || fail "a second Vaultine did not end at once"
 more_windows() { [ "$(visible_windows_of $first | wc -l)" -gt "$windows_before" ]; }
 wait_until 5 more_windows || fail "a second start did not open the running Vaultine's popover"
 [ "$(vaultine_pids)" = "$first" ] || fail "a second start replaced the running Vaultine"
+
+# The terminate notification sent by any other program of the session ends nothing.
+dbus-send --session --type=signal /org/vaultine/DistributedNotifications \
+    org.vaultine.DistributedNotifications.Posted string:TERMINATE_HELPER_VAULTINE \
+    string:"$VAULTINE_ID"
+sleep 1
+is_running corvane_pids || fail "a terminate notification from another program ended Corvane"
 
 first_corvane=$(corvane_pids)
 kill -KILL $first_corvane
