@@ -21,6 +21,9 @@ const QStringList COPIED_KEYS{
     KeyConstants::APPLICATIONS_KEY, KeyConstants::APPLICATION_IS_ACTIVE_KEY,
     KeyConstants::LOCK_ADMINISTRATIVE_APPS_KEY, KeyConstants::START_AT_LOGIN_KEY};
 const QString COPY_PASSWORD_STORED = QStringLiteral("PasswordStored");
+// The keyring once answered "no password" while one was stored: whatever password item appears
+// afterwards was written by someone who did not know the old one, and is never taken.
+const QString COPY_PASSWORD_LOST = QStringLiteral("PasswordLost");
 
 StoredValue keptValue(const QString& text) {
     return {text.isEmpty() ? StoredValue::Answer::absent : StoredValue::Answer::present, text};
@@ -95,9 +98,16 @@ StoredValue ConfigurationAndPreferencesService::read(const QString& key) {
     const bool copySaysPassword = copy && copy->value(COPY_PASSWORD_STORED).toBool();
     // A password the copy says exists is not taken as gone because the keyring lost it: it is
     // unknown, and no text opens a lock until the keyring gives it again.
-    const bool lostPassword = key == KeyConstants::APPLICATION_PASSWORD_KEY && stored.answered() &&
-                              stored.text.isEmpty() && copySaysPassword;
-    if (stored.answered() && !lostPassword) {
+    const bool isPassword = key == KeyConstants::APPLICATION_PASSWORD_KEY;
+    const bool lostPassword =
+        isPassword && stored.answered() && stored.text.isEmpty() && copySaysPassword;
+    if (lostPassword && !copy->value(COPY_PASSWORD_LOST).toBool()) {
+        QJsonObject marked = *copy;
+        marked[COPY_PASSWORD_LOST] = true;
+        saveProtectionCopy(marked);
+    }
+    const bool distrusted = isPassword && copy && copy->value(COPY_PASSWORD_LOST).toBool();
+    if (stored.answered() && !lostPassword && !distrusted) {
         kept[key] = stored.text;
         saveProtectionCopy();
         return stored;
@@ -148,15 +158,17 @@ std::optional<QJsonObject> ConfigurationAndPreferencesService::readProtectionCop
 }
 
 // The copy is made of what is kept, the copy's own values standing in for keys not read yet.
-void ConfigurationAndPreferencesService::saveProtectionCopy() {
+void ConfigurationAndPreferencesService::saveProtectionCopy(std::optional<QJsonObject> base) {
     const std::optional<QJsonObject> previous = readProtectionCopy();
-    QJsonObject copy = previous.value_or(QJsonObject());
+    QJsonObject copy = base ? *base : previous.value_or(QJsonObject());
     for (const QString& key : COPIED_KEYS) {
         if (const auto found = kept.find(key); found != kept.end())
             copy[key] = found->second;
     }
-    if (const auto found = kept.find(KeyConstants::APPLICATION_PASSWORD_KEY); found != kept.end())
+    if (const auto found = kept.find(KeyConstants::APPLICATION_PASSWORD_KEY); found != kept.end()) {
         copy[COPY_PASSWORD_STORED] = !found->second.isEmpty();
+        copy.remove(COPY_PASSWORD_LOST);
+    }
     if (copy == previous)
         return;
     KeyValueStorage(KeyValueStorageType::userDefaults)

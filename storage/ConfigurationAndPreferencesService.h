@@ -101,7 +101,7 @@ class ConfigurationAndPreferencesService {
     bool write(const QString& key, const QString& value);
     void writeBack(const QString& key, const QString& value);
     std::optional<QJsonObject> readProtectionCopy();
-    void saveProtectionCopy();
+    void saveProtectionCopy(std::optional<QJsonObject> base = std::nullopt);
     bool writeLockedList(const QStringList& bundleIdentifiers);
     bool setSwitch(const QString& key, bool on);
     static bool switchOnByDefault(const QString& stored);

@@ -209,7 +209,11 @@ TEST_F(ConfigurationTest, AStartThatCannotReadThePasswordProtectsFromTheCopy) {
         EXPECT_EQ(restarted.passwordAnswer(), Answer::unavailable);
     }
 
+    // A password item written after the keyring lost the password is someone else's.
     secrets->unreachable = false;
+    store(QStringLiteral("Password"), "intruder");
+    EXPECT_EQ(ConfigurationAndPreferencesService().passwordAnswer(), Answer::unavailable);
+
     secrets->items.clear();
     defaults->values = {};
     const auto firstRun = ConfigurationAndPreferencesService().readProtectionSettings();
