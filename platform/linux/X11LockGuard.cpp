@@ -42,7 +42,7 @@ void X11LockGuard::windowUnmapped() {
     // ask for came from another client, and would show what the window hides.
     if (shouldBeMapped && shouldBeMapped()) {
         server.mapWindow(ownWindow);
-        restored(QStringLiteral("unmapped the window"));
+        restored(QStringLiteral("unmapped a lock screen window"));
     }
 }
 
@@ -55,7 +55,7 @@ void X11LockGuard::windowConfigured(const QRect& frame) {
     const std::optional<QRect> wanted = wantedFrame ? wantedFrame() : std::nullopt;
     if (wanted && wanted->isValid() && frame != *wanted) {
         server.moveResizeWindow(ownWindow, *wanted);
-        restored(QStringLiteral("moved or resized the window"));
+        restored(QStringLiteral("moved or resized a lock screen window"));
     }
     windowRestacked();
 }
@@ -65,23 +65,22 @@ void X11LockGuard::windowRestacked() {
     // other must not start a raising contest among them.
     if (mapped && server.foreignWindowAbove(ownWindow)) {
         server.raiseWindow(ownWindow);
-        restored(QStringLiteral("lowered the window"));
+        restored(QStringLiteral("lowered a lock screen window"));
     }
 }
 
 void X11LockGuard::windowMadeTransparent() {
     server.removeOpacity(ownWindow);
-    restored(QStringLiteral("made the window transparent"));
+    restored(QStringLiteral("made a lock screen window transparent"));
 }
 
 void X11LockGuard::windowShaped() {
     server.removeShape(ownWindow);
-    restored(QStringLiteral("shaped the window"));
+    restored(QStringLiteral("shaped a lock screen window"));
 }
 
 void X11LockGuard::restored(const QString& what) {
-    const QString line =
-        QStringLiteral("Lock screen: another program %1 of the lock screen; restored").arg(what);
+    const QString line = QStringLiteral("Lock screen: another program %1; restored").arg(what);
     if (onLog)
         onLog(line);
     else
