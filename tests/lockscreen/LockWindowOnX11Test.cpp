@@ -1,6 +1,7 @@
 // The lock window's defences on a real X server (the private desktop session): this program runs
 // itself again on the xcb platform, and a second X client checks grabs, stacking and typing.
 #include <gtest/gtest.h>
+#include <xcb/shape.h>
 #include <xcb/xcb.h>
 
 #include <QGuiApplication>
@@ -172,6 +173,20 @@ class OtherClient {
         std::free(reply);
         return present;
     }
+    // Cuts the window down to a small rectangle: whatever is under the rest shows.
+    void shapeSmall(xcb_window_t of) {
+        const xcb_rectangle_t small = {0, 0, 50, 50};
+        xcb_shape_rectangles(connection, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING,
+                             XCB_CLIP_ORDERING_UNSORTED, of, 0, 0, 1, &small);
+        xcb_flush(connection);
+    }
+    bool isShaped(xcb_window_t of) {
+        auto* extents = xcb_shape_query_extents_reply(
+            connection, xcb_shape_query_extents(connection, of), nullptr);
+        const bool shaped = extents && extents->bounding_shaped;
+        std::free(extents);
+        return shaped;
+    }
     bool isViewable(xcb_window_t of) {
         auto* attributes = xcb_get_window_attributes_reply(
             connection, xcb_get_window_attributes(connection, of), nullptr);
@@ -342,7 +357,7 @@ TEST_F(LockWindowOnX11Child, ALockWindowUnmappedByAnotherClientIsMappedAgain) {
     EXPECT_TRUE(QTest::qWaitFor([this] { return !other.canGrabKeyboard(); }, settleMs));
 }
 
-TEST_F(LockWindowOnX11Child, ALockWindowLoweredResizedOrMadeTransparentIsRestored) {
+TEST_F(LockWindowOnX11Child, ALockWindowLoweredResizedMadeTransparentOrShapedIsRestored) {
     showLock();
     other.mapOverrideRedirectWindow();
     const auto aboveOther = [this] {
@@ -359,6 +374,23 @@ TEST_F(LockWindowOnX11Child, ALockWindowLoweredResizedOrMadeTransparentIsRestore
 
     other.makeTransparent(lockWindowId());
     EXPECT_TRUE(QTest::qWaitFor([this] { return !other.hasOpacity(lockWindowId()); }, settleMs));
+
+    other.shapeSmall(lockWindowId());
+    EXPECT_TRUE(QTest::qWaitFor([this] { return !other.isShaped(lockWindowId()); }, settleMs));
+}
+
+TEST_F(LockWindowOnX11Child, ACoverWindowUnmappedOrMovedByAnotherClientIsRestored) {
+    const QRect frame(1280, 0, 1280, 1024);
+    CoverWindow cover(frame);
+    cover.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&cover, settleMs));
+    const auto coverId = static_cast<xcb_window_t>(cover.winId());
+
+    other.unmap(coverId);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return other.isViewable(coverId); }, settleMs));
+
+    other.moveResize(coverId, QRect(0, 0, 10, 10));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return other.frame(coverId) == frame; }, settleMs));
 }
 
 // Splits the session's screen into two monitors and puts it back whole at the end.
