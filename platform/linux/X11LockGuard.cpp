@@ -79,6 +79,12 @@ void X11LockGuard::windowShaped() {
     restored(QStringLiteral("shaped a lock screen window"));
 }
 
+void X11LockGuard::windowReparented() {
+    const std::optional<QRect> wanted = wantedFrame ? wantedFrame() : std::nullopt;
+    server.reparentToRoot(ownWindow, wanted ? wanted->topLeft() : QPoint());
+    restored(QStringLiteral("moved a lock screen window into another window"));
+}
+
 void X11LockGuard::restored(const QString& what) {
     const QString line = QStringLiteral("Lock screen: another program %1; restored").arg(what);
     if (onLog)

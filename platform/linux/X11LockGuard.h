@@ -34,6 +34,8 @@ class GuardServer {
     // Takes away a _NET_WM_WINDOW_OPACITY set on the window, and any bounding or input shape.
     virtual void removeOpacity(WindowId window) = 0;
     virtual void removeShape(WindowId window) = 0;
+    // Makes the window a child of the root again, at that position.
+    virtual void reparentToRoot(WindowId window, const QPoint& position) = 0;
 };
 
 // A repeating timer; the real one is a QTimer, tests fire it by hand.
@@ -48,8 +50,8 @@ class GuardTimer {
 // top-level window and, while input is wanted, holds the keyboard and pointer grabs (on the root
 // until the window maps), retrying, re-taking and re-asserting them; a refused grab moves the
 // focus to the window. What another client does to the window itself is undone as soon as the
-// server reports it: an unmap, a lowering, a move or resize, an opacity or a shape. The README's
-// security design says why each of these is there.
+// server reports it: an unmap, a lowering, a move or resize, an opacity, a shape or a new parent.
+// The README's security design says why each of these is there.
 class X11LockGuard {
   public:
     static constexpr int grabRetryIntervalMs = 100;
@@ -78,6 +80,8 @@ class X11LockGuard {
     // Someone set an opacity or a shape on our window.
     void windowMadeTransparent();
     void windowShaped();
+    // Someone made our window the child of another window, which may hide or clip it.
+    void windowReparented();
     // The server reported a focus change caused by a grab or ungrab on our window: the grabs are
     // taken again on the next tick.
     void grabMayBeLost();

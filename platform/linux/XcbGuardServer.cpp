@@ -194,6 +194,12 @@ void XcbGuardServer::removeShape(WindowId window) {
     xcb_flush(connection);
 }
 
+void XcbGuardServer::reparentToRoot(WindowId window, const QPoint& position) {
+    xcb_reparent_window(connection, window, root, static_cast<std::int16_t>(position.x()),
+                        static_cast<std::int16_t>(position.y()));
+    xcb_flush(connection);
+}
+
 bool XcbGuardServer::dispatchOwnWindowChange(const xcb_generic_event_t* event) {
     const std::uint8_t type = event->response_type & 0x7f;
     if (type == XCB_PROPERTY_NOTIFY) {
@@ -295,6 +301,9 @@ void XcbGuardServer::dispatch(const xcb_generic_event_t* event, WindowId window)
             own->windowConfigured(QRect(e->x, e->y, e->width, e->height));
         } else if (type == XCB_CIRCULATE_NOTIFY) {
             own->windowRestacked();
+        } else if (type == XCB_REPARENT_NOTIFY &&
+                   reinterpret_cast<const xcb_reparent_notify_event_t*>(event)->parent != root) {
+            own->windowReparented();
         }
         // Other guards are not told: our own windows restacking each other must not start a
         // raising contest among them.

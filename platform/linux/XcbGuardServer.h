@@ -34,6 +34,7 @@ class XcbGuardServer : public GuardServer, public QAbstractNativeEventFilter {
     bool foreignWindowAbove(WindowId window) override;
     void removeOpacity(WindowId window) override;
     void removeShape(WindowId window) override;
+    void reparentToRoot(WindowId window, const QPoint& position) override;
 
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr* result) override;
 

@@ -60,6 +60,10 @@ class FakeX11Server : public x11::GuardServer {
     bool foreignWindowAbove(x11::WindowId) override { return otherWindowOnTop; }
     void removeOpacity(x11::WindowId window) override { opacityRemoved.push_back(window); }
     void removeShape(x11::WindowId window) override { shapeRemoved.push_back(window); }
+    std::vector<x11::WindowId> reparentedToRoot;
+    void reparentToRoot(x11::WindowId window, const QPoint&) override {
+        reparentedToRoot.push_back(window);
+    }
 };
 
 }  // namespace platform::testing

@@ -187,6 +187,20 @@ class OtherClient {
         std::free(extents);
         return shaped;
     }
+    // Moves the window into a small unmapped window of this client's.
+    void hideInside(xcb_window_t of) {
+        const xcb_window_t box = xcb_generate_id(connection);
+        xcb_create_window(connection, XCB_COPY_FROM_PARENT, box, root, 0, 0, 10, 10, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+        xcb_reparent_window(connection, of, box, 0, 0);
+        xcb_flush(connection);
+    }
+    xcb_window_t parentOf(xcb_window_t of) {
+        auto* tree = xcb_query_tree_reply(connection, xcb_query_tree(connection, of), nullptr);
+        const xcb_window_t parent = tree ? tree->parent : XCB_NONE;
+        std::free(tree);
+        return parent;
+    }
     bool isViewable(xcb_window_t of) {
         auto* attributes = xcb_get_window_attributes_reply(
             connection, xcb_get_window_attributes(connection, of), nullptr);
@@ -357,7 +371,7 @@ TEST_F(LockWindowOnX11Child, ALockWindowUnmappedByAnotherClientIsMappedAgain) {
     EXPECT_TRUE(QTest::qWaitFor([this] { return !other.canGrabKeyboard(); }, settleMs));
 }
 
-TEST_F(LockWindowOnX11Child, ALockWindowLoweredResizedMadeTransparentOrShapedIsRestored) {
+TEST_F(LockWindowOnX11Child, ALockWindowLoweredResizedMadeTransparentShapedOrReparentedIsRestored) {
     showLock();
     other.mapOverrideRedirectWindow();
     const auto aboveOther = [this] {
@@ -377,6 +391,14 @@ TEST_F(LockWindowOnX11Child, ALockWindowLoweredResizedMadeTransparentOrShapedIsR
 
     other.shapeSmall(lockWindowId());
     EXPECT_TRUE(QTest::qWaitFor([this] { return !other.isShaped(lockWindowId()); }, settleMs));
+
+    other.hideInside(lockWindowId());
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return other.parentOf(lockWindowId()) == other.root &&
+                   other.isViewable(lockWindowId()) && other.frame(lockWindowId()) == screen;
+        },
+        settleMs));
 }
 
 TEST_F(LockWindowOnX11Child, ACoverWindowUnmappedOrMovedByAnotherClientIsRestored) {

@@ -236,6 +236,14 @@ TEST_F(X11LockGuardTest, AnOpacityOrAShapeSetByAnotherClientIsTakenAway) {
     EXPECT_EQ(server.shapeRemoved, (std::vector<platform::x11::WindowId>{lockWindow}));
 }
 
+TEST_F(X11LockGuardTest, AWindowMovedIntoAnotherWindowGoesBackToTheRoot) {
+    guard.windowMapped();
+
+    guard.windowReparented();
+
+    EXPECT_EQ(server.reparentedToRoot, (std::vector<platform::x11::WindowId>{lockWindow}));
+}
+
 TEST_F(X11LockGuardTest, AGuardHandedOverRestoresNothingOfItsClosingWindow) {
     guard.shouldBeMapped = [] { return true; };
     guard.wantedFrame = [] { return std::optional<QRect>(QRect(0, 0, 1280, 1024)); };
