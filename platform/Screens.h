@@ -21,6 +21,9 @@ struct Screen {
     friend bool operator==(const Screen&, const Screen&) = default;
 };
 
+// The parts of `whole` that none of `frames` covers, as rectangles that do not overlap.
+std::vector<QRect> uncoveredParts(const QRect& whole, const std::vector<QRect>& frames);
+
 class Screens : public Installable<Screens> {
   public:
     virtual ~Screens() = default;
@@ -28,7 +31,9 @@ class Screens : public Installable<Screens> {
     // the running QGuiApplication.
     static std::unique_ptr<Screens> createDefault();
 
-    // Every screen, in the platform's order.
+    // Every screen, in the platform's order; on X11 followed by the parts of the X screen that no
+    // monitor shows (uncoveredParts), so that covering every entry covers every pixel whatever the
+    // monitor list says.
     virtual std::vector<Screen> screens() = 0;
     // The primary screen; none while no screen is attached.
     virtual std::optional<Screen> mainScreen() = 0;

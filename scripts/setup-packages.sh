@@ -8,7 +8,7 @@ PACKAGES=(
     cmake ninja-build g++ pkg-config ccache
     qt6-base-dev qt6-base-dev-tools qt6-tools-dev qt6-tools-dev-tools qt6-svg-dev libqt6svg6
     libglib2.0-dev libsecret-1-dev
-    libxcb1-dev libxcb-ewmh-dev libxcb-icccm4-dev libxcb-xinput-dev libxcb-randr0-dev libxcb-res0-dev
+    libxcb1-dev libxcb-ewmh-dev libxcb-icccm4-dev libxcb-xinput-dev libxcb-randr0-dev libxcb-res0-dev libxcb-shape0-dev
     libgl-dev
     # the Debian package (dpkg-shlibdeps) and its desktop entry's check
     dpkg-dev desktop-file-utils

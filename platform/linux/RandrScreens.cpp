@@ -128,6 +128,7 @@ bool RandrScreens::readMonitors() {
     if (!reply)
         return false;
     std::vector<Screen> monitors;
+    std::vector<QRect> deviceFrames;
     std::size_t primary = 0;
     for (auto it = xcb_randr_get_monitors_monitors_iterator(reply.get()); it.rem;
          xcb_randr_monitor_info_next(&it)) {
@@ -138,12 +139,16 @@ bool RandrScreens::readMonitors() {
             primary = monitors.size();
         monitors.push_back(
             {atomName(info.name), toolkitFrame(info.x, info.y, info.width, info.height)});
+        deviceFrames.emplace_back(info.x, info.y, info.width, info.height);
     }
-    if (monitors.empty()) {
-        // No monitor described (a server without outputs): the whole root is the one screen.
-        const auto geometry = own(xcb_get_geometry_reply(c, xcb_get_geometry(c, root), nullptr));
-        if (geometry)
-            monitors.push_back({QString(), toolkitFrame(0, 0, geometry->width, geometry->height)});
+    // Monitors need not cover the X screen (`xrandr --setmonitor` names any rectangle): the rest
+    // of the root window is listed too, so that it gets covers. Without monitors it is the root.
+    const auto geometry = own(xcb_get_geometry_reply(c, xcb_get_geometry(c, root), nullptr));
+    if (geometry) {
+        const QRect whole(0, 0, geometry->width, geometry->height);
+        for (const QRect& part : uncoveredParts(whole, deviceFrames))
+            monitors.push_back(
+                {QString(), toolkitFrame(part.x(), part.y(), part.width(), part.height())});
     }
     const bool changed = monitors != current || primary != mainIndex;
     current = std::move(monitors);

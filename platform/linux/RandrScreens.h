@@ -27,7 +27,8 @@ class RandrScreens : public Screens {
 
     // Frames are in the toolkit's coordinates (device pixels divided by its pixel ratio), so
     // that windows can be given them as they are. The main screen is the one RandR marks
-    // primary, else the first; without any monitor, the root window is the one screen.
+    // primary, else the first. The parts of the root window that no monitor shows follow the
+    // monitors as screens of their own (without a monitor, the whole root is one).
     std::vector<Screen> screens() override { return current; }
     std::optional<Screen> mainScreen() override;
     ObserverList<>::Id addChangeObserver(std::function<void()> handler) override;

@@ -38,11 +38,59 @@ void X11LockGuard::windowUnmapped() {
     keyboardHeld = pointerHeld = false;
     if (inputWanted)
         takeGrabs(false);
+    // The program hides its windows through the toolkit, which knows it: an unmap it did not
+    // ask for came from another client, and would show what the window hides.
+    if (shouldBeMapped && shouldBeMapped()) {
+        server.mapWindow(ownWindow);
+        restored(QStringLiteral("unmapped a lock screen window"));
+    }
 }
 
 void X11LockGuard::otherTopLevelChanged() {
     if (mapped)
         server.raiseWindow(ownWindow);
+}
+
+void X11LockGuard::windowConfigured(const QRect& frame) {
+    const std::optional<QRect> wanted = wantedFrame ? wantedFrame() : std::nullopt;
+    if (wanted && wanted->isValid() && frame != *wanted) {
+        server.moveResizeWindow(ownWindow, *wanted);
+        restored(QStringLiteral("moved or resized a lock screen window"));
+    }
+    windowRestacked();
+}
+
+void X11LockGuard::windowRestacked() {
+    // Asked of the server rather than judged from the event: our own windows restacking each
+    // other must not start a raising contest among them.
+    if (mapped && server.foreignWindowAbove(ownWindow)) {
+        server.raiseWindow(ownWindow);
+        restored(QStringLiteral("lowered a lock screen window"));
+    }
+}
+
+void X11LockGuard::windowMadeTransparent() {
+    server.removeOpacity(ownWindow);
+    restored(QStringLiteral("made a lock screen window transparent"));
+}
+
+void X11LockGuard::windowShaped() {
+    server.removeShape(ownWindow);
+    restored(QStringLiteral("shaped a lock screen window"));
+}
+
+void X11LockGuard::windowReparented() {
+    const std::optional<QRect> wanted = wantedFrame ? wantedFrame() : std::nullopt;
+    server.reparentToRoot(ownWindow, wanted ? wanted->topLeft() : QPoint());
+    restored(QStringLiteral("moved a lock screen window into another window"));
+}
+
+void X11LockGuard::restored(const QString& what) {
+    const QString line = QStringLiteral("Lock screen: another program %1; restored").arg(what);
+    if (onLog)
+        onLog(line);
+    else
+        qInfo().noquote() << line;
 }
 
 void X11LockGuard::grabMayBeLost() {
@@ -65,6 +113,9 @@ void X11LockGuard::tick() {
 void X11LockGuard::handOver() {
     mapped = false;
     onInputHeld = nullptr;
+    // The window is going: nothing of it is restored any more.
+    shouldBeMapped = nullptr;
+    wantedFrame = nullptr;
     if (inputWanted)
         takeGrabs(false);
 }

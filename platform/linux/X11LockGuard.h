@@ -2,10 +2,12 @@
 // tests can drive them: grabs with retry, re-raising, and taking the focus when a grab is refused.
 #pragma once
 
+#include <QRect>
 #include <QString>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 namespace platform::x11 {
 
@@ -25,6 +27,15 @@ class GuardServer {
     virtual void ungrabPointer() = 0;
     virtual void setInputFocus(WindowId window) = 0;
     virtual void raiseWindow(WindowId window) = 0;
+    virtual void mapWindow(WindowId window) = 0;
+    virtual void moveResizeWindow(WindowId window, const QRect& frame) = 0;
+    // Whether a viewable top-level window that no guard owns is stacked above `window`.
+    virtual bool foreignWindowAbove(WindowId window) = 0;
+    // Takes away a _NET_WM_WINDOW_OPACITY set on the window, and any bounding or input shape.
+    virtual void removeOpacity(WindowId window) = 0;
+    virtual void removeShape(WindowId window) = 0;
+    // Makes the window a child of the root again, at that position.
+    virtual void reparentToRoot(WindowId window, const QPoint& position) = 0;
 };
 
 // A repeating timer; the real one is a QTimer, tests fire it by hand.
@@ -38,7 +49,9 @@ class GuardTimer {
 // One guard per lock or cover window: keeps the override-redirect window on top of every other
 // top-level window and, while input is wanted, holds the keyboard and pointer grabs (on the root
 // until the window maps), retrying, re-taking and re-asserting them; a refused grab moves the
-// focus to the window. The README's security design says why each of these is there.
+// focus to the window. What another client does to the window itself is undone as soon as the
+// server reports it: an unmap, a lowering, a move or resize, an opacity, a shape or a new parent.
+// The README's security design says why each of these is there.
 class X11LockGuard {
   public:
     static constexpr int grabRetryIntervalMs = 100;
@@ -61,6 +74,14 @@ class X11LockGuard {
     void windowUnmapped();
     // Another top-level window mapped, was configured or circulated.
     void otherTopLevelChanged();
+    // Our window was moved, resized or restacked (by anyone, ourselves included).
+    void windowConfigured(const QRect& frame);
+    void windowRestacked();
+    // Someone set an opacity or a shape on our window.
+    void windowMadeTransparent();
+    void windowShaped();
+    // Someone made our window the child of another window, which may hide or clip it.
+    void windowReparented();
     // The server reported a focus change caused by a grab or ungrab on our window: the grabs are
     // taken again on the next tick.
     void grabMayBeLost();
@@ -77,12 +98,18 @@ class X11LockGuard {
     std::function<void(const QString&)> onLog;
     // Told each time both grabs are held after a grab request.
     std::function<void()> onInputHeld;
+    // Whether the program means the window to be shown now; unset: an unmapped window stays so.
+    std::function<bool()> shouldBeMapped;
+    // The frame, in the server's pixels, the program means the window to have now; unset or none:
+    // any frame is kept.
+    std::function<std::optional<QRect>()> wantedFrame;
 
   private:
     WindowId grabTarget() const;
     void takeGrabs(bool reassert);
     void releaseGrabs();
     void startTimer();
+    void restored(const QString& what);
 
     GuardServer& server;
     std::unique_ptr<GuardTimer> timer;

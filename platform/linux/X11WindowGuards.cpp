@@ -1,11 +1,13 @@
 // The window guards of the Linux desktop: on an X11 display each guarded window gets an
-// X11LockGuard; the lock window's one follows the presentation options. Offscreen, guards do
-// nothing.
+// X11LockGuard, told what the window should look like; the lock window's one follows the
+// presentation options. Offscreen, guards do nothing.
 #include <QGuiApplication>
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
 
 #include "platform/PresentationOptions.h"
+#include "platform/Screens.h"
 #include "platform/WindowGuard.h"
 #include "platform/linux/XcbGuardServer.h"
 
@@ -72,6 +74,7 @@ class X11WindowGuard : public WindowGuard {
         : server(server),
           guard(std::make_unique<x11::X11LockGuard>(server, std::make_unique<QtGuardTimer>(),
                                                     static_cast<x11::WindowId>(window.winId()))) {
+        followWindow(window, role);
         server.add(*guard);
         if (window.isVisible())
             guard->windowMapped();
@@ -96,6 +99,31 @@ class X11WindowGuard : public WindowGuard {
     }
 
   private:
+    // What another client may not change: the window stays mapped while the toolkit shows it,
+    // and keeps its frame: a cover the one it was made with, the lock window the main screen's
+    // (as ScreenFrameFollower sets it).
+    void followWindow(QWidget& window, WindowGuards::Role role) {
+        QPointer<QWidget> shown(&window);
+        guard->shouldBeMapped = [shown] { return shown && shown->isVisible(); };
+        const QRect coverFrame = window.geometry();
+        const bool isLock = role == WindowGuards::Role::lockWindow;
+        guard->wantedFrame = [shown, coverFrame, isLock]() -> std::optional<QRect> {
+            if (!shown)
+                return std::nullopt;
+            const auto main = Screens::shared().mainScreen();
+            if (isLock && !main)
+                return std::nullopt;
+            return serverFrame(isLock ? main->frame : coverFrame, qGuiApp->devicePixelRatio());
+        };
+    }
+    // The toolkit's frame in the server's pixels: the inverse of RandrScreens' scaling.
+    static QRect serverFrame(const QRect& frame, qreal ratio) {
+        if (ratio <= 0 || ratio == 1.0)
+            return frame;
+        return QRect(frame.topLeft(),
+                     QSize(qRound(frame.width() * ratio), qRound(frame.height() * ratio)));
+    }
+
     x11::XcbGuardServer& server;
     std::unique_ptr<x11::X11LockGuard> guard;
     PresentationOptions::ObserverId optionsObserver = 0;

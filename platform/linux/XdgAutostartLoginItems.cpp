@@ -4,12 +4,15 @@
 
 #include <gio/gio.h>
 
+#include <QDateTime>
+#include <QDebug>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QFileSystemWatcher>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <optional>
 
 #include "platform/MainBundle.h"
 #include "platform/linux/GLibPointers.h"
@@ -45,8 +48,93 @@ bool systemEntryExists(const QString& fileName) {
     return false;
 }
 
+// The keys of an entry that is plain enough for every desktop to read it alike: comments, blank
+// lines, the [Desktop Entry] header first and alone, and each key once. None otherwise: another
+// group, a second header, a repeated key (parsers differ on which one wins), a carriage return
+// or a NUL byte (some readers end the line or the file there).
+std::optional<QStringList> desktopEntryKeys(const QByteArray& text) {
+    if (text.contains('\0') || text.contains('\r'))
+        return std::nullopt;
+    QStringList keys;
+    bool inGroup = false;
+    for (const QByteArray& rawLine : text.split('\n')) {
+        const QByteArray line = rawLine.trimmed();
+        if (line.isEmpty() || line.startsWith('#'))
+            continue;
+        if (line.startsWith('[')) {
+            if (inGroup || line != "[Desktop Entry]")
+                return std::nullopt;
+            inGroup = true;
+            continue;
+        }
+        const qsizetype equals = line.indexOf('=');
+        if (!inGroup || equals <= 0)
+            return std::nullopt;
+        const QString key = QString::fromUtf8(line.left(equals).trimmed());
+        if (keys.contains(key))
+            return std::nullopt;
+        keys << key;
+    }
+    if (!inGroup)
+        return std::nullopt;
+    return keys;
+}
+
+// Whether one key of the entry lets it start `executable` at login on every desktop. Only the
+// keys Vaultine writes and a few that no desktop reads at login pass, with exactly the values
+// that start it; every other key may stop or put off the start somewhere: Hidden,
+// OnlyShowIn/NotShowIn, TryExec (the XDG autostart rules), X-systemd-skip, AutostartCondition,
+// X-GNOME-Autostart-Phase and X-KDE-autostart-condition (systemd's autostart generator),
+// X-GNOME-Autostart-enabled, X-GNOME-Autostart-Delay (GNOME), X-MATE-Autostart-enabled (MATE),
+// X-XFCE-Autostart-Override (Xfce), DBusActivatable, Path, Terminal (the launch itself).
+bool keyLetsItStart(const QString& key, const QString& value, const QString& executable) {
+    static const QStringList anyValue = {QStringLiteral("Name"),    QStringLiteral("GenericName"),
+                                         QStringLiteral("Comment"), QStringLiteral("Icon"),
+                                         QStringLiteral("Version"), QStringLiteral("NoDisplay")};
+    // Translations of the texts: Name[de], Comment[fr_FR].
+    const QString base = key.section(u'[', 0, 0);
+    if (anyValue.contains(base) && (base == key || key.endsWith(u']')))
+        return true;
+    if (key == QStringLiteral("Type"))
+        return value == QStringLiteral("Application");
+    if (key == QStringLiteral("Exec"))
+        return value == quotedExecArgument(executable);
+    if (key == QStringLiteral("Hidden") || key == QStringLiteral("Terminal"))
+        return value == QStringLiteral("false");
+    if (key == QStringLiteral("X-GNOME-Autostart-enabled"))
+        return value == QStringLiteral("true");
+    return false;
+}
+
 // An autostart entry is a few lines; anything much larger is not one of ours.
 constexpr qint64 maxEntrySize = 64 * 1024;
+
+// Renames what stands in the way to a name no desktop reads (it is the user's, so it is kept).
+void moveAside(const QString& path) {
+    const QString aside =
+        path + QStringLiteral(".displaced-") + QString::number(QDateTime::currentMSecsSinceEpoch());
+    if (!QFile::rename(path, aside))
+        qWarning().noquote() << "Start at login: cannot move" << path << "aside";
+}
+
+// Makes the entry's path writable as a plain file: an autostart "folder" that is a file is moved
+// aside, the folder is made writable and searchable by its owner again, and a link or a folder
+// at the entry's path is removed or moved aside.
+void clearEntryPath(const QString& path) {
+    const QString folder = QFileInfo(path).absolutePath();
+    const QFileInfo folderInfo(folder);
+    if ((folderInfo.exists() || folderInfo.isSymLink()) && !folderInfo.isDir())
+        moveAside(folder);
+    if (QFileInfo(folder).isDir()) {
+        const auto owner = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner;
+        QFile::setPermissions(folder, QFile::permissions(folder) | owner);
+    }
+    const QFileInfo entry(path);
+    if (entry.isSymLink())
+        QFile::remove(path);
+    else if (entry.exists() && !entry.isFile())
+        moveAside(path);
+}
 
 bool writeAtomically(const QString& path, const QByteArray& contents) {
     if (!QDir().mkpath(QFileInfo(path).absolutePath()))
@@ -123,7 +211,9 @@ bool XdgAutostartLoginItems::enable(const QString& bundleIdentifier) {
         return false;
     const auto info = readBundleInfo(loginItemBundlePath(bundleIdentifier));
     const QString name = info->name.isEmpty() ? info->executable : info->name;
-    return writeAtomically(autostartEntryPath(bundleIdentifier), autostartEntry(name, executable));
+    const QString path = autostartEntryPath(bundleIdentifier);
+    clearEntryPath(path);
+    return writeAtomically(path, autostartEntry(name, executable));
 }
 
 bool XdgAutostartLoginItems::loginItemEnabled(const QString& bundleIdentifier) {
@@ -132,34 +222,33 @@ bool XdgAutostartLoginItems::loginItemEnabled(const QString& bundleIdentifier) {
     const QString executable = loginItemExecutable(bundleIdentifier);
     if (executable.isEmpty())
         return false;
-    QFile file(autostartEntryPath(bundleIdentifier));
+    // Only a plain file is trusted: a link may point anywhere, and a folder of the entry's name
+    // starts nothing. Neither is left in place (clearEntryPath).
+    const QString path = autostartEntryPath(bundleIdentifier);
+    const QFileInfo info(path);
+    if (info.isSymLink() || !info.isFile() || info.size() > maxEntrySize)
+        return false;
+    QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return false;
-    return entryStarts(file.read(maxEntrySize), executable);
+    return entryStarts(file.read(maxEntrySize + 1), executable);
 }
 
 bool XdgAutostartLoginItems::entryStarts(const QByteArray& text, const QString& executable) {
+    const std::optional<QStringList> keys = desktopEntryKeys(text);
+    if (!keys)
+        return false;
     GKeyFilePointer keyFile(g_key_file_new());
     if (!g_key_file_load_from_data(keyFile.get(), text.constData(), static_cast<gsize>(text.size()),
-                                   G_KEY_FILE_NONE, nullptr))
+                                   G_KEY_FILE_KEEP_TRANSLATIONS, nullptr))
         return false;
-    const char* group = G_KEY_FILE_DESKTOP_GROUP;
-    auto flag = [&](const char* key, bool absent) {
-        GErrorSlot error;
-        const gboolean value = g_key_file_get_boolean(keyFile.get(), group, key, error.out());
-        return error ? absent : value != FALSE;
-    };
-    if (flag(G_KEY_FILE_DESKTOP_KEY_HIDDEN, false) || !flag("X-GNOME-Autostart-enabled", true))
-        return false;
-    GCharPtr exec(
-        g_key_file_get_string(keyFile.get(), group, G_KEY_FILE_DESKTOP_KEY_EXEC, nullptr));
-    gint argc = 0;
-    gchar** argv = nullptr;
-    if (!exec || !g_shell_parse_argv(exec.get(), &argc, &argv, nullptr))
-        return false;
-    const bool startsIt = argc > 0 && QString::fromUtf8(argv[0]) == executable;
-    g_strfreev(argv);
-    return startsIt;
+    for (const QString& key : *keys) {
+        GCharPtr value(g_key_file_get_string(keyFile.get(), G_KEY_FILE_DESKTOP_GROUP,
+                                             qUtf8Printable(key), nullptr));
+        if (!value || !keyLetsItStart(key, QString::fromUtf8(value.get()), executable))
+            return false;
+    }
+    return keys->contains(QStringLiteral("Type")) && keys->contains(QStringLiteral("Exec"));
 }
 
 XdgAutostartLoginItems::XdgAutostartLoginItems() = default;

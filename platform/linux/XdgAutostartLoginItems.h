@@ -14,8 +14,10 @@ class QFileSystemWatcher;
 
 namespace platform {
 
-// An entry counts as registered only when it would start the bundle: present, neither Hidden nor
-// switched off by X-GNOME-Autostart-enabled=false, and its Exec naming the bundle's executable.
+// An entry counts as registered only when every desktop would start the bundle from it: a plain
+// file in the user's autostart folder (which takes precedence over the system-wide ones of
+// $XDG_CONFIG_DIRS) holding only the keys Vaultine writes and a few that no desktop reads at
+// login, with the values that start it (entryStarts). Any other entry is written again whole.
 // Changes are seen through a QFileSystemWatcher on the autostart folder (on the configuration
 // folder while it does not exist) and on the entries in it.
 class XdgAutostartLoginItems : public LoginItems {
@@ -34,8 +36,9 @@ class XdgAutostartLoginItems : public LoginItems {
     // The text of the autostart entry that starts the executable.
     static QByteArray autostartEntry(const QString& name, const QString& executablePath);
 
-    // Whether the entry's text starts that executable at login: a desktop entry, neither hidden
-    // nor switched off, whose Exec runs it.
+    // Whether the entry's text starts that executable at login on every desktop: one
+    // [Desktop Entry] group, each key once, Type=Application, an Exec running exactly it, and no
+    // key that hides, conditions, delays or redirects the start (see keyLetsItStart).
     static bool entryStarts(const QByteArray& text, const QString& executable);
     // The executable the entry of that login item starts; empty when the bundle is not usable.
     static QString loginItemExecutable(const QString& bundleIdentifier);

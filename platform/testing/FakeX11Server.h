@@ -48,6 +48,22 @@ class FakeX11Server : public x11::GuardServer {
     }
     void setInputFocus(x11::WindowId window) override { focused.push_back(window); }
     void raiseWindow(x11::WindowId window) override { raised.push_back(window); }
+
+    bool otherWindowOnTop = false;  // a viewable window of another client is above ours
+    std::vector<x11::WindowId> mapped;
+    std::vector<QRect> frames;  // move-resize requests, in order
+    std::vector<x11::WindowId> opacityRemoved;
+    std::vector<x11::WindowId> shapeRemoved;
+
+    void mapWindow(x11::WindowId window) override { mapped.push_back(window); }
+    void moveResizeWindow(x11::WindowId, const QRect& frame) override { frames.push_back(frame); }
+    bool foreignWindowAbove(x11::WindowId) override { return otherWindowOnTop; }
+    void removeOpacity(x11::WindowId window) override { opacityRemoved.push_back(window); }
+    void removeShape(x11::WindowId window) override { shapeRemoved.push_back(window); }
+    std::vector<x11::WindowId> reparentedToRoot;
+    void reparentToRoot(x11::WindowId window, const QPoint&) override {
+        reparentedToRoot.push_back(window);
+    }
 };
 
 }  // namespace platform::testing

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # While locked, Alt+Tab, the Super key, a click on the application, activating its window and a
-# new override-redirect window on top all leave the lock on top and holding the keyboard. A monitor
-# added while locked is covered at once, and keys typed while a second locked launch rebuilds the
-# lock reach no other window.
+# new override-redirect window on top all leave the lock on top and holding the keyboard. The lock
+# window unmapped, resized or made transparent by another program is restored at once; a monitor
+# list of one tiny monitor still leaves every pixel covered. A monitor added while locked is
+# covered at once, and keys typed while a second locked launch rebuilds the lock reach no other
+# window.
 . "$(dirname "$0")/lib.sh"
 
 prepare_locked_test_app "Open Sesame"
@@ -74,6 +76,53 @@ lock_stays_on_top "a new override-redirect window"
 screenshot defences-held
 
 kill -KILL "$intruder" 2>/dev/null || true
+
+# Whether the screenshot $1 shows nothing but the lock screen's colour in the rectangle "X Y W H".
+LOCK_COLOUR="srgb(65,68,75)"
+only_lock_colour_in() {
+    local x y w h
+    read -r x y w h <<< "$2"
+    [ "$(convert "$1" -crop "${w}x${h}+${x}+${y}" +repage -format %k info:)" = 1 ] &&
+        [ "$(convert "$1" -format "%[pixel:p{$x,$y}]" info:)" = "$LOCK_COLOUR" ]
+}
+app_area=$(window_geometry "$app_window")
+lock_is_viewable() { xwininfo -id "$lock" | grep -q IsViewable; }
+# The lock window unmapped, resized and made transparent by another client is restored at once
+# (within a second) and stays so.
+xdotool windowunmap "$lock"
+wait_until 1 lock_is_viewable || fail "the lock window unmapped by another program stayed unmapped"
+xdotool windowsize "$lock" 120 80
+wait_until 1 lock_is_up || fail "the lock window resized by another program kept its new size"
+xprop -id "$lock" -f _NET_WM_WINDOW_OPACITY 32c -set _NET_WM_WINDOW_OPACITY 0
+opacity_gone() { xprop -id "$lock" _NET_WM_WINDOW_OPACITY | grep -q "not found"; }
+wait_until 1 opacity_gone || fail "the opacity another program set on the lock window stayed"
+sleep 3
+lock_is_viewable && lock_is_up && opacity_gone || fail "the lock window did not stay restored"
+screenshot lock-restored
+only_lock_colour_in "$E2E_ARTIFACTS/lock-restored.png" "$app_area" ||
+    fail "the locked application shows after the lock window was unmapped"
+
+# A monitor list that leaves most of the X screen out (one tiny monitor in place of the screen):
+# the lock sits on the tiny monitor and covers hide every other pixel.
+read -r screen_width screen_height < <(xdpyinfo | awk '/dimensions:/{split($2, d, "x"); print d[1], d[2]}')
+xrandr --setmonitor e2e-primary 200/50x200/50+0+0 screen >/dev/null 2>&1 ||
+    xrandr --setmonitor e2e-primary 200/50x200/50+0+0 none
+tiny_lock_up() { vaultine_window_covering "0 0 200 200"; }
+# Everything but the tiny lock window, whose own drawing is not the lock colour alone.
+all_covered() {
+    screenshot "$1"
+    [ "$(convert "$E2E_ARTIFACTS/$1.png" -fill "$LOCK_COLOUR" -draw "rectangle 0,0,199,199" \
+        -format %k info:)" = 1 ]
+}
+wait_until 1 tiny_lock_up || fail "the lock did not move onto the tiny monitor within a second"
+all_covered tiny-monitor || fail "part of the X screen was left uncovered by a tiny monitor list"
+sleep 3
+tiny_lock_up || fail "the lock left the tiny monitor"
+all_covered tiny-monitor-later || fail "part of the X screen was uncovered 3 s after the change"
+xrandr --delmonitor e2e-primary
+whole_lock_up() { vaultine_window_covering "0 0 $screen_width $screen_height"; }
+wait_until 5 whole_lock_up || fail "the lock did not come back over the whole screen"
+lock=$(lock_window)
 
 # A monitor added while locked is covered. The screen event does it at once (the unit tests of the
 # central service check that path); the time is printed, not asserted, since a loaded machine may

@@ -1,6 +1,7 @@
 // The lock window's defences on a real X server (the private desktop session): this program runs
 // itself again on the xcb platform, and a second X client checks grabs, stacking and typing.
 #include <gtest/gtest.h>
+#include <xcb/shape.h>
 #include <xcb/xcb.h>
 
 #include <QGuiApplication>
@@ -137,10 +138,98 @@ class OtherClient {
         return result;
     }
 
+    // What any client may do to another's window.
+    void unmap(xcb_window_t of) {
+        xcb_unmap_window(connection, of);
+        xcb_flush(connection);
+    }
+    void lowerToTheBottom(xcb_window_t of) {
+        const std::uint32_t below = XCB_STACK_MODE_BELOW;
+        xcb_configure_window(connection, of, XCB_CONFIG_WINDOW_STACK_MODE, &below);
+        xcb_flush(connection);
+    }
+    void moveResize(xcb_window_t of, const QRect& frame) {
+        const std::uint32_t values[] = {std::uint32_t(frame.x()), std::uint32_t(frame.y()),
+                                        std::uint32_t(frame.width()),
+                                        std::uint32_t(frame.height())};
+        xcb_configure_window(connection, of,
+                             XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH |
+                                 XCB_CONFIG_WINDOW_HEIGHT,
+                             values);
+        xcb_flush(connection);
+    }
+    void makeTransparent(xcb_window_t of) {
+        const std::uint32_t opacity = 0;
+        xcb_change_property(connection, XCB_PROP_MODE_REPLACE, of, opacityAtom(), XCB_ATOM_CARDINAL,
+                            32, 1, &opacity);
+        xcb_flush(connection);
+    }
+    bool hasOpacity(xcb_window_t of) {
+        auto* reply = xcb_get_property_reply(
+            connection,
+            xcb_get_property(connection, false, of, opacityAtom(), XCB_ATOM_CARDINAL, 0, 1),
+            nullptr);
+        const bool present = reply && reply->type != XCB_NONE;
+        std::free(reply);
+        return present;
+    }
+    // Cuts the window down to a small rectangle: whatever is under the rest shows.
+    void shapeSmall(xcb_window_t of) {
+        const xcb_rectangle_t small = {0, 0, 50, 50};
+        xcb_shape_rectangles(connection, XCB_SHAPE_SO_SET, XCB_SHAPE_SK_BOUNDING,
+                             XCB_CLIP_ORDERING_UNSORTED, of, 0, 0, 1, &small);
+        xcb_flush(connection);
+    }
+    bool isShaped(xcb_window_t of) {
+        auto* extents = xcb_shape_query_extents_reply(
+            connection, xcb_shape_query_extents(connection, of), nullptr);
+        const bool shaped = extents && extents->bounding_shaped;
+        std::free(extents);
+        return shaped;
+    }
+    // Moves the window into a small unmapped window of this client's.
+    void hideInside(xcb_window_t of) {
+        const xcb_window_t box = xcb_generate_id(connection);
+        xcb_create_window(connection, XCB_COPY_FROM_PARENT, box, root, 0, 0, 10, 10, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+        xcb_reparent_window(connection, of, box, 0, 0);
+        xcb_flush(connection);
+    }
+    xcb_window_t parentOf(xcb_window_t of) {
+        auto* tree = xcb_query_tree_reply(connection, xcb_query_tree(connection, of), nullptr);
+        const xcb_window_t parent = tree ? tree->parent : XCB_NONE;
+        std::free(tree);
+        return parent;
+    }
+    bool isViewable(xcb_window_t of) {
+        auto* attributes = xcb_get_window_attributes_reply(
+            connection, xcb_get_window_attributes(connection, of), nullptr);
+        const bool viewable = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+        std::free(attributes);
+        return viewable;
+    }
+    QRect frame(xcb_window_t of) {
+        auto* geometry =
+            xcb_get_geometry_reply(connection, xcb_get_geometry(connection, of), nullptr);
+        const QRect result =
+            geometry ? QRect(geometry->x, geometry->y, geometry->width, geometry->height) : QRect();
+        std::free(geometry);
+        return result;
+    }
     xcb_connection_t* connection;
     xcb_window_t root = 0;
     xcb_window_t window = 0;
     int lastStatus = 0;
+
+  private:
+    xcb_atom_t opacityAtom() {
+        const char name[] = "_NET_WM_WINDOW_OPACITY";
+        auto* reply = xcb_intern_atom_reply(
+            connection, xcb_intern_atom(connection, false, sizeof name - 1, name), nullptr);
+        const xcb_atom_t atom = reply ? reply->atom : XCB_NONE;
+        std::free(reply);
+        return atom;
+    }
 };
 
 class LockWindowOnX11Child : public ::testing::Test {
@@ -271,6 +360,59 @@ TEST_F(LockWindowOnX11Child, TheAltKeyReachesTheLockWindowWhileItHoldsTheKeyboar
     EXPECT_EQ(specialKeys, 1);
     EXPECT_TRUE(controller->lostFocusByPressingSpecialKey());
     EXPECT_FALSE(other.canGrabKeyboard());  // the keyboard stays with the lock
+}
+
+TEST_F(LockWindowOnX11Child, ALockWindowUnmappedByAnotherClientIsMappedAgain) {
+    showLock();
+
+    other.unmap(lockWindowId());
+
+    EXPECT_TRUE(QTest::qWaitFor([this] { return other.isViewable(lockWindowId()); }, settleMs));
+    EXPECT_TRUE(QTest::qWaitFor([this] { return !other.canGrabKeyboard(); }, settleMs));
+}
+
+TEST_F(LockWindowOnX11Child, ALockWindowLoweredResizedMadeTransparentShapedOrReparentedIsRestored) {
+    showLock();
+    other.mapOverrideRedirectWindow();
+    const auto aboveOther = [this] {
+        return other.stackingIndex(lockWindowId()) > other.stackingIndex(other.window);
+    };
+    ASSERT_TRUE(QTest::qWaitFor(aboveOther, settleMs));
+    const QRect screen = other.frame(lockWindowId());
+
+    other.lowerToTheBottom(lockWindowId());
+    EXPECT_TRUE(QTest::qWaitFor(aboveOther, settleMs));
+
+    other.moveResize(lockWindowId(), QRect(300, 200, 50, 50));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return other.frame(lockWindowId()) == screen; }, settleMs));
+
+    other.makeTransparent(lockWindowId());
+    EXPECT_TRUE(QTest::qWaitFor([this] { return !other.hasOpacity(lockWindowId()); }, settleMs));
+
+    other.shapeSmall(lockWindowId());
+    EXPECT_TRUE(QTest::qWaitFor([this] { return !other.isShaped(lockWindowId()); }, settleMs));
+
+    other.hideInside(lockWindowId());
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] {
+            return other.parentOf(lockWindowId()) == other.root &&
+                   other.isViewable(lockWindowId()) && other.frame(lockWindowId()) == screen;
+        },
+        settleMs));
+}
+
+TEST_F(LockWindowOnX11Child, ACoverWindowUnmappedOrMovedByAnotherClientIsRestored) {
+    const QRect frame(1280, 0, 1280, 1024);
+    CoverWindow cover(frame);
+    cover.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&cover, settleMs));
+    const auto coverId = static_cast<xcb_window_t>(cover.winId());
+
+    other.unmap(coverId);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return other.isViewable(coverId); }, settleMs));
+
+    other.moveResize(coverId, QRect(0, 0, 10, 10));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return other.frame(coverId) == frame; }, settleMs));
 }
 
 // Splits the session's screen into two monitors and puts it back whole at the end.

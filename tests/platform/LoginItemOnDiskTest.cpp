@@ -9,6 +9,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <vector>
 
 #include "ScopedEnvironment.h"
 #include "locking/SystemConfigurationService.h"
@@ -48,6 +49,17 @@ class LoginItemOnDisk : public ::testing::Test {
         g_key_file_free(keyFile);
         return arguments;
     }
+    QByteArray entryText() const {
+        QFile file(entryPath());
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    void writeEntry(const QByteArray& text) const {
+        QFile::remove(entryPath());
+        QFile file(entryPath());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(text);
+    }
+    static constexpr int maxPadding = 70 * 1024;  // beyond the largest entry read
     QTemporaryDir configHome;
     QTemporaryDir systemConfig;
     ScopedEnvironment environment;
@@ -126,6 +138,90 @@ TEST_F(LoginItemOnDisk, OnlyAnEntryThatStartsTheBundledCorvaneCountsAsRegistered
     EXPECT_FALSE(service.loginItemRegistered());
     QFile::remove(entryPath());
     EXPECT_FALSE(service.loginItemRegistered());
+}
+
+// Entries that some desktop would skip, delay or run differently, each made from the entry
+// Vaultine writes by one edit.
+TEST_F(LoginItemOnDisk, AnEntryAnyDesktopWouldNotStartIsWrittenAgainWhole) {
+    ASSERT_TRUE(service.startAtLogin(true));
+    const QByteArray written = entryText();
+    const QByteArray exec = written.mid(written.indexOf("Exec="));
+    const std::vector<QByteArray> edits = {
+        "NotShowIn=GNOME;KDE;XFCE;MATE;LXQt;X-Cinnamon;\n",
+        "OnlyShowIn=Nowhere;\n",
+        "X-systemd-skip=true\n",
+        "Hidden=1\n",
+        "Hidden=yes\n",
+        "X-GNOME-Autostart-Phase=Initialization\n",
+        "X-GNOME-Autostart-Delay=86400\n",
+        "AutostartCondition=GSettings org.gnome.desktop.a11y.applications screen-reader-enabled\n",
+        "X-GNOME-AutostartCondition=unless-exists vaultine\n",
+        "X-KDE-autostart-condition=vaultinerc:General:Start:false\n",
+        "X-MATE-Autostart-enabled=false\n",
+        "X-XFCE-Autostart-Override=true\n",
+        "TryExec=/nonexistent/Corvane\n",
+        "DBusActivatable=true\n",
+        "Terminal=true\n",
+        "Path=/nonexistent\n",
+        "X-GNOME-Autostart-enabled=no\n",
+        "[Desktop Entry]\nHidden=true\n",
+        "[Desktop Action hide]\nName=x\n",
+        "Hidden[$e]=true\n",
+    };
+    std::vector<QByteArray> texts;
+    for (const QByteArray& edit : edits)
+        texts.push_back(written + edit);
+    texts.push_back(QByteArray(written).replace("Type=Application", "Type=Link"));
+    texts.push_back(QByteArray(written).replace(exec, "Exec=env X=1 " + exec.mid(5)));
+    texts.push_back(QByteArray(written).replace("\n", "\r\n"));
+    texts.push_back(written + QByteArray(maxPadding, '#') + "\nHidden=true\n");
+    texts.push_back(QByteArray(written).replace("[Desktop Entry]", "[Desktop Entry][$i]"));
+    for (const QByteArray& text : texts) {
+        writeEntry(text);
+        EXPECT_FALSE(service.loginItemRegistered()) << text.toStdString();
+        ASSERT_TRUE(service.startAtLogin(true));
+        EXPECT_EQ(entryText(), written) << text.toStdString();
+    }
+}
+
+TEST_F(LoginItemOnDisk, AnEntryWithOnlyTextsAddedOrReorderedIsLeftAlone) {
+    ASSERT_TRUE(service.startAtLogin(true));
+    const QByteArray text = "# edited by hand\n" + entryText() +
+                            "Comment=Keeps Vaultine running\nName[de]=Corvane\nIcon=corvane\n";
+    writeEntry(text);
+    EXPECT_TRUE(service.loginItemRegistered());
+}
+
+TEST_F(LoginItemOnDisk, ALinkOrAFolderInPlaceOfTheEntryIsReplacedByTheEntry) {
+    ASSERT_TRUE(service.startAtLogin(true));
+    const QByteArray written = entryText();
+    const QString copy = configHome.path() + QStringLiteral("/copy.desktop");
+    ASSERT_TRUE(QFile::copy(entryPath(), copy));
+    QFile::remove(entryPath());
+    ASSERT_TRUE(QFile::link(copy, entryPath()));
+    EXPECT_FALSE(service.loginItemRegistered());
+    ASSERT_TRUE(service.startAtLogin(true));
+    EXPECT_FALSE(QFileInfo(entryPath()).isSymLink());
+    EXPECT_EQ(entryText(), written);
+
+    QFile::remove(entryPath());
+    ASSERT_TRUE(QDir().mkpath(entryPath() + QStringLiteral("/kept")));
+    EXPECT_FALSE(service.loginItemRegistered());
+    ASSERT_TRUE(service.startAtLogin(true));
+    EXPECT_TRUE(service.loginItemRegistered());
+    // The folder is the user's: moved aside, not deleted.
+    const QStringList aside = QDir(configHome.path() + QStringLiteral("/autostart"))
+                                  .entryList({QStringLiteral("*.displaced-*")}, QDir::Dirs);
+    EXPECT_EQ(aside.size(), 1);
+}
+
+TEST_F(LoginItemOnDisk, AnAutostartFolderMadeReadOnlyIsWrittenAgain) {
+    ASSERT_TRUE(service.startAtLogin(true));
+    const QString folder = configHome.path() + QStringLiteral("/autostart");
+    QFile::remove(entryPath());
+    ASSERT_TRUE(QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner));
+    ASSERT_TRUE(service.startAtLogin(true));
+    EXPECT_TRUE(service.loginItemRegistered());
 }
 
 TEST_F(LoginItemOnDisk, DeletingTheEntryIsSeen) {

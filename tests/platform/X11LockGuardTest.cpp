@@ -1,6 +1,7 @@
 // The X11 defences of a guarded window over a fake server and a hand-stepped timer: grabs before
 // and after mapping, retry every 100 ms, focus and one log line on refusal, re-taking, re-raising,
-// and the relay that keeps the grabs across a rebuilt lock.
+// undoing what another client does to the window, and the relay that keeps the grabs across a
+// rebuilt lock.
 #include <gtest/gtest.h>
 
 #include "platform/linux/X11LockGuard.h"
@@ -184,6 +185,76 @@ TEST_F(X11LockGuardTest, DoesNotRaiseAWindowThatIsNotMapped) {
     guard.otherTopLevelChanged();
 
     EXPECT_TRUE(server.raised.empty());
+}
+
+TEST_F(X11LockGuardTest, AWindowUnmappedByAnotherClientIsMappedAgainAndOneHiddenByUsIsNot) {
+    bool shown = true;
+    guard.shouldBeMapped = [&shown] { return shown; };
+    guard.windowMapped();
+
+    guard.windowUnmapped();
+    EXPECT_EQ(server.mapped, (std::vector<platform::x11::WindowId>{lockWindow}));
+
+    shown = false;
+    guard.windowUnmapped();
+    EXPECT_EQ(server.mapped.size(), 1u);
+}
+
+TEST_F(X11LockGuardTest, AWindowMovedOrResizedByAnotherClientGetsItsFrameBack) {
+    const QRect screen(0, 0, 1280, 1024);
+    guard.wantedFrame = [screen] { return std::optional<QRect>(screen); };
+    guard.windowMapped();
+
+    guard.windowConfigured(screen);
+    EXPECT_TRUE(server.frames.empty());
+
+    guard.windowConfigured(QRect(0, 0, 200, 200));
+    guard.windowConfigured(QRect(900, 0, 1280, 1024));
+    EXPECT_EQ(server.frames, (std::vector<QRect>{screen, screen}));
+}
+
+TEST_F(X11LockGuardTest, AWindowLoweredBelowAnotherClientsWindowIsRaisedOnlyThen) {
+    guard.windowMapped();
+    server.raised.clear();
+
+    guard.windowRestacked();  // among our own windows: nothing foreign above
+    EXPECT_TRUE(server.raised.empty());
+
+    server.otherWindowOnTop = true;
+    guard.windowRestacked();
+    guard.windowConfigured(QRect(0, 0, 10, 10));
+    EXPECT_EQ(server.raised.size(), 2u);
+}
+
+TEST_F(X11LockGuardTest, AnOpacityOrAShapeSetByAnotherClientIsTakenAway) {
+    guard.windowMapped();
+
+    guard.windowMadeTransparent();
+    guard.windowShaped();
+
+    EXPECT_EQ(server.opacityRemoved, (std::vector<platform::x11::WindowId>{lockWindow}));
+    EXPECT_EQ(server.shapeRemoved, (std::vector<platform::x11::WindowId>{lockWindow}));
+}
+
+TEST_F(X11LockGuardTest, AWindowMovedIntoAnotherWindowGoesBackToTheRoot) {
+    guard.windowMapped();
+
+    guard.windowReparented();
+
+    EXPECT_EQ(server.reparentedToRoot, (std::vector<platform::x11::WindowId>{lockWindow}));
+}
+
+TEST_F(X11LockGuardTest, AGuardHandedOverRestoresNothingOfItsClosingWindow) {
+    guard.shouldBeMapped = [] { return true; };
+    guard.wantedFrame = [] { return std::optional<QRect>(QRect(0, 0, 1280, 1024)); };
+    guard.windowMapped();
+
+    guard.handOver();
+    guard.windowUnmapped();
+    guard.windowConfigured(QRect(0, 0, 1, 1));
+
+    EXPECT_TRUE(server.mapped.empty());
+    EXPECT_TRUE(server.frames.empty());
 }
 
 TEST(X11LockGuardLifetime, DestroyingAGuardThatHeldInputReleasesTheGrabs) {
