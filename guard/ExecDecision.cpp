@@ -36,8 +36,8 @@ bool locksFile(const Policy& policy, const ExecutedFile& file, const std::string
     return false;
 }
 
-ExecAnswer decideExec(const std::map<uid_t, Policy>& policies, uid_t uid, const Run& run,
-                      const ExecutedFile& file) {
+ExecAnswer decideExec(const std::map<uid_t, Policy>& policies, uid_t uid,
+                      const std::vector<Run>& lineage, const ExecutedFile& file) {
     const std::string buildId =
         anyBuildIds(policies) && file.buildId ? file.buildId() : std::string();
     bool lockedForAnyone = false;
@@ -49,8 +49,13 @@ ExecAnswer decideExec(const std::map<uid_t, Policy>& policies, uid_t uid, const 
     }
     if (!lockedForAnyone)
         return onlyRootCanChange(file) ? ExecAnswer::AllowAndIgnore : ExecAnswer::Allow;
-    if (!lockedForUser || policies.at(uid).isReleased(run))
+    if (!lockedForUser)
         return ExecAnswer::Allow;
+    const Policy& policy = policies.at(uid);
+    for (const Run& run : lineage) {
+        if (policy.isReleased(run))
+            return ExecAnswer::Allow;
+    }
     return ExecAnswer::Hold;
 }
 

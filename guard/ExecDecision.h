@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "guard/Policy.h"
 
@@ -30,8 +31,9 @@ enum class ExecAnswer {
 
 bool locksFile(const Policy& policy, const ExecutedFile& file, const std::string& buildId);
 
-// The answer to an exec of file by a process of uid; the build-id is read at most once.
-ExecAnswer decideExec(const std::map<uid_t, Policy>& policies, uid_t uid, const Run& run,
-                      const ExecutedFile& file);
+// The answer to an exec of file by a process of uid, whose lineage is the process and its
+// ancestors: a run the password released covers what it starts. The build-id is read at most once.
+ExecAnswer decideExec(const std::map<uid_t, Policy>& policies, uid_t uid,
+                      const std::vector<Run>& lineage, const ExecutedFile& file);
 
 }  // namespace guard

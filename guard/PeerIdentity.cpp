@@ -158,6 +158,33 @@ std::optional<std::uint64_t> startTimeOf(pid_t pid, const ProcessReaders& reader
     return stat ? startTimeOfStat(*stat) : std::nullopt;
 }
 
+std::optional<uid_t> realUidOf(pid_t pid, const ProcessReaders& readers) {
+    const auto status = readers.procFile(pid, "status");
+    const auto uid = status ? uidField(*status, 0) : std::nullopt;
+    return uid ? std::optional(static_cast<uid_t>(*uid)) : std::nullopt;
+}
+
+std::vector<ProcessRun> lineageOf(pid_t pid, const ProcessReaders& readers) {
+    std::vector<ProcessRun> lineage;
+    while (pid > 1 && lineage.size() < 64) {
+        const auto stat = readers.procFile(pid, "stat");
+        const auto start = stat ? startTimeOfStat(*stat) : std::nullopt;
+        if (!start)
+            break;
+        lineage.push_back({pid, *start});
+        // The parent is field 4, the second after the name's closing parenthesis.
+        const std::string_view rest = std::string_view(*stat).substr(stat->rfind(')') + 1);
+        pid_t parent = 0;
+        const std::size_t at = rest.find(' ', 1);
+        if (at == std::string_view::npos ||
+            std::from_chars(rest.data() + at + 1, rest.data() + rest.size(), parent).ec !=
+                std::errc())
+            break;
+        pid = parent;
+    }
+    return lineage;
+}
+
 PeerVerdict judgePeer(pid_t pid, uid_t uid, std::uint64_t startTime,
                       const std::string& trustedExecutable, const ProcessReaders& readers) {
     const auto before = startTimeOf(pid, readers);

@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace guard {
 
@@ -58,5 +59,14 @@ PeerVerdict judgePeer(pid_t pid, uid_t uid, std::uint64_t startTime,
 
 // The start time of a process now, through the readers.
 std::optional<std::uint64_t> startTimeOf(pid_t pid, const ProcessReaders& readers);
+std::optional<uid_t> realUidOf(pid_t pid, const ProcessReaders& readers);
+
+struct ProcessRun {
+    pid_t pid = 0;
+    std::uint64_t startTime = 0;
+};
+// The process and its ancestors up to init (at most 64), each with its start time, so that a run
+// released by the password covers what it starts.
+std::vector<ProcessRun> lineageOf(pid_t pid, const ProcessReaders& readers);
 
 }  // namespace guard

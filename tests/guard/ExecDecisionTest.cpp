@@ -17,7 +17,7 @@ namespace {
 
 constexpr uid_t kUser = 1000;
 constexpr uid_t kOther = 1001;
-const Run kRun{500, 9000};
+const std::vector<Run> kRun{{500, 9000}, {400, 8000}};
 
 std::map<uid_t, Policy> lockingXterm() {
     Policy policy;
@@ -49,10 +49,11 @@ TEST(ExecDecision, LetsEverythingElseRun) {
     auto policies = lockingXterm();
     // Another user's exec of the program this user locked: allowed, but still watched.
     EXPECT_EQ(decideExec(policies, kOther, kRun, file(100, "/usr/bin/xterm")), ExecAnswer::Allow);
-    policies[kUser].releasedRuns.push_back(kRun);
+    // A run the password released, and what it starts, run freely.
+    policies[kUser].releasedRuns.push_back({400, 8000});
     EXPECT_EQ(decideExec(policies, kUser, kRun, file(100, "/usr/bin/xterm")), ExecAnswer::Allow);
     policies[kUser].switches = 0;
-    EXPECT_EQ(decideExec(policies, kUser, {1, 2}, file(100, "/usr/bin/xterm")),
+    EXPECT_EQ(decideExec(policies, kUser, {{1, 2}}, file(100, "/usr/bin/xterm")),
               ExecAnswer::AllowAndIgnore);
 }
 
