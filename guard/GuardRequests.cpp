@@ -13,6 +13,8 @@ namespace {
 using protocol::MessageType;
 using protocol::Status;
 
+constexpr std::size_t kMaxClients = 256;
+
 // Opens the path without following it into a device or a FIFO: only a regular file is read.
 std::optional<LockedProgram> identifyProgram(const std::string& path) {
     UniqueFd handle(::open(path.c_str(), O_PATH | O_CLOEXEC));
@@ -33,7 +35,8 @@ Run runOf(std::uint32_t pid, std::uint64_t startTime) {
 
 void GuardServer::onAccept() {
     UniqueFd socket = acceptClient(listener.get());
-    if (!socket)
+    // A flood of connections costs a bounded number of descriptors.
+    if (!socket || clients.size() >= kMaxClients)
         return;
     auto peer = identifyPeer(socket.get());
     if (!peer)
@@ -119,7 +122,7 @@ void GuardServer::onHello(std::uint64_t id, const protocol::Hello& hello) {
     // The first genuine Vaultine with a password enrols it; later ones have it checked.
     auto result = std::make_shared<std::string>();
     auto verified = std::make_shared<bool>(false);
-    worker->submit(
+    const bool queued = worker->submit(
         [verifier, password = hello.password, result, verified] {
             if (verifier.empty())
                 *result = makeVerifier(password);
@@ -135,6 +138,8 @@ void GuardServer::onHello(std::uint64_t id, const protocol::Hello& hello) {
             }
             reply(id, MessageType::Hello, *verified ? Status::Ok : Status::WrongPassword);
         });
+    if (!queued)
+        reply(id, MessageType::Hello, Status::Refused);
 }
 
 void GuardServer::onLockShown(Client& client, const Run& run) {
