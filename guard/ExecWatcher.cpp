@@ -1,0 +1,122 @@
+// fanotify for the guard: marks, events, answers. Every call is non-blocking.
+#include "guard/ExecWatcher.h"
+
+#include <fcntl.h>
+#include <sys/fanotify.h>
+
+#include <array>
+#include <cerrno>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <string>
+
+namespace guard {
+
+namespace {
+
+bool isPseudoFilesystem(const std::string& type) {
+    static const std::set<std::string> pseudo = {
+        "proc",    "sysfs", "cgroup",   "cgroup2",   "devpts",      "mqueue",    "debugfs",
+        "tracefs", "bpf",   "pstore",   "configfs",  "securityfs",  "fusectl",   "hugetlbfs",
+        "autofs",  "nsfs",  "efivarfs", "selinuxfs", "binfmt_misc", "rpc_pipefs"};
+    return pseudo.contains(type);
+}
+
+// mountinfo escapes spaces and the like as \ooo.
+std::string unescapeMountPath(const std::string& text) {
+    const auto octal = [](char c) { return c >= '0' && c <= '7'; };
+    std::string path;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\\' && i + 3 < text.size() && octal(text[i + 1]) && octal(text[i + 2]) &&
+            octal(text[i + 3])) {
+            path.push_back(static_cast<char>((text[i + 1] - '0') * 64 + (text[i + 2] - '0') * 8 +
+                                             (text[i + 3] - '0')));
+            i += 3;
+        } else {
+            path.push_back(text[i]);
+        }
+    }
+    return path;
+}
+
+// The mount points of /proc/self/mountinfo that can hold programs.
+std::vector<std::string> programMounts() {
+    std::vector<std::string> mounts;
+    std::ifstream info("/proc/self/mountinfo");
+    std::string line;
+    while (std::getline(info, line)) {
+        std::istringstream fields(line);
+        std::string id, parent, device, root, point, word;
+        fields >> id >> parent >> device >> root >> point;
+        while (fields >> word && word != "-") {
+        }
+        std::string type;
+        fields >> type;
+        if (!point.empty() && !type.empty() && !isPseudoFilesystem(type))
+            mounts.push_back(unescapeMountPath(point));
+    }
+    return mounts;
+}
+
+}  // namespace
+
+bool ExecWatcher::start() {
+    group.reset(::fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC | FAN_NONBLOCK,
+                                O_RDONLY | O_LARGEFILE | O_CLOEXEC));
+    return static_cast<bool>(group);
+}
+
+int ExecWatcher::markFilesystems() {
+    int marked = 0;
+    for (const std::string& mount : programMounts()) {
+        const bool whole = ::fanotify_mark(group.get(), FAN_MARK_ADD | FAN_MARK_FILESYSTEM,
+                                           FAN_OPEN_EXEC_PERM, AT_FDCWD, mount.c_str()) == 0;
+        if (whole || ::fanotify_mark(group.get(), FAN_MARK_ADD | FAN_MARK_MOUNT, FAN_OPEN_EXEC_PERM,
+                                     AT_FDCWD, mount.c_str()) == 0)
+            ++marked;
+    }
+    return marked;
+}
+
+std::vector<ExecEvent> ExecWatcher::readEvents() {
+    std::vector<ExecEvent> events;
+    alignas(fanotify_event_metadata) std::array<char, 4096> buffer;
+    const ssize_t length = ::read(group.get(), buffer.data(), buffer.size());
+    if (length <= 0)
+        return events;
+    auto* metadata = reinterpret_cast<fanotify_event_metadata*>(buffer.data());
+    ssize_t left = length;
+    for (; FAN_EVENT_OK(metadata, left); metadata = FAN_EVENT_NEXT(metadata, left)) {
+        if (metadata->fd < 0)
+            continue;
+        ExecEvent event{UniqueFd(metadata->fd), metadata->pid};
+        if (metadata->mask & FAN_OPEN_EXEC_PERM)
+            events.push_back(std::move(event));
+        else
+            answer(event, true);
+    }
+    return events;
+}
+
+void ExecWatcher::answer(ExecEvent& event, bool allow) {
+    if (!event.file)
+        return;
+    const fanotify_response response{event.file.get(),
+                                     static_cast<std::uint32_t>(allow ? FAN_ALLOW : FAN_DENY)};
+    (void)!::write(group.get(), &response, sizeof response);
+    event.file.reset();
+}
+
+void ExecWatcher::ignore(const ExecEvent& event, bool surviveModify) {
+    const unsigned int flags =
+        FAN_MARK_ADD | FAN_MARK_IGNORED_MASK | (surviveModify ? FAN_MARK_IGNORED_SURV_MODIFY : 0);
+    (void)::fanotify_mark(group.get(), flags, FAN_OPEN_EXEC_PERM, event.file.get(), nullptr);
+}
+
+void ExecWatcher::forgetIgnores() {
+    // Only inode marks are ignore marks here; the filesystem and mount marks stay.
+    (void)::fanotify_mark(group.get(), FAN_MARK_FLUSH, 0, AT_FDCWD, nullptr);
+}
+
+}  // namespace guard

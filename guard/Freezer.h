@@ -1,0 +1,53 @@
+// Freezes a run in the guard's own cgroup, out of its user's reach, and puts it back in the cgroup
+// it came from when thawed: cgroup.freeze on the unified hierarchy, freezer.state on cgroup v1.
+#pragma once
+
+#include <sys/types.h>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace guard {
+
+class Freezer {
+  public:
+    virtual ~Freezer() = default;
+    virtual bool freeze(pid_t pid) = 0;
+    virtual bool thaw(pid_t pid) = 0;
+};
+
+enum class CgroupVersion { V1, V2 };
+
+// Reads /proc/<pid>/cgroup; injected so that tests drive a fake tree.
+using CgroupFileReader = std::function<std::optional<std::string>(pid_t)>;
+
+class CgroupFreezer : public Freezer {
+  public:
+    // root: the hierarchy's mount (/sys/fs/cgroup, or its freezer folder on v1).
+    CgroupFreezer(std::string root, CgroupVersion version, CgroupFileReader readCgroup);
+    // Makes the frozen cgroup and freezes it; false when the hierarchy refuses.
+    bool prepare();
+    bool freeze(pid_t pid) override;
+    bool thaw(pid_t pid) override;
+
+  private:
+    std::optional<std::string> cgroupOf(pid_t pid) const;
+    std::string frozenFolder() const { return root + "/vaultine-guard.frozen"; }
+
+    std::string root;
+    CgroupVersion version;
+    CgroupFileReader readCgroup;
+    std::map<pid_t, std::string> origins;  // the cgroup each frozen run came from
+};
+
+// The cgroup path of the hierarchy in a /proc/<pid>/cgroup text: the "0::" line on v2, the line
+// naming the freezer controller on v1. None for anything odd (a ".." component, no such line).
+std::optional<std::string> cgroupPathIn(const std::string& text, CgroupVersion version);
+
+// The freezer of this machine, prepared; none when no hierarchy can freeze.
+std::unique_ptr<Freezer> systemFreezer();
+
+}  // namespace guard

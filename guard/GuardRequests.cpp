@@ -1,0 +1,246 @@
+// The socket side of the guard: clients, their requests, and who may ask what. Only a genuine
+// Vaultine covers, releases or raises; lowering takes the password, checked on the worker thread.
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include "guard/ElfBuildId.h"
+#include "guard/GuardServer.h"
+
+namespace guard {
+
+namespace {
+
+using protocol::MessageType;
+using protocol::Status;
+
+constexpr std::size_t kMaxClients = 256;
+
+// Opens the path without following it into a device or a FIFO: only a regular file is read.
+std::optional<LockedProgram> identifyProgram(const std::string& path) {
+    UniqueFd handle(::open(path.c_str(), O_PATH | O_CLOEXEC));
+    struct stat status {};
+    if (!handle || ::fstat(handle.get(), &status) != 0 || !S_ISREG(status.st_mode))
+        return std::nullopt;
+    const std::string reopen = "/proc/self/fd/" + std::to_string(handle.get());
+    UniqueFd file(::open(reopen.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    return LockedProgram{path, status.st_dev, status.st_ino,
+                         file ? buildIdOfFile(file.get()) : std::string()};
+}
+
+Run runOf(std::uint32_t pid, std::uint64_t startTime) {
+    return Run{pid, startTime};
+}
+
+}  // namespace
+
+void GuardServer::onAccept() {
+    UniqueFd socket = acceptClient(listener.get());
+    // A flood of connections costs a bounded number of descriptors.
+    if (!socket || clients.size() >= kMaxClients)
+        return;
+    auto peer = identifyPeer(socket.get());
+    if (!peer)
+        return;
+    clients.emplace(nextClient++, Client{std::move(socket), std::move(*peer), false});
+}
+
+void GuardServer::onClient(std::uint64_t id) {
+    const auto found = clients.find(id);
+    if (found == clients.end())
+        return;
+    const auto message = receiveMessage(found->second.socket.get());
+    if (!message) {
+        dropClient(id);
+        return;
+    }
+    if (message->bytes.empty())
+        return;
+    // A message sent by another process holding the same socket is never the peer's.
+    const auto request = protocol::decodeRequest(message->bytes);
+    if (!request || message->sender != found->second.peer.pid) {
+        reply(id, MessageType::Hello, Status::Refused);
+        return;
+    }
+    handle(id, *request);
+}
+
+void GuardServer::dropClient(std::uint64_t id) {
+    const auto found = clients.find(id);
+    if (found == clients.end())
+        return;
+    const uid_t uid = found->second.peer.uid;
+    clients.erase(found);
+    if (!hasVaultine(uid))
+        freezeUncovered(uid);
+}
+
+bool GuardServer::hasVaultine(uid_t uid) const {
+    for (const auto& [id, client] : clients) {
+        if (client.vaultine && client.peer.uid == uid)
+            return true;
+    }
+    return false;
+}
+
+bool GuardServer::isGenuine(const Client& client) const {
+    return judgePeer(client.peer.pid, client.peer.uid, client.peer.startTime,
+                     options.trustedExecutable, readers) == PeerVerdict::Genuine;
+}
+
+void GuardServer::handle(std::uint64_t id, const protocol::Request& request) {
+    Client& client = clients.at(id);
+    // The request variant's alternatives are in the order of their message types.
+    const auto type = static_cast<MessageType>(request.index() + 1);
+    if (!isGenuine(client)) {
+        reply(id, type, Status::NotGenuine);
+        return;
+    }
+    if (const auto* hello = std::get_if<protocol::Hello>(&request)) {
+        onHello(id, *hello);
+    } else if (const auto* shown = std::get_if<protocol::LockShown>(&request)) {
+        onLockShown(client, runOf(shown->pid, shown->startTime));
+        reply(id, type, Status::Ok);
+    } else if (const auto* released = std::get_if<protocol::RunReleased>(&request)) {
+        onRunReleased(client, runOf(released->pid, released->startTime));
+        reply(id, type, Status::Ok);
+    } else {
+        onPolicyUpdate(id, std::get<protocol::PolicyUpdate>(request));
+    }
+}
+
+void GuardServer::onHello(std::uint64_t id, const protocol::Hello& hello) {
+    Client& client = clients.at(id);
+    client.vaultine = true;
+    const uid_t uid = client.peer.uid;
+    announceAll(id);
+    const auto found = policies.find(uid);
+    const std::string verifier = found == policies.end() ? std::string() : found->second.verifier;
+    if (hello.password.empty()) {
+        reply(id, MessageType::Hello, verifier.empty() ? Status::NoPolicy : Status::WrongPassword);
+        return;
+    }
+    // The first genuine Vaultine with a password enrols it; later ones have it checked.
+    auto result = std::make_shared<std::string>();
+    auto verified = std::make_shared<bool>(false);
+    const bool queued = worker->submit(
+        [verifier, password = hello.password, result, verified] {
+            if (verifier.empty())
+                *result = makeVerifier(password);
+            else
+                *verified = verifyPassword(verifier, password);
+        },
+        [this, id, uid, result, verified] {
+            Policy& policy = policies[uid];
+            if (!result->empty() && policy.verifier.empty()) {
+                policy.verifier = *result;
+                savePolicy(uid);
+                *verified = true;
+            }
+            reply(id, MessageType::Hello, *verified ? Status::Ok : Status::WrongPassword);
+        });
+    if (!queued)
+        reply(id, MessageType::Hello, Status::Refused);
+}
+
+void GuardServer::onLockShown(Client& client, const Run& run) {
+    letGo(client.peer.uid, run);
+}
+
+void GuardServer::onRunReleased(Client& client, const Run& run) {
+    const uid_t uid = client.peer.uid;
+    if (realUidOf(static_cast<pid_t>(run.pid), readers) != uid ||
+        startTimeOf(static_cast<pid_t>(run.pid), readers) != run.startTime)
+        return;
+    Policy& policy = policies[uid];
+    if (!policy.isReleased(run) && policy.releasedRuns.size() < kMaxReleasedRuns) {
+        policy.releasedRuns.push_back(run);
+        savePolicy(uid);
+    }
+    letGo(uid, run);
+    std::erase_if(covered, [&](const CoveredRun& c) { return c.uid == uid && c.run == run; });
+}
+
+void GuardServer::onPolicyUpdate(std::uint64_t id, const protocol::PolicyUpdate& update) {
+    const uid_t uid = clients.at(id).peer.uid;
+    if (!protocol::raisesProtection(update.change)) {
+        lowerPolicy(id, uid, update);
+        return;
+    }
+    const Status status = applyPolicyUpdate(policies[uid], update, false, identifyProgram);
+    if (status == Status::Ok)
+        savePolicy(uid);
+    reply(id, MessageType::PolicyUpdate, status);
+}
+
+void GuardServer::lowerPolicy(std::uint64_t id, uid_t uid, const protocol::PolicyUpdate& update) {
+    const Policy before = policies[uid];
+    auto after = std::make_shared<Policy>(before);
+    auto status = std::make_shared<Status>(Status::Refused);
+    const bool queued = worker->submit(
+        [after, status, update] {
+            const bool verified = verifyPassword(after->verifier, update.password);
+            *status = applyPolicyUpdate(*after, update, verified, nullptr);
+        },
+        [this, id, uid, before, after, status] {
+            // A policy changed meanwhile is not overwritten with an older copy.
+            if (*status == Status::Ok && policies[uid] != before)
+                *status = Status::Refused;
+            if (*status == Status::Ok) {
+                policies[uid] = *after;
+                savePolicy(uid);
+            }
+            reply(id, MessageType::PolicyUpdate, *status);
+        });
+    if (!queued)
+        reply(id, MessageType::PolicyUpdate, Status::Refused);
+}
+
+void GuardServer::savePolicy(uid_t uid) {
+    store.save(uid, policies[uid]);
+    // What is locked changed: every file is judged again.
+    watcher.forgetIgnores();
+    if (policies[uid].protects())
+        return;
+    // Protection switched off: nothing of this user is held or frozen any longer.
+    for (HeldLaunch& launch : held) {
+        if (launch.uid == uid)
+            letGo(uid, launch.run);
+    }
+    for (CoveredRun& run : covered) {
+        if (run.uid == uid && run.frozen && freezer)
+            freezer->thaw(static_cast<pid_t>(run.run.pid));
+    }
+    std::erase_if(covered, [uid](const CoveredRun& run) { return run.uid == uid; });
+}
+
+void GuardServer::reply(std::uint64_t id, MessageType request, Status status) {
+    const auto found = clients.find(id);
+    if (found != clients.end())
+        sendMessage(found->second.socket.get(), protocol::encode(protocol::Reply{request, status}));
+}
+
+void GuardServer::announce(uid_t uid, const Run& run, const std::string& path) {
+    const auto bytes = protocol::encode(protocol::LaunchHeld{run.pid, run.startTime, path});
+    for (const auto& [id, client] : clients) {
+        if (client.vaultine && client.peer.uid == uid)
+            sendMessage(client.socket.get(), bytes);
+    }
+}
+
+// A Vaultine that says hello learns of every run of its user that waits for its lock.
+void GuardServer::announceAll(std::uint64_t id) {
+    const Client& client = clients.at(id);
+    for (const HeldLaunch& launch : held) {
+        if (launch.uid == client.peer.uid)
+            sendMessage(client.socket.get(),
+                        protocol::encode(protocol::LaunchHeld{launch.run.pid, launch.run.startTime,
+                                                              launch.path}));
+    }
+    for (const CoveredRun& run : covered) {
+        if (run.uid == client.peer.uid && run.frozen)
+            sendMessage(client.socket.get(), protocol::encode(protocol::LaunchHeld{
+                                                 run.run.pid, run.run.startTime, run.path}));
+    }
+}
+
+}  // namespace guard

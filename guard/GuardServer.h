@@ -1,0 +1,97 @@
+// The guard's one thread: a poll loop over the exec events, the socket's clients, the password
+// worker and a queue of deadlines, so that every held exec is answered within the bound whatever
+// a client does.
+#pragma once
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "guard/ExecWatcher.h"
+#include "guard/Freezer.h"
+#include "guard/GuardProtocol.h"
+#include "guard/GuardSocket.h"
+#include "guard/PasswordWorker.h"
+#include "guard/PeerIdentity.h"
+#include "guard/PolicyStore.h"
+
+namespace guard {
+
+struct GuardOptions {
+    std::string stateDirectory = "/var/lib/vaultine-guard";
+    std::string runtimeDirectory = "/run/vaultine-guard";
+    std::string trustedExecutable;
+    std::chrono::milliseconds holdBound{250};
+};
+
+class GuardServer {
+  public:
+    GuardServer(GuardOptions options, std::unique_ptr<Freezer> freezer);
+    // False (with a message on stderr) when the state, the socket or fanotify cannot be set up.
+    bool start();
+    // Runs until SIGTERM or SIGINT.
+    void run();
+
+  private:
+    using Clock = std::chrono::steady_clock;
+    struct Client {
+        UniqueFd socket;
+        Peer peer;
+        bool vaultine = false;  // a genuine Vaultine said hello
+    };
+    struct HeldLaunch {
+        ExecEvent event;
+        uid_t uid = 0;
+        Run run;
+        std::string path;
+        Clock::time_point deadline;
+    };
+    struct CoveredRun {  // a locked run let go under a lock, or frozen while none covers it
+        uid_t uid = 0;
+        Run run;
+        std::string path;
+        bool frozen = false;
+    };
+
+    void pollOnce(int signals);
+    void onExecEvents();
+    void judgeExec(ExecEvent event);
+    void hold(ExecEvent event, uid_t uid, const Run& run, std::string path);
+    void expireHolds();
+    void onAccept();
+    void onClient(std::uint64_t id);
+    void dropClient(std::uint64_t id);
+    void handle(std::uint64_t id, const protocol::Request& request);
+    void onHello(std::uint64_t id, const protocol::Hello& hello);
+    void onLockShown(Client& client, const Run& run);
+    void onRunReleased(Client& client, const Run& run);
+    void onPolicyUpdate(std::uint64_t id, const protocol::PolicyUpdate& update);
+    void lowerPolicy(std::uint64_t id, uid_t uid, const protocol::PolicyUpdate& update);
+    bool isGenuine(const Client& client) const;
+    void reply(std::uint64_t id, protocol::MessageType request, protocol::Status status);
+    void announce(uid_t uid, const Run& run, const std::string& path);
+    void announceAll(std::uint64_t id);
+    void freezeUncovered(uid_t uid);
+    void letGo(uid_t uid, const Run& run);
+    void savePolicy(uid_t uid);
+    bool hasVaultine(uid_t uid) const;
+
+    GuardOptions options;
+    std::unique_ptr<Freezer> freezer;
+    ProcessReaders readers = systemReaders();
+    PolicyStore store;
+    std::map<uid_t, Policy> policies;
+    ExecWatcher watcher;
+    UniqueFd listener;
+    std::map<std::uint64_t, Client> clients;
+    std::uint64_t nextClient = 1;
+    std::vector<HeldLaunch> held;
+    std::vector<CoveredRun> covered;
+    std::unique_ptr<PasswordWorker> worker = std::make_unique<PasswordWorker>();
+};
+
+}  // namespace guard

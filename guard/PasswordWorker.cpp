@@ -1,0 +1,66 @@
+// One worker thread, a bounded queue, and an eventfd to tell the loop that work has finished.
+#include "guard/PasswordWorker.h"
+
+#include <sys/eventfd.h>
+
+#include <cstdint>
+
+namespace guard {
+
+namespace {
+constexpr std::size_t kMaxQueued = 16;
+}
+
+PasswordWorker::PasswordWorker()
+    : wakeup(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), thread([this] { run(); }) {}
+
+PasswordWorker::~PasswordWorker() {
+    {
+        std::lock_guard lock(mutex);
+        stopping = true;
+    }
+    wake.notify_one();
+    thread.join();
+}
+
+bool PasswordWorker::submit(std::function<void()> work, std::function<void()> done) {
+    {
+        std::lock_guard lock(mutex);
+        if (waiting.size() >= kMaxQueued)
+            return false;
+        waiting.push_back({std::move(work), std::move(done)});
+    }
+    wake.notify_one();
+    return true;
+}
+
+void PasswordWorker::finish() {
+    std::uint64_t count = 0;
+    (void)!::read(wakeup.get(), &count, sizeof count);
+    std::deque<Job> done;
+    {
+        std::lock_guard lock(mutex);
+        done.swap(finished);
+    }
+    for (Job& job : done)
+        job.done();
+}
+
+void PasswordWorker::run() {
+    std::unique_lock lock(mutex);
+    while (true) {
+        wake.wait(lock, [this] { return stopping || !waiting.empty(); });
+        if (stopping)
+            return;
+        Job job = std::move(waiting.front());
+        waiting.pop_front();
+        lock.unlock();
+        job.work();
+        lock.lock();
+        finished.push_back(std::move(job));
+        const std::uint64_t one = 1;
+        (void)!::write(wakeup.get(), &one, sizeof one);
+    }
+}
+
+}  // namespace guard

@@ -1,0 +1,209 @@
+// Reads a peer process's /proc files and the trusted bundle's ownership, and judges them.
+#include "guard/PeerIdentity.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <vector>
+
+#include "guard/UniqueFd.h"
+
+namespace guard {
+
+namespace {
+
+constexpr std::size_t kMaxProcFile = 1024 * 1024;
+
+std::optional<std::string> readBounded(const std::string& path) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd)
+        return std::nullopt;
+    std::string text;
+    std::array<char, 4096> buffer;
+    while (text.size() < kMaxProcFile) {
+        const ssize_t count = ::read(fd.get(), buffer.data(), buffer.size());
+        if (count < 0)
+            return std::nullopt;
+        if (count == 0)
+            break;
+        text.append(buffer.data(), static_cast<std::size_t>(count));
+    }
+    return text;
+}
+
+FileStatus fileStatusOf(const struct stat& status) {
+    return {status.st_uid, status.st_mode, status.st_dev, status.st_ino};
+}
+
+bool writableByOthers(const FileStatus& status) {
+    return status.owner != 0 || (status.mode & (S_IWGRP | S_IWOTH));
+}
+
+// The file and every folder above it must be root's and writable by root alone; a symbolic link
+// on the way is refused rather than followed.
+bool bundleIsSafe(const std::string& trusted, const ProcessReaders& readers) {
+    std::string path = trusted;
+    while (!path.empty()) {
+        const auto status = readers.path(path);
+        if (!status || S_ISLNK(status->mode) || writableByOthers(*status))
+            return false;
+        path = path.substr(0, path.find_last_of('/'));
+    }
+    const auto root = readers.path("/");
+    return root && !writableByOthers(*root);
+}
+
+std::optional<std::uint64_t> uidField(std::string_view status, int index) {
+    const auto field = statusField(status, "Uid");
+    if (!field)
+        return std::nullopt;
+    std::string_view rest = *field;
+    for (int i = 0; i < index; ++i)
+        rest.remove_prefix(std::min(rest.size(), rest.find('\t') + 1));
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(rest.data(), rest.data() + rest.size(), value);
+    return error == std::errc() && end != rest.data() ? std::optional(value) : std::nullopt;
+}
+
+PeerVerdict judgeProcess(uid_t uid, const std::string& status, const std::string& environ) {
+    if (uidField(status, 0) != uid || uidField(status, 1) != uid)
+        return PeerVerdict::OtherUser;
+    if (statusField(status, "TracerPid").value_or("") != "0")
+        return PeerVerdict::Traced;
+    if (hasLoaderVariables(environ))
+        return PeerVerdict::LoaderVariables;
+    return PeerVerdict::Genuine;
+}
+
+}  // namespace
+
+std::optional<std::uint64_t> startTimeOfStat(std::string_view stat) {
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string_view::npos)
+        return std::nullopt;
+    // After ") " come fields 3 onwards: the start time is the 20th of them.
+    std::string_view rest = stat.substr(close + 1);
+    for (int field = 2; field < 22; ++field) {
+        const std::size_t space = rest.find(' ');
+        if (space == std::string_view::npos)
+            return std::nullopt;
+        rest.remove_prefix(space + 1);
+    }
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(rest.data(), rest.data() + rest.size(), value);
+    if (error != std::errc() || end == rest.data() || value == 0)
+        return std::nullopt;
+    return value;
+}
+
+std::optional<std::string> statusField(std::string_view status, std::string_view name) {
+    std::size_t start = 0;
+    while (start < status.size()) {
+        const std::size_t end = std::min(status.find('\n', start), status.size());
+        const std::string_view line = status.substr(start, end - start);
+        if (line.size() > name.size() && line.starts_with(name) && line[name.size()] == ':') {
+            std::string_view value = line.substr(name.size() + 1);
+            while (!value.empty() && (value.front() == '\t' || value.front() == ' '))
+                value.remove_prefix(1);
+            return std::string(value);
+        }
+        start = end + 1;
+    }
+    return std::nullopt;
+}
+
+bool hasLoaderVariables(std::string_view environ) {
+    static constexpr std::string_view kRefused[] = {
+        "LD_PRELOAD=", "LD_LIBRARY_PATH=", "LD_AUDIT=", "QT_PLUGIN_PATH=",
+        "QT_QPA_PLATFORM_PLUGIN_PATH="};
+    std::size_t start = 0;
+    while (start < environ.size()) {
+        const std::size_t end = std::min(environ.find('\0', start), environ.size());
+        const std::string_view entry = environ.substr(start, end - start);
+        for (const std::string_view refused : kRefused) {
+            if (entry.starts_with(refused))
+                return true;
+        }
+        start = end + 1;
+    }
+    return false;
+}
+
+ProcessReaders systemReaders() {
+    ProcessReaders readers;
+    readers.procFile = [](pid_t pid, std::string_view name) {
+        return readBounded("/proc/" + std::to_string(pid) + "/" + std::string(name));
+    };
+    readers.executable = [](pid_t pid) -> std::optional<FileStatus> {
+        struct stat status {};
+        const std::string link = "/proc/" + std::to_string(pid) + "/exe";
+        if (::stat(link.c_str(), &status) != 0)
+            return std::nullopt;
+        return fileStatusOf(status);
+    };
+    readers.path = [](const std::string& path) -> std::optional<FileStatus> {
+        struct stat status {};
+        if (::lstat(path.c_str(), &status) != 0)
+            return std::nullopt;
+        return fileStatusOf(status);
+    };
+    return readers;
+}
+
+std::optional<std::uint64_t> startTimeOf(pid_t pid, const ProcessReaders& readers) {
+    const auto stat = readers.procFile(pid, "stat");
+    return stat ? startTimeOfStat(*stat) : std::nullopt;
+}
+
+std::optional<uid_t> realUidOf(pid_t pid, const ProcessReaders& readers) {
+    const auto status = readers.procFile(pid, "status");
+    const auto uid = status ? uidField(*status, 0) : std::nullopt;
+    return uid ? std::optional(static_cast<uid_t>(*uid)) : std::nullopt;
+}
+
+std::vector<ProcessRun> lineageOf(pid_t pid, const ProcessReaders& readers) {
+    std::vector<ProcessRun> lineage;
+    while (pid > 1 && lineage.size() < 64) {
+        const auto stat = readers.procFile(pid, "stat");
+        const auto start = stat ? startTimeOfStat(*stat) : std::nullopt;
+        if (!start)
+            break;
+        lineage.push_back({pid, *start});
+        // The parent is field 4, the second after the name's closing parenthesis.
+        const std::string_view rest = std::string_view(*stat).substr(stat->rfind(')') + 1);
+        pid_t parent = 0;
+        const std::size_t at = rest.find(' ', 1);
+        if (at == std::string_view::npos ||
+            std::from_chars(rest.data() + at + 1, rest.data() + rest.size(), parent).ec !=
+                std::errc())
+            break;
+        pid = parent;
+    }
+    return lineage;
+}
+
+PeerVerdict judgePeer(pid_t pid, uid_t uid, std::uint64_t startTime,
+                      const std::string& trustedExecutable, const ProcessReaders& readers) {
+    const auto before = startTimeOf(pid, readers);
+    if (!before)
+        return PeerVerdict::ProcessGone;
+    const auto status = readers.procFile(pid, "status");
+    const auto environ = readers.procFile(pid, "environ");
+    const auto running = readers.executable(pid);
+    const auto trusted = readers.path(trustedExecutable);
+    const auto after = startTimeOf(pid, readers);
+    if (*before != startTime || after != startTime)
+        return after ? PeerVerdict::PidReused : PeerVerdict::ProcessGone;
+    if (!status || !environ || !running)
+        return PeerVerdict::ProcessGone;
+    if (!trusted || running->device != trusted->device || running->inode != trusted->inode)
+        return PeerVerdict::NotTrustedFile;
+    if (!bundleIsSafe(trustedExecutable, readers))
+        return PeerVerdict::UnsafeBundle;
+    return judgeProcess(uid, *status, *environ);
+}
+
+}  // namespace guard

@@ -1,0 +1,72 @@
+// Whether a process on the guard's socket is the genuine Vaultine: its executable is the trusted
+// bundle's own file (root's, writable by nobody else, in folders likewise), it is not traced, and
+// no loader variable shapes it. Pure functions over injected readers, so each refusal is testable.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace guard {
+
+struct FileStatus {
+    uid_t owner = 0;
+    mode_t mode = 0;
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+};
+
+// How the guard reads a process and the file system; the real ones read /proc and stat().
+struct ProcessReaders {
+    // A file of /proc/<pid>/: "stat", "status", "environ"; none when it cannot be read.
+    std::function<std::optional<std::string>(pid_t, std::string_view)> procFile;
+    // stat() of /proc/<pid>/exe: the file the process runs, wherever it was reached from.
+    std::function<std::optional<FileStatus>(pid_t)> executable;
+    // lstat() of a path.
+    std::function<std::optional<FileStatus>(const std::string&)> path;
+};
+
+enum class PeerVerdict {
+    Genuine,
+    ProcessGone,
+    PidReused,       // the start time is not the one the guard saw first
+    OtherUser,       // the process's real and effective uid are not the socket peer's
+    NotTrustedFile,  // a copy, or another program
+    UnsafeBundle,    // the trusted file or one of its folders is writable by someone else
+    Traced,
+    LoaderVariables,  // LD_PRELOAD, LD_LIBRARY_PATH, LD_AUDIT or a Qt plugin path in its
+                      // environment
+};
+
+// Field 22 of /proc/<pid>/stat, counted after the command name's closing parenthesis.
+std::optional<std::uint64_t> startTimeOfStat(std::string_view stat);
+// A "Name:\tvalue" field of /proc/<pid>/status.
+std::optional<std::string> statusField(std::string_view status, std::string_view name);
+bool hasLoaderVariables(std::string_view environ);
+
+ProcessReaders systemReaders();
+
+// Judges the process pid, which the socket says belongs to uid and which started at startTime
+// when the guard first saw it. The start time is read again after everything else, so that a pid
+// reused meanwhile is never taken for the peer.
+PeerVerdict judgePeer(pid_t pid, uid_t uid, std::uint64_t startTime,
+                      const std::string& trustedExecutable, const ProcessReaders& readers);
+
+// The start time of a process now, through the readers.
+std::optional<std::uint64_t> startTimeOf(pid_t pid, const ProcessReaders& readers);
+std::optional<uid_t> realUidOf(pid_t pid, const ProcessReaders& readers);
+
+struct ProcessRun {
+    pid_t pid = 0;
+    std::uint64_t startTime = 0;
+};
+// The process and its ancestors up to init (at most 64), each with its start time, so that a run
+// released by the password covers what it starts.
+std::vector<ProcessRun> lineageOf(pid_t pid, const ProcessReaders& readers);
+
+}  // namespace guard

@@ -1,0 +1,72 @@
+// The cgroup v2 freezer against a fake cgroup tree in a temporary folder.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "guard/Freezer.h"
+
+using namespace guard;
+
+namespace {
+
+std::string contents(const std::string& path) {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+struct FakeTree {
+    FakeTree() {
+        char pattern[] = "/tmp/guard-cgroup-XXXXXX";
+        root = ::mkdtemp(pattern);
+        std::filesystem::create_directories(root + "/user.slice/app.scope");
+        std::filesystem::create_directories(root + "/vaultine-guard.frozen");
+        for (const char* file :
+             {"/user.slice/app.scope/cgroup.procs", "/vaultine-guard.frozen/cgroup.procs",
+              "/vaultine-guard.frozen/cgroup.freeze"})
+            std::ofstream(root + file) << "";
+    }
+    ~FakeTree() { std::filesystem::remove_all(root); }
+    std::string root;
+};
+
+CgroupFileReader cgroupOfEveryProcess(std::string text) {
+    return [text](pid_t) { return std::optional(text); };
+}
+
+}  // namespace
+
+TEST(CgroupFreezer, FreezesIntoItsCgroupAndThawsBackToTheOrigin) {
+    FakeTree tree;
+    CgroupFreezer freezer(tree.root, CgroupVersion::V2,
+                          cgroupOfEveryProcess("0::/user.slice/app.scope\n"));
+    ASSERT_TRUE(freezer.prepare());
+    EXPECT_EQ(contents(tree.root + "/vaultine-guard.frozen/cgroup.freeze"), "1");
+    ASSERT_TRUE(freezer.freeze(4242));
+    EXPECT_EQ(contents(tree.root + "/vaultine-guard.frozen/cgroup.procs"), "4242");
+    ASSERT_TRUE(freezer.thaw(4242));
+    EXPECT_EQ(contents(tree.root + "/user.slice/app.scope/cgroup.procs"), "4242");
+    EXPECT_FALSE(freezer.thaw(4242));
+}
+
+TEST(CgroupFreezer, RefusesAnOriginItCannotTrust) {
+    FakeTree tree;
+    CgroupFreezer freezer(tree.root, CgroupVersion::V2, cgroupOfEveryProcess("0::/a/../../etc\n"));
+    EXPECT_FALSE(freezer.freeze(1));
+    CgroupFreezer unreadable(tree.root, CgroupVersion::V2,
+                             [](pid_t) { return std::optional<std::string>(); });
+    EXPECT_FALSE(unreadable.freeze(1));
+}
+
+TEST(CgroupFreezer, FindsTheHierarchysLine) {
+    const std::string v1 = "7:blkio:/\n6:freezer:/user/1000\n0::/\n";
+    EXPECT_EQ(cgroupPathIn(v1, CgroupVersion::V1), "/user/1000");
+    EXPECT_EQ(cgroupPathIn(v1, CgroupVersion::V2), "/");
+    EXPECT_EQ(cgroupPathIn("3:cpu,freezer:/x\n", CgroupVersion::V1), "/x");
+    EXPECT_EQ(cgroupPathIn("4:cpu:/x\n", CgroupVersion::V1), std::nullopt);
+    EXPECT_EQ(cgroupPathIn("0::relative\n", CgroupVersion::V2), std::nullopt);
+}

@@ -1,0 +1,181 @@
+// The guard as a running service: its socket's peer identification (SO_PEERPIDFD and the
+// SO_PEERCRED fallback), then, as root where the kernel allows fanotify, a locked program executed
+// by another user held and frozen while no genuine Vaultine covers it.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "guard/ElfBuildId.h"
+#include "guard/GuardProtocol.h"
+#include "guard/GuardSocket.h"
+#include "guard/PeerIdentity.h"
+#include "guard/PolicyStore.h"
+
+using namespace guard;
+
+namespace {
+
+constexpr uid_t kNobody = 65534;
+
+std::string contents(const std::string& path) {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// Waits for a condition the guard brings about, giving up after a generous bound.
+template <typename Condition>
+bool eventually(Condition condition) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < end) {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+struct RunningGuard {
+    std::string folder;
+    pid_t pid = -1;
+
+    RunningGuard() {
+        char pattern[] = "/tmp/guard-service-XXXXXX";
+        folder = ::mkdtemp(pattern);
+        ::chmod(folder.c_str(), 0755);
+    }
+    ~RunningGuard() {
+        if (pid > 0) {
+            ::kill(pid, SIGTERM);
+            ::waitpid(pid, nullptr, 0);
+        }
+        std::filesystem::remove_all(folder);
+    }
+    // False when the guard could not start here (no fanotify in this kernel or container).
+    bool start() {
+        pid = ::fork();
+        if (pid == 0) {
+            const std::string state = folder + "/state", run = folder + "/run";
+            ::execl(VAULTINE_GUARD_PROGRAM, VAULTINE_GUARD_PROGRAM, "--state-dir", state.c_str(),
+                    "--runtime-dir", run.c_str(), nullptr);
+            ::_exit(127);
+        }
+        return eventually([this] {
+                   return std::filesystem::exists(folder + "/run/socket") ||
+                          ::waitpid(pid, nullptr, WNOHANG) == pid;
+               }) &&
+               ::kill(pid, 0) == 0 && std::filesystem::exists(folder + "/run/socket");
+    }
+};
+
+UniqueFd connectTo(const std::string& path) {
+    UniqueFd fd(::socket(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0));
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        return {};
+    return fd;
+}
+
+}  // namespace
+
+TEST(GuardSocket, IdentifiesThePeerWithAndWithoutPeerPidfd) {
+    int pair[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair), 0);
+    UniqueFd ours(pair[0]), theirs(pair[1]);
+    const auto ownStart = startTimeOf(::getpid(), systemReaders());
+    for (const bool usePeerPidfd : {true, false}) {
+        const auto peer = identifyPeer(ours.get(), usePeerPidfd);
+        ASSERT_TRUE(peer);
+        EXPECT_EQ(peer->pid, ::getpid());
+        EXPECT_EQ(peer->uid, ::getuid());
+        EXPECT_EQ(peer->startTime, ownStart);
+        EXPECT_TRUE(peer->pidfd);
+    }
+    const int on = 1;
+    ::setsockopt(ours.get(), SOL_SOCKET, SO_PASSCRED, &on, sizeof on);
+    ASSERT_TRUE(sendMessage(theirs.get(), protocol::encode(protocol::Hello{"x"})));
+    const auto message = receiveMessage(ours.get());
+    ASSERT_TRUE(message);
+    EXPECT_EQ(message->sender, ::getpid());
+    EXPECT_TRUE(protocol::decodeRequest(message->bytes));
+}
+
+TEST(GuardService, FreezesALockedLaunchNoVaultineCoversAndRefusesOtherClients) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "the guard runs as root";
+    RunningGuard guard;
+    // A copy of /bin/true that nobody may execute, locked for that user alone.
+    const std::string program = guard.folder + "/locked-true";
+    std::filesystem::copy_file("/bin/true", program);
+    ::chmod(program.c_str(), 0755);
+    struct stat status {};
+    ASSERT_EQ(::stat(program.c_str(), &status), 0);
+    const int fd = ::open(program.c_str(), O_RDONLY | O_CLOEXEC);
+    Policy policy;
+    policy.programs.push_back({program, status.st_dev, status.st_ino, buildIdOfFile(fd)});
+    ::close(fd);
+    PolicyStore store(guard.folder + "/state");
+    ASSERT_TRUE(store.prepare() && store.save(kNobody, policy));
+    if (!guard.start())
+        GTEST_SKIP() << "the guard cannot watch executions here (fanotify or cgroups refused)";
+
+    // Root has no policy: its exec of the same program runs at once.
+    const pid_t rootRun = ::fork();
+    if (rootRun == 0) {
+        ::execl(program.c_str(), program.c_str(), nullptr);
+        ::_exit(127);
+    }
+    int exitStatus = 0;
+    ASSERT_EQ(::waitpid(rootRun, &exitStatus, 0), rootRun);
+    EXPECT_TRUE(WIFEXITED(exitStatus) && WEXITSTATUS(exitStatus) == 0);
+
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
+            ::_exit(126);
+        ::execl(program.c_str(), program.c_str(), nullptr);
+        ::_exit(127);
+    }
+    // No Vaultine answers: the run is frozen in the guard's cgroup rather than run uncovered.
+    const bool frozen = eventually([child] {
+        return contents("/proc/" + std::to_string(child) + "/cgroup")
+                   .find("vaultine-guard.frozen") != std::string::npos;
+    });
+    EXPECT_TRUE(frozen);
+    EXPECT_EQ(::waitpid(child, &exitStatus, WNOHANG), 0);
+
+    // A client that is not the trusted Vaultine cannot cover the run.
+    UniqueFd client = connectTo(guard.folder + "/run/socket");
+    ASSERT_TRUE(client);
+    const auto start = startTimeOf(child, systemReaders());
+    ASSERT_TRUE(start);
+    ASSERT_TRUE(sendMessage(client.get(), protocol::encode(protocol::LockShown{
+                                              static_cast<std::uint32_t>(child), *start})));
+    std::uint8_t reply[64];
+    const ssize_t length = ::recv(client.get(), reply, sizeof reply, 0);
+    const auto event = protocol::decodeEvent(std::span(reply, length > 0 ? length : 0));
+    ASSERT_TRUE(event);
+    EXPECT_EQ(std::get<protocol::Reply>(*event).status, protocol::Status::NotGenuine);
+    EXPECT_EQ(::waitpid(child, &exitStatus, WNOHANG), 0);
+
+    // Tear down: out of the frozen cgroup (v1 keeps a killed task frozen), then ended.
+    for (const char* root : {"/sys/fs/cgroup/freezer", "/sys/fs/cgroup"})
+        std::ofstream(std::string(root) + "/cgroup.procs") << child;
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+}
