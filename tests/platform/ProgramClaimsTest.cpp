@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "ScopedEnvironment.h"
 #include "platform/linux/ApplicationMatcher.h"
 #include "platform/linux/DesktopEntryCatalogue.h"
 #include "platform/linux/ElfBuildId.h"
@@ -221,6 +222,18 @@ TEST_F(ProgramClaims, ProgramsWithoutABuildIdAreKnownByTheirBytes) {
     EXPECT_TRUE(catalogue().identifiersOfProgramContent(script).isEmpty());
     // The copy of a program with a build-id is not taken for the bare one, nor the other way.
     EXPECT_FALSE(catalogue().identifiersOfProgramContent(program).contains("org.test.Bare"));
+}
+
+TEST_F(ProgramClaims, AnExecNameClaimsWhatItIsOnOurPathAndOnTheSystemsPath) {
+    // A PATH edited in a login file leads the name to a program of the user's: the system's
+    // program of that name stays claimed.
+    const QString own = copyOf(QStringLiteral("/bin/sleep"), "userbin/true");
+    ScopedEnvironment path("PATH", QFile::encodeName(root.filePath("userbin")));
+    write("system/applications/org.test.True.desktop", entry("True", "true"));
+
+    EXPECT_EQ(claimants(own), QStringList({"org.test.True"}));
+    EXPECT_EQ(claimants(QFileInfo(QStringLiteral("/bin/true")).canonicalFilePath()),
+              QStringList({"org.test.True"}));
 }
 
 ProgramClaim claim(const char* identifier, QStringList arguments, bool noDisplay = false,
