@@ -55,7 +55,8 @@ std::optional<BuildId> buildIdInNotes(const QByteArray& notes, std::uint64_t are
                                       std::uint64_t alignment, bool swap) {
     const auto size = static_cast<std::uint64_t>(notes.size());
     std::uint64_t position = 0;
-    while (size - position >= sizeof(Elf64_Nhdr)) {
+    // The padding after the last note may take the position past the end.
+    while (position <= size && size - position >= sizeof(Elf64_Nhdr)) {
         Elf64_Nhdr header;  // one layout for both classes: three 32-bit words
         std::memcpy(&header, notes.constData() + position, sizeof header);
         const std::uint64_t nameSize = ordered(header.n_namesz, swap);

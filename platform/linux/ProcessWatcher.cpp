@@ -28,6 +28,8 @@ constexpr std::array<int, 7> retryDelaysMs = {1, 1, 2, 6, 15, 50, 100};
 constexpr int firstFullRetry = 3;
 // Longer parent chains than this are not real (and guard against a corrupt one).
 constexpr int maximumAncestry = 256;
+// The pidfds held at most: locked runs are few; past this the sweep reports their ends too.
+constexpr std::size_t maximumExitWatches = 256;
 
 int openPidfd(pid_t pid) {
 #ifdef SYS_pidfd_open

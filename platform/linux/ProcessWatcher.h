@@ -77,9 +77,6 @@ class ProcessWatcher : public QObject {
     // run through the dynamic loader, a server); one that does is claimed by the others too.
     // Windows are on this display, so no session test applies.
     void attributeWindow(pid_t pid, const QStringList& identifiers);
-    // How many pidfds the watcher holds; at most `maximumExitWatches`.
-    std::size_t exitWatchCount() const { return exitWatches.size(); }
-    static constexpr std::size_t maximumExitWatches = 256;
 
   private:
     struct Instance {

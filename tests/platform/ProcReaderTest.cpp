@@ -466,6 +466,12 @@ TEST(ElfBuildIds, TruncatedMalformedOrForeignFilesHaveNone) {
     EXPECT_FALSE(platform::elf::buildIdOfImage(altered(notes, QByteArray(4, '\xff'))));
     EXPECT_FALSE(platform::elf::buildIdOfImage(altered(notes + 4, QByteArray(4, '\xff'))));
     EXPECT_FALSE(platform::elf::buildIdOfImage("#!/bin/sh\nexec xterm \"$@\"\n"));
+    // A last note of another name whose padding the segment leaves out.
+    QByteArray unpadded = elfImage<Elf64_Ehdr, Elf64_Phdr>(ELFCLASS64, false, "12345");
+    unpadded.replace(unpadded.lastIndexOf("GNU"), 3, "GNX");
+    unpadded.chop(3);
+    unpadded[program + offsetof(Elf64_Phdr, p_filesz)] = static_cast<char>(unpadded.size() - notes);
+    EXPECT_FALSE(platform::elf::buildIdOfImage(unpadded));
     QByteArray longId = elfImage<Elf64_Ehdr, Elf64_Phdr>(ELFCLASS64, false, QByteArray(80, 'i'));
     EXPECT_FALSE(platform::elf::buildIdOfImage(longId));
 }
