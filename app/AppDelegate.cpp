@@ -4,6 +4,7 @@
 #include <QCoreApplication>
 #include <QEvent>
 #include <QGuiApplication>
+#include <algorithm>
 
 AppDelegate::AppDelegate() = default;
 
@@ -43,6 +44,17 @@ void AppDelegate::finishHubLaunch() {
 void AppDelegate::createLockerCentralService() {
     // Loads the configuration and registers for its changes.
     lockerCentralService = std::make_unique<ApplicationsLockerCentralService>();
+    // The runs of locked applications have their ends followed at once, so that a lock whose
+    // application is gone comes down promptly; the others' at the workspace's next look.
+    ApplicationsLockerCentralService* service = lockerCentralService.get();
+    service->applicationsMonitorService().needsPromptEndReport =
+        [service](const ApplicationEntity& entity) {
+            const QStringList identifiers = entity.identifiers();
+            return std::any_of(service->MONITORED_APPS.begin(), service->MONITORED_APPS.end(),
+                               [&identifiers](const ApplicationEntity& locked) {
+                                   return identifiers.contains(locked.bundleIdentifier);
+                               });
+        };
 }
 
 void AppDelegate::startLockerCentralService() {

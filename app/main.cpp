@@ -10,12 +10,15 @@
 #include "menubar/PopoverRemoteControl.h"
 #include "platform/PairProtocol.h"
 #include "platform/PeerLiveness.h"
+#include "platform/ProcessLimits.h"
 #include "platform/SingleInstance.h"
 #include "storage/Constants.h"
 
 int main(int argc, char** argv) {
     // Diagnostics are read line by line by whoever watches standard output.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    // The processes a user starts must not leave us without a descriptor to record a lock.
+    platform::raiseDescriptorLimit();
     QApplication application(argc, argv);
     QString identifier = Constants::BUNDLE_ID();
     if (identifier.isEmpty())

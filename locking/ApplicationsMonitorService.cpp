@@ -39,6 +39,10 @@ void ApplicationsMonitorService::startService() {
     registrations.push_back(workspace.addObserver(
         WorkspaceNotification::didTerminateApplication,
         [this](const platform::WorkspaceNotificationInfo& n) { applicationTerminated(n); }));
+    workspace.setPromptEndReports([this](const platform::RunningApplication& application) {
+        const auto wanted = needsPromptEndReport;
+        return wanted && wanted(ApplicationEntity::fromRunningApplication(application));
+    });
 }
 
 void ApplicationsMonitorService::stopService() {
@@ -48,6 +52,7 @@ void ApplicationsMonitorService::stopService() {
     for (const platform::Workspace::ObserverId id : registrations)
         workspace.removeObserver(id);
     registrations.clear();
+    workspace.setPromptEndReports({});
 }
 
 void ApplicationsMonitorService::applicationWillStart(

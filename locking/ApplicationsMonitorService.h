@@ -25,6 +25,9 @@ class ApplicationsMonitorService {
     std::function<void(const ApplicationEntity&)> onApplicationDidStart;
     std::function<void(const ApplicationEntity&)> onApplicationTerminated;
     std::function<void()> onHelperTerminated;
+    // Whether the end of an application's run must be reported at once (a locked application's);
+    // the workspace follows the others' ends more cheaply, within seconds. Unset: none.
+    std::function<bool(const ApplicationEntity&)> needsPromptEndReport;
 
     // Registers the running-list observation and the three notifications. Each call registers
     // again, so call it once, and again only after `stopService`.

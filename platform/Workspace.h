@@ -113,6 +113,11 @@ class Workspace : public Installable<Workspace> {
     virtual void releaseLaunch(pid_t) {}
     virtual void releaseAllLaunchHolds() {}
 
+    // Which runs' ends are reported at once (a locked application's, set by the locking layer);
+    // the others' ends are reported within seconds, so that following them costs nothing per
+    // process. Our own bundles' runs are always reported at once. Unset: only those.
+    virtual void setPromptEndReports(std::function<bool(const RunningApplication&)> /*wanted*/) {}
+
     // Notifications and the observation of the running list, delivered on the main thread.
     virtual ObserverId addObserver(WorkspaceNotification name, NotificationHandler handler) = 0;
     virtual ObserverId observeRunningApplications(RunningApplicationsHandler handler) = 0;

@@ -83,7 +83,10 @@ std::optional<ApplicationMatch> ApplicationMatcher::matchBundle(
 
 std::optional<ApplicationMatch> ApplicationMatcher::matchProgram(
     const proc::ProcessStatus& process) const {
-    const std::vector<ProgramClaim> claims = catalogue.claimsOfProgram(process.executable);
+    std::vector<ProgramClaim> claims = catalogue.claimsOfProgram(process.executable);
+    // A copy of a claimed program elsewhere, altered anywhere but in its build-id, is that program.
+    if (claims.empty())
+        claims = catalogue.claimsOfProgramBuildId(proc::readProgramImagePath(process.pid));
     if (claims.empty())
         return std::nullopt;
     QStringList arguments;

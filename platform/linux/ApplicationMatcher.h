@@ -1,7 +1,7 @@
 // Decides which application a process belongs to, in a fixed order: enclosing .app bundle, flatpak
-// sandbox, snap cgroup, the program of a desktop entry or bus service, GIO's launch variables,
-// systemd unit. Where several entries name the program, the command line chooses the name and
-// every other one still claims the process.
+// sandbox, snap cgroup, the program of a desktop entry or bus service (or a copy with its
+// build-id), GIO's launch variables, systemd unit. Where several entries name the program, the
+// command line chooses the name and every other one still claims the process.
 #pragma once
 
 #include <QString>

@@ -29,17 +29,23 @@ constexpr qint64 maximumEntrySize = 1 << 20;
 // Menus nest a level or two; the bound keeps a link farm from running away.
 constexpr int maximumFolderDepth = 16;
 const QString entrySuffix = QStringLiteral(".desktop");
-// Programs larger than this are not compared by content: reading them would stall the main thread.
-constexpr off_t maximumComparedProgramSize = off_t{128} << 20;
+// Programs up to this size are compared at once on the way to a lock; larger ones only when the
+// caller asks for every comparison (off the main thread).
+constexpr off_t quickComparisonLimit = off_t{16} << 20;
+// How long what was read of the claimed programs' files is trusted before they are looked at
+// again: a program upgraded in place gets a new build-id.
+constexpr std::chrono::seconds programFilesRecheck{2};
+constexpr std::size_t maximumRememberedBuildIds = 4096;
 
 constexpr uint32_t folderEvents = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
                                   IN_CLOSE_WRITE | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF |
                                   IN_ONLYDIR;
 constexpr uint32_t ancestorEvents = IN_CREATE | IN_MOVED_TO | IN_ONLYDIR;
 
-// True when the open file `candidate` is the program at `programPath` or a byte-for-byte copy.
+// True when the open file `candidate` is the program at `programPath`, a hard link of it, or a
+// byte-for-byte copy; `readBytes` false: only the first.
 bool sameProgramContent(int candidate, const struct stat& candidateStatus,
-                        const QString& programPath) {
+                        const QString& programPath, bool readBytes) {
     const UniqueFd program(
         ::open(QFile::encodeName(programPath).constData(), O_RDONLY | O_CLOEXEC));
     struct stat programStatus {};
@@ -48,21 +54,8 @@ bool sameProgramContent(int candidate, const struct stat& candidateStatus,
     if (programStatus.st_dev == candidateStatus.st_dev &&
         programStatus.st_ino == candidateStatus.st_ino)
         return true;
-    if (programStatus.st_size != candidateStatus.st_size ||
-        candidateStatus.st_size > maximumComparedProgramSize)
-        return false;
-    std::array<char, 1 << 16> left;
-    std::array<char, 1 << 16> right;
-    for (off_t offset = 0; offset < candidateStatus.st_size;) {
-        const ssize_t length = ::pread(candidate, left.data(), left.size(), offset);
-        if (length <= 0 ||
-            ::pread(program.get(), right.data(), static_cast<size_t>(length), offset) != length)
-            return false;
-        if (std::memcmp(left.data(), right.data(), static_cast<size_t>(length)) != 0)
-            return false;
-        offset += length;
-    }
-    return true;
+    return readBytes && programStatus.st_size == candidateStatus.st_size &&
+           elf::sameFileBytes(candidate, program.get(), candidateStatus.st_size);
 }
 
 // Programs that run other programs: a process running one of them is not the entry's
@@ -80,27 +73,66 @@ bool isInterpreter(const QString& program) {
     return interpreters.count(name) || name.startsWith(QLatin1String("python"));
 }
 
-// The path of an installed program named by an entry: absolute as written, otherwise found in
-// $PATH; empty when it is not installed.
-QString findProgram(const QString& program) {
+// The folders a program name is looked up in when our own PATH is unset, and the system's own
+// that every name is also looked up in: a PATH that the user edited in a login file must not lead
+// a name away from the system's program.
+const QString systemProgramFolders =
+    QStringLiteral("/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin");
+
+QString findInFolders(const QString& name, const QString& folders) {
+    for (const QString& folder : folders.split(QLatin1Char(':'), Qt::SkipEmptyParts)) {
+        // A relative folder would depend on our working folder.
+        if (!QDir::isAbsolutePath(folder))
+            continue;
+        const QFileInfo candidate(folder + QLatin1Char('/') + name);
+        if (candidate.isFile() && candidate.isExecutable())
+            return candidate.filePath();
+    }
+    return {};
+}
+
+// The installed programs named by an entry: the path as written when it is absolute; for a bare
+// name, what it is found as in $PATH and in the system's default folders (one or two programs).
+// Empty when it is not installed.
+QStringList findPrograms(const QString& program) {
     if (program.isEmpty())
         return {};
     const QByteArray encoded = QFile::encodeName(program);
-    GCharPtr found(g_path_is_absolute(encoded.constData())
-                       ? (g_file_test(encoded.constData(), G_FILE_TEST_IS_EXECUTABLE)
-                              ? g_strdup(encoded.constData())
-                              : nullptr)
-                       : g_find_program_in_path(encoded.constData()));
-    return found ? QFile::decodeName(found.get()) : QString();
+    if (g_path_is_absolute(encoded.constData()) || program.contains(QLatin1Char('/'))) {
+        GCharPtr found(g_path_is_absolute(encoded.constData())
+                           ? (g_file_test(encoded.constData(), G_FILE_TEST_IS_EXECUTABLE)
+                                  ? g_strdup(encoded.constData())
+                                  : nullptr)
+                           : g_find_program_in_path(encoded.constData()));
+        return found ? QStringList{QFile::decodeName(found.get())} : QStringList();
+    }
+    QString path = qEnvironmentVariable("PATH");
+    if (path.isEmpty())
+        path = systemProgramFolders;
+    QStringList found;
+    for (const QString& folders : {path, systemProgramFolders}) {
+        const QString inFolders = findInFolders(program, folders);
+        if (!inFolders.isEmpty() && !found.contains(inFolders))
+            found.append(inFolders);
+    }
+    return found;
 }
 
-// The real path of an installed program, or empty for an interpreter, which runs other programs.
-QString identifyingProgram(const QString& program) {
-    const QString found = findProgram(program);
-    if (found.isEmpty())
-        return {};
-    const QString real = QFileInfo(found).canonicalFilePath();
-    return isInterpreter(program) || isInterpreter(real) ? QString() : real;
+bool isInstalled(const QString& program) {
+    return !findPrograms(program).isEmpty();
+}
+
+// The real paths of the installed programs an entry names, without interpreters, which run other
+// programs.
+QStringList identifyingPrograms(const QString& program) {
+    QStringList programs;
+    for (const QString& found : findPrograms(program)) {
+        const QString real = QFileInfo(found).canonicalFilePath();
+        if (!real.isEmpty() && !isInterpreter(program) && !isInterpreter(real) &&
+            !programs.contains(real))
+            programs.append(real);
+    }
+    return programs;
 }
 
 // `env [-i] [-u NAME] [NAME=value ...] program arguments` runs the program, which is then what
@@ -153,18 +185,17 @@ void parseEntry(const QString& path, DesktopEntry& entry, bool& readable, bool& 
     QStringList execArguments = fields->execArguments;
     unwrapEnv(execProgram, execArguments);
     entry.executable = QFileInfo(execProgram).fileName();
-    entry.execProgram = identifyingProgram(execProgram);
+    entry.execPrograms = identifyingPrograms(execProgram);
     entry.execArguments = execArguments;
-    for (const QString& real : {identifyingProgram(fields->tryExec), entry.execProgram}) {
-        if (!real.isEmpty() && !entry.programs.contains(real))
+    for (const QString& real : identifyingPrograms(fields->tryExec) + entry.execPrograms) {
+        if (!entry.programs.contains(real))
             entry.programs.append(real);
     }
     entry.iconName = fields->iconName;
     entry.startupWMClass = fields->startupWMClass;
     entry.noDisplay = fields->noDisplay;
-    usable = !fields->hidden &&
-             (fields->tryExec.isEmpty() || !findProgram(fields->tryExec).isEmpty()) &&
-             (fields->execProgram.isEmpty() || !findProgram(fields->execProgram).isEmpty());
+    usable = !fields->hidden && (fields->tryExec.isEmpty() || isInstalled(fields->tryExec)) &&
+             (fields->execProgram.isEmpty() || isInstalled(fields->execProgram));
 }
 
 // The session-bus service folder beside an application folder ("<base>/applications").
@@ -206,6 +237,12 @@ QStringList DesktopEntryCatalogue::xdgApplicationFolders() {
         if (QDir::isAbsolutePath(base))
             bases.append(base);
     }
+    // The system's folders and the sandboxes' exports are read whatever the list says: a user can
+    // set XDG_DATA_DIRS in a login file, and a list without them would hide their entries.
+    bases += {QStringLiteral("/usr/local/share"), QStringLiteral("/usr/share"),
+              QStringLiteral("/var/lib/flatpak/exports/share"),
+              QDir::homePath() + QStringLiteral("/.local/share/flatpak/exports/share"),
+              QStringLiteral("/var/lib/snapd/desktop")};
     QStringList folders;
     for (const QString& base : bases) {
         const QString folder = QDir::cleanPath(base + QStringLiteral("/applications"));
@@ -339,44 +376,129 @@ QStringList DesktopEntryCatalogue::identifiersOfWindowName(const QString& name) 
     return found == identifiersByWindowName.end() ? QStringList() : found->second;
 }
 
-QStringList DesktopEntryCatalogue::identifiersOfProgramContent(const QString& executable) {
+DesktopEntryCatalogue::ContentIdentifiers DesktopEntryCatalogue::identifiersOfProgramContent(
+    const QString& executable, ByteComparison comparison) {
+    ContentIdentifiers result;
     const UniqueFd file(::open(QFile::encodeName(executable).constData(), O_RDONLY | O_CLOEXEC));
     struct stat status {};
     if (!file || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
         status.st_size == 0)
-        return {};
+        return result;
+    const auto add = [&result](const QStringList& identifiers) {
+        for (const QString& identifier : identifiers) {
+            if (!result.identifiers.contains(identifier))
+                result.identifiers.append(identifier);
+        }
+    };
     std::vector<std::pair<QString, QStringList>> candidates;  // same-size programs, claimants
     {
         std::lock_guard lock(mutex);
         ensureFreshLocked();
-        if (programsBySizeGeneration != indexGeneration) {
-            programsBySize.clear();
-            for (const auto& [program, claims] : claimsByProgram) {
-                struct stat programStatus {};
-                if (::stat(QFile::encodeName(program).constData(), &programStatus) == 0)
-                    programsBySize.emplace(programStatus.st_size, program);
-            }
-            programsBySizeGeneration = indexGeneration;
+        refreshProgramFilesLocked();
+        if (const std::optional<QByteArray> buildId =
+                buildIdOfLocked(elf::signatureOf(status), file.get())) {
+            const auto [first, last] = programsByBuildId.equal_range(*buildId);
+            for (auto same = first; same != last; ++same)
+                add(claimantsLocked(same->second));
+            return result;
         }
         const auto [first, last] = programsBySize.equal_range(status.st_size);
-        for (auto sized = first; sized != last; ++sized) {
-            QStringList claimants;
-            for (const ProgramClaim& claim : claimsByProgram.at(sized->second))
-                claimants.append(claim.entry.identifier);
-            candidates.emplace_back(sized->second, claimants);
-        }
+        for (auto sized = first; sized != last; ++sized)
+            candidates.emplace_back(sized->second, claimantsLocked(sized->second));
     }
     // Compared without the lock: the selection window's thread need not wait for the reads.
-    QStringList identifiers;
+    const bool readBytes =
+        comparison == ByteComparison::all || status.st_size <= quickComparisonLimit;
     for (const auto& [program, claimants] : candidates) {
-        if (!sameProgramContent(file.get(), status, program))
-            continue;
-        for (const QString& identifier : claimants) {
-            if (!identifiers.contains(identifier))
-                identifiers.append(identifier);
-        }
+        if (sameProgramContent(file.get(), status, program, readBytes))
+            add(claimants);
+        else if (!readBytes)
+            result.largerComparisonLeft = true;
     }
+    return result;
+}
+
+std::vector<ProgramClaim> DesktopEntryCatalogue::claimsOfProgramBuildId(const QString& image) {
+    struct stat status {};
+    if (::stat(QFile::encodeName(image).constData(), &status) != 0 || !S_ISREG(status.st_mode))
+        return {};
+    std::lock_guard lock(mutex);
+    ensureFreshLocked();
+    refreshProgramFilesLocked();
+    std::optional<QByteArray> buildId;
+    const auto known = buildIdsBySignature.find(elf::signatureOf(status));
+    if (known != buildIdsBySignature.end()) {
+        buildId = known->second;
+    } else {
+        const UniqueFd file(::open(QFile::encodeName(image).constData(), O_RDONLY | O_CLOEXEC));
+        struct stat opened {};
+        if (!file || ::fstat(file.get(), &opened) != 0)
+            return {};
+        buildId = buildIdOfLocked(elf::signatureOf(opened), file.get());
+    }
+    std::vector<ProgramClaim> claims;
+    if (!buildId)
+        return claims;
+    const auto [first, last] = programsByBuildId.equal_range(*buildId);
+    for (auto same = first; same != last; ++same) {
+        const std::vector<ProgramClaim>& ofProgram = claimsByProgram.at(same->second);
+        claims.insert(claims.end(), ofProgram.begin(), ofProgram.end());
+    }
+    return claims;
+}
+
+QStringList DesktopEntryCatalogue::claimantsLocked(const QString& program) const {
+    QStringList identifiers;
+    for (const ProgramClaim& claim : claimsByProgram.at(program))
+        identifiers.append(claim.entry.identifier);
     return identifiers;
+}
+
+std::optional<QByteArray> DesktopEntryCatalogue::buildIdOfLocked(const FileSignature& signature,
+                                                                 int descriptor) {
+    const auto known = buildIdsBySignature.find(signature);
+    if (known != buildIdsBySignature.end())
+        return known->second;
+    std::optional<QByteArray> buildId;
+    if (const std::optional<elf::BuildId> read = elf::readBuildId(descriptor))
+        buildId = read->bytes;
+    if (buildIdsBySignature.size() >= maximumRememberedBuildIds)
+        buildIdsBySignature.clear();
+    buildIdsBySignature.emplace(signature, buildId);
+    return buildId;
+}
+
+// Indexes the claimed programs by build-id, and those without one by size; a program whose file
+// did not change keeps what was read of it.
+void DesktopEntryCatalogue::refreshProgramFilesLocked() {
+    const auto now = std::chrono::steady_clock::now();
+    if (programFilesGeneration == indexGeneration &&
+        now - programFilesChecked < programFilesRecheck)
+        return;
+    programFilesGeneration = indexGeneration;
+    programFilesChecked = now;
+    std::map<QString, ProgramFile> files;
+    programsBySize.clear();
+    programsByBuildId.clear();
+    for (const auto& [program, claims] : claimsByProgram) {
+        struct stat status {};
+        if (::stat(QFile::encodeName(program).constData(), &status) != 0 ||
+            !S_ISREG(status.st_mode))
+            continue;
+        ProgramFile file{elf::signatureOf(status), std::nullopt};
+        const auto known = programFiles.find(program);
+        if (known != programFiles.end() && known->second.signature == file.signature) {
+            file.buildId = known->second.buildId;
+        } else if (const std::optional<elf::BuildId> read = elf::readBuildId(program)) {
+            file.buildId = read->bytes;
+        }
+        if (file.buildId)
+            programsByBuildId.emplace(*file.buildId, program);
+        else
+            programsBySize.emplace(status.st_size, program);
+        files.emplace(program, std::move(file));
+    }
+    programFiles = std::move(files);
 }
 
 QStringList DesktopEntryCatalogue::programs() {
@@ -473,7 +595,7 @@ void DesktopEntryCatalogue::indexClaimsLocked(const std::vector<QString>& order)
             DesktopEntry entry = shown ? *shown : parsed->entry;
             entry.identifier = identifier;
             for (const QString& program : parsed->entry.programs) {
-                const QStringList arguments = program == parsed->entry.execProgram
+                const QStringList arguments = parsed->entry.execPrograms.contains(program)
                                                   ? parsed->entry.execArguments
                                                   : QStringList();
                 addClaimLocked(program, {entry, arguments, !shown});
@@ -481,7 +603,7 @@ void DesktopEntryCatalogue::indexClaimsLocked(const std::vector<QString>& order)
             // The Exec word's own name too (a link's, not its target's), unless it is an
             // interpreter's, which names no application.
             const QString execName =
-                parsed->entry.execProgram.isEmpty() ? QString() : parsed->entry.executable;
+                parsed->entry.execPrograms.isEmpty() ? QString() : parsed->entry.executable;
             for (const QString& name : {parsed->entry.startupWMClass, execName, identifier})
                 addWindowNameLocked(name, identifier);
         }
@@ -562,8 +684,7 @@ void DesktopEntryCatalogue::indexBusServicesLocked(std::map<int, Watch>& watches
                 entry.identifier = service->name;
                 entry.name = service->name;
             }
-            const QString program = identifyingProgram(service->execProgram);
-            if (!program.isEmpty())
+            for (const QString& program : identifyingPrograms(service->execProgram))
                 addClaimLocked(program, {entry, {}, !shown});
             if (!service->systemdService.isEmpty() &&
                 !identifiersByUnit[service->systemdService].contains(service->name))
@@ -652,8 +773,7 @@ const DesktopEntryCatalogue::ParsedEntry* DesktopEntryCatalogue::parsedLocked(co
         parsedByPath.erase(path);
         return nullptr;
     }
-    const FileSignature signature{status.st_dev, status.st_ino, status.st_size,
-                                  status.st_mtim.tv_sec * 1000000000LL + status.st_mtim.tv_nsec};
+    const FileSignature signature = elf::signatureOf(status);
     auto found = parsedByPath.find(path);
     if (found != parsedByPath.end() && found->second.signature == signature)
         return &found->second;

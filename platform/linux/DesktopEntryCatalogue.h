@@ -8,6 +8,7 @@
 #include <QIcon>
 #include <QString>
 #include <QStringList>
+#include <chrono>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "platform/MainBundle.h"
+#include "platform/linux/ElfBuildId.h"
 #include "platform/linux/UniqueFd.h"
 
 namespace platform {
@@ -26,7 +28,9 @@ struct DesktopEntry {
     QString name;          // the localized Name
     QString executable;    // file name of the Exec program
     QStringList programs;  // real paths of the TryExec and Exec programs that identify a process
-    QString execProgram;   // real path of the Exec program; empty when it identifies nothing
+    // Real paths of the Exec program: a name's on $PATH and on the system's default PATH; empty
+    // when it identifies nothing.
+    QStringList execPrograms;
     QStringList execArguments;  // the Exec arguments that come with it, without field codes
     QString iconName;           // the Icon key
     QString startupWMClass;     // the WM_CLASS its windows declare; empty when not given
@@ -47,12 +51,14 @@ struct ProgramClaim {
 // kept until its file changes.
 class DesktopEntryCatalogue {
   public:
-    // The folders of $XDG_DATA_HOME and $XDG_DATA_DIRS, read now, the user's first.
+    // The folders of `xdgApplicationFolders`, read now.
     DesktopEntryCatalogue();
     explicit DesktopEntryCatalogue(QStringList applicationFolders);
     DesktopEntryCatalogue(const DesktopEntryCatalogue&) = delete;
     DesktopEntryCatalogue& operator=(const DesktopEntryCatalogue&) = delete;
 
+    // The folders of $XDG_DATA_HOME and $XDG_DATA_DIRS, the user's first, then always the system's
+    // (/usr/local/share, /usr/share) and the flatpak and snap exports.
     static QStringList xdgApplicationFolders();
 
     const QStringList& folders() const { return applicationFolders; }
@@ -85,13 +91,31 @@ class DesktopEntryCatalogue {
     // The identifiers a window name (a WM_CLASS part, an application id, a desktop-file name)
     // stands for: an identifier, a StartupWMClass or a program's file name, compared without case.
     QStringList identifiersOfWindowName(const QString& name);
+    // How far `identifiersOfProgramContent` compares bytes: every same-size program, or only those
+    // small enough to read at once on the way to a lock.
+    enum class ByteComparison { all, quick };
+    struct ContentIdentifiers {
+        QStringList identifiers;
+        // A program too large for a quick comparison has the size: a full one may find more.
+        bool largerComparisonLeft = false;
+    };
     // The identifiers that claim a program with the same content as the file at `executable` (a
-    // process's /proc/PID/exe): a renamed copy or a hard link of a program is that program,
-    // whatever its file name and the names its windows declare. Sizes are compared first and a hard
-    // link is known by its inode, so a file is read only when a program has its size. A program
-    // gives its own identifiers and those of every program with the same bytes: an entry naming a
-    // copy of a locked program never takes the lock away.
-    QStringList identifiersOfProgramContent(const QString& executable);
+    // process's /proc/PID/exe): a renamed copy, a hard link or an altered copy of a program is that
+    // program, whatever its file name and the names its windows declare. A program with a build-id
+    // is known by it, so a copy that differs anywhere else (a byte appended, a section edited) is
+    // still the program; one without a build-id by its bytes: sizes are compared first and a hard
+    // link is known by its inode, so a file is read only when such a program has its size. A
+    // program gives its own identifiers and those of every program with the same content: an entry
+    // naming a copy of a locked program never takes the lock away.
+    ContentIdentifiers identifiersOfProgramContent(const QString& executable,
+                                                   ByteComparison comparison);
+    QStringList identifiersOfProgramContent(const QString& executable) {
+        return identifiersOfProgramContent(executable, ByteComparison::all).identifiers;
+    }
+    // The claims of every program whose build-id the file at `image` has (a copy of a claimed
+    // program under another path); empty for a file without a build-id. Cheap: a few header reads,
+    // remembered per file version.
+    std::vector<ProgramClaim> claimsOfProgramBuildId(const QString& image);
     // Every program that identifies an application, for the launch watches.
     QStringList programs();
     // Changes each time a folder change rebuilt the index.
@@ -104,12 +128,11 @@ class DesktopEntryCatalogue {
     bool refreshIfChanged();
 
   private:
-    struct FileSignature {
-        dev_t device = 0;
-        ino_t inode = 0;
-        off_t size = 0;
-        qint64 modified = 0;
-        bool operator==(const FileSignature&) const = default;
+    using FileSignature = elf::FileSignature;
+    // What the content comparison knows of a claimed program's file.
+    struct ProgramFile {
+        FileSignature signature;
+        std::optional<QByteArray> buildId;
     };
     // A parsed entry; `usable` is false for hidden, unavailable or malformed ones, which still
     // shadow the entries of the same identifier in later folders. `readable` is true for every
@@ -127,6 +150,9 @@ class DesktopEntryCatalogue {
     };
 
     void ensureFreshLocked();
+    void refreshProgramFilesLocked();
+    std::optional<QByteArray> buildIdOfLocked(const FileSignature& signature, int descriptor);
+    QStringList claimantsLocked(const QString& program) const;
     void rebuildLocked();
     void indexClaimsLocked(const std::vector<QString>& order);
     void indexBusServicesLocked(std::map<int, Watch>& watches);
@@ -157,8 +183,14 @@ class DesktopEntryCatalogue {
     std::map<QString, std::vector<ProgramClaim>> claimsByProgram;
     std::map<QString, QStringList> identifiersByUnit;
     std::map<QString, QStringList> identifiersByWindowName;  // keys lower-cased
-    std::multimap<off_t, QString> programsBySize;  // made when first asked, per generation
-    std::optional<quint64> programsBySizeGeneration;
+    // The claimed programs' files, made when first asked and checked again after a while, so
+    // that a program upgraded in place is known by its new build-id.
+    std::map<QString, ProgramFile> programFiles;
+    std::multimap<off_t, QString> programsBySize;  // those without a build-id
+    std::multimap<QByteArray, QString> programsByBuildId;
+    std::optional<quint64> programFilesGeneration;
+    std::chrono::steady_clock::time_point programFilesChecked;
+    std::map<FileSignature, std::optional<QByteArray>> buildIdsBySignature;  // of other files
     std::map<QString, ParsedEntry> parsedByPath;
     std::map<int, Watch> watchesByDescriptor;
     std::map<QString, QIcon> iconsByName;

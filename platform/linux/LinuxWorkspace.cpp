@@ -6,9 +6,11 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QPointer>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QThread>
+#include <QThreadPool>
 
 #include "platform/linux/OwnBundles.h"
 
@@ -71,7 +73,7 @@ QProcessEnvironment launchEnvironment(const QProcessEnvironment& inherited,
 LinuxWorkspace::LinuxWorkspace() : LinuxWorkspace(DesktopEntryCatalogue::xdgApplicationFolders()) {}
 
 LinuxWorkspace::LinuxWorkspace(QStringList applicationFolders)
-    : catalogue(std::make_unique<DesktopEntryCatalogue>(std::move(applicationFolders))) {
+    : catalogue(std::make_shared<DesktopEntryCatalogue>(std::move(applicationFolders))) {
     if (onMainThread()) {
         startWatching();
     } else if (QCoreApplication::instance()) {
@@ -92,6 +94,7 @@ void LinuxWorkspace::startWatching() {
     context = std::make_unique<QObject>();
     launchHolds = std::make_unique<LaunchHolds>(LaunchHolds::defaultRecordPath());
     watcher = std::make_unique<ProcessWatcher>(*catalogue, ownExecutables());
+    watcher->needsPromptEndReport = promptEndReports;
     watcher->onInstanceStarted = [this](InstanceKey key, const RunningApplication& application) {
         instanceStarted(key, application);
     };
@@ -277,6 +280,12 @@ void LinuxWorkspace::releaseAllLaunchHolds() {
         launchHolds->releaseAll();
 }
 
+void LinuxWorkspace::setPromptEndReports(std::function<bool(const RunningApplication&)> wanted) {
+    promptEndReports = std::move(wanted);
+    if (watcher)
+        watcher->needsPromptEndReport = promptEndReports;
+}
+
 bool LinuxWorkspace::instanceHasWindow(InstanceKey key) {
     if (!hasWindowEvents())
         return false;
@@ -328,14 +337,49 @@ void LinuxWorkspace::windowsAppeared(const std::vector<WindowIdentity>& identiti
         };
         for (const QString& name : identity.names())
             add(catalogue->identifiersOfWindowName(name));
-        // Its process may run a renamed copy or a hard link of a program, whatever names the
-        // window declares (a private entry can name the copy and its class): the content tells.
-        add(catalogue->identifiersOfProgramContent(proc::readProgramImagePath(identity.process)));
+        // Its process may run a renamed, altered copy or a hard link of a program, whatever names
+        // the window declares (a private entry can name the copy and its class): the content
+        // tells, by build-id or by bytes.
+        const QString image = proc::readProgramImagePath(identity.process);
+        const DesktopEntryCatalogue::ContentIdentifiers content =
+            catalogue->identifiersOfProgramContent(image,
+                                                   DesktopEntryCatalogue::ByteComparison::quick);
+        add(content.identifiers);
+        if (content.largerComparisonLeft)
+            compareProgramContentLater(identity.process, image);
         watcher->attributeWindow(identity.process, identifiers);
         // Resolving an unknown owner scans /proc, which also reports a launch not seen yet.
         if (const std::optional<InstanceKey> key = watcher->instanceOwning(identity.process))
             reportDidLaunch(*key);
     }
+}
+
+// A large program without a build-id is compared byte for byte on the global queue; what it is
+// found to be claims the process then, as a window's names would have.
+void LinuxWorkspace::compareProgramContentLater(pid_t pid, const QString& image) {
+    const std::optional<unsigned long long> startTime = proc::readStartTime(pid);
+    if (!startTime)
+        return;
+    QPointer<QObject> guard = context.get();
+    QThreadPool::globalInstance()->start(
+        [catalogue = catalogue, guard, pid, image, startTime = *startTime, this] {
+            const QStringList identifiers =
+                catalogue
+                    ->identifiersOfProgramContent(image, DesktopEntryCatalogue::ByteComparison::all)
+                    .identifiers;
+            if (identifiers.isEmpty() || !guard)
+                return;
+            QMetaObject::invokeMethod(
+                guard.data(),
+                [this, pid, startTime, identifiers] {
+                    if (proc::readStartTime(pid) != startTime)
+                        return;
+                    watcher->attributeWindow(pid, identifiers);
+                    if (const std::optional<InstanceKey> key = watcher->instanceOwning(pid))
+                        reportDidLaunch(*key);
+                },
+                Qt::QueuedConnection);
+        });
 }
 
 // An instance that a window showed to be another application's too is announced again, so that

@@ -47,6 +47,7 @@ class LinuxWorkspace : public Workspace {
     void holdLaunch(pid_t pid, unsigned long long startTime) override;
     void releaseLaunch(pid_t pid) override;
     void releaseAllLaunchHolds() override;
+    void setPromptEndReports(std::function<bool(const RunningApplication&)> wanted) override;
     ObserverId addObserver(WorkspaceNotification name, NotificationHandler handler) override;
     ObserverId observeRunningApplications(RunningApplicationsHandler handler) override;
     void removeObserver(ObserverId id) override;
@@ -62,6 +63,7 @@ class LinuxWorkspace : public Workspace {
     void instanceStarted(InstanceKey key, const RunningApplication& application);
     void instanceEnded(InstanceKey key, const RunningApplication& application);
     void windowsAppeared(const std::vector<WindowIdentity>& identities);
+    void compareProgramContentLater(pid_t pid, const QString& image);
     void instanceClaimsChanged(const RunningApplication& application);
     void activeWindowChanged(pid_t owner);
     void reportDidLaunch(InstanceKey key);
@@ -70,10 +72,12 @@ class LinuxWorkspace : public Workspace {
     void changeRunningApplications(const RunningApplicationsChange& change);
     void catalogueChanged();
 
-    std::unique_ptr<DesktopEntryCatalogue> catalogue;
+    // Shared with the byte comparisons of large programs on the global queue.
+    std::shared_ptr<DesktopEntryCatalogue> catalogue;
     // The QObjects below live on the main thread; `context` owns their timers and deferred calls.
     std::unique_ptr<QObject> context;
     std::unique_ptr<ProcessWatcher> watcher;
+    std::function<bool(const RunningApplication&)> promptEndReports;
     std::unique_ptr<EwmhWindows> windows;
     std::unique_ptr<QSocketNotifier> catalogueNotifier;
     std::unique_ptr<LaunchHolds> launchHolds;  // main thread only

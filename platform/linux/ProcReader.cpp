@@ -15,6 +15,7 @@
 #include <charconv>
 #include <memory>
 
+#include "platform/linux/ElfBuildId.h"
 #include "platform/linux/GLibPointers.h"
 #include "platform/linux/UniqueFd.h"
 
@@ -218,10 +219,21 @@ QString readLink(pid_t pid, const char* entry) {
     return length > 0 ? executableOfLink(QByteArray(target, length)) : QString();
 }
 
+// Whether the process runs the dynamic loader: under its own name, or a copy of it under any
+// other (known by its build-id), which runs the program its command line names all the same.
+bool runsDynamicLoader(pid_t pid, const QString& executable) {
+    if (isDynamicLoader(executable))
+        return true;
+    const QByteArray image = procPath(pid, "exe");
+    struct stat status {};
+    return !executable.isEmpty() && ::stat(image.constData(), &status) == 0 &&
+           elf::isSystemLoaderImage(QString::fromLatin1(image), status);
+}
+
 // The real path of the program a loader's process runs; empty for a process of any other
 // executable, and when the loader's command line names none.
 QString readLoadedProgram(pid_t pid, const QString& executable) {
-    if (!isDynamicLoader(executable))
+    if (!runsDynamicLoader(pid, executable))
         return {};
     QString program = programOfLoaderCommandLine(readCommandLine(pid));
     if (program.isEmpty())

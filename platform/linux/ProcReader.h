@@ -39,7 +39,8 @@ std::optional<unsigned long long> readStartTime(pid_t pid);
 // The fields of its stat line; none when it is gone.
 std::optional<StatFields> readStatFields(pid_t pid);
 // The real path of the executable; a binary replaced on disk keeps its path. A process of the
-// dynamic loader ("ld.so /usr/bin/xterm") is the program the loader runs.
+// dynamic loader ("ld.so /usr/bin/xterm"), or of a copy of it under any name, is the program the
+// loader runs.
 QString readExecutable(pid_t pid);
 // A path whose bytes are the program the process runs, for comparing its content: the loaded
 // program of a loader's process, else /proc/<pid>/exe (readable even when the file was deleted).
@@ -88,8 +89,9 @@ QString parseFlatpakInfo(const QByteArray& info);
 QStringList parseCommandLine(const QByteArray& commandLine);
 // The executable path that a /proc/<pid>/exe link names, without the mark of a deleted file.
 QString executableOfLink(const QByteArray& target);
-// Whether an executable is a dynamic loader ("ld-linux-x86-64.so.2", "ld.so"), which runs the
-// program its command line names.
+// Whether an executable is named like a dynamic loader ("ld-linux-x86-64.so.2", "ld.so"), which
+// runs the program its command line names. A copy under another name is known by its build-id
+// (`elf::isSystemLoaderImage`).
 bool isDynamicLoader(const QString& executable);
 // The program of a loader's command line ("ld.so [--option [value]]... program arguments"), as
 // written; empty when none is named.

@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <array>
 
+#include "platform/linux/OwnBundles.h"
+
 namespace platform {
 
 namespace {
@@ -26,6 +28,8 @@ constexpr std::array<int, 7> retryDelaysMs = {1, 1, 2, 6, 15, 50, 100};
 constexpr int firstFullRetry = 3;
 // Longer parent chains than this are not real (and guard against a corrupt one).
 constexpr int maximumAncestry = 256;
+// The pidfds held at most: locked runs are few; past this the sweep reports their ends too.
+constexpr std::size_t maximumExitWatches = 256;
 
 int openPidfd(pid_t pid) {
 #ifdef SYS_pidfd_open
@@ -78,6 +82,8 @@ void ProcessWatcher::start() {
         // any process, should an event have been missed.
         const bool full = ++sweepCount % fullSweepEvery == 0;
         scanNow(full ? ScanDepth::full : ScanDepth::quick);
+        // The locked applications may have changed.
+        updateExitWatches();
     });
     sweepTimer.start();
     retryTimer.setSingleShot(true);
@@ -311,31 +317,65 @@ void ProcessWatcher::join(InstanceKey key, pid_t pid) {
         instancesByKey[key].members.insert(pid);
     }
     touchedKeys.insert(key);
-    watchExit(record);
 }
 
-void ProcessWatcher::watchExit(Record& record) {
-    const pid_t pid = record.status.pid;
-    record.pidfd.reset(openPidfd(pid));
-    if (!record.pidfd)
-        return;  // gone already (the next scan removes it) or no pidfds: the sweep stands in
-    // The pid may have been reused between reading /proc and opening the pidfd.
-    if (proc::readStartTime(pid) != record.status.startTime) {
-        record.pidfd.reset();
+bool ProcessWatcher::wantsExitWatch(const RunningApplication& application) const {
+    if (isBundlePath(application.bundlePath))
+        return true;
+    const auto wanted = needsPromptEndReport;
+    return wanted && wanted(application);
+}
+
+// Keeps one pidfd on the topmost process of an instance whose end is reported at once, within the
+// bound; an instance without one ends at the next scan.
+void ProcessWatcher::updateExitWatch(InstanceKey key) {
+    const auto instance = instancesByKey.find(key);
+    const auto watch = exitWatches.find(key);
+    const bool wanted =
+        instance != instancesByKey.end() && wantsExitWatch(instance->second.application);
+    const pid_t pid = wanted ? instance->second.application.processIdentifier : 0;
+    if (watch != exitWatches.end() && watch->second.pid == pid)
         return;
-    }
-    record.exitNotifier.reset(new QSocketNotifier(record.pidfd.get(), QSocketNotifier::Read, this));
-    const unsigned long long startTime = record.status.startTime;
-    connect(record.exitNotifier.get(), &QSocketNotifier::activated, this,
+    if (watch != exitWatches.end())
+        exitWatches.erase(watch);
+    const auto record = records.find(pid);
+    if (!wanted || record == records.end() || exitWatches.size() >= maximumExitWatches)
+        return;
+    ExitWatch added;
+    added.pid = pid;
+    added.pidfd.reset(openPidfd(pid));
+    // Gone already (the next scan removes it), no pidfds (the sweep stands in), or the pid reused
+    // between reading /proc and opening the pidfd.
+    if (!added.pidfd || proc::readStartTime(pid) != record->second.status.startTime)
+        return;
+    added.notifier.reset(new QSocketNotifier(added.pidfd.get(), QSocketNotifier::Read, this));
+    const unsigned long long startTime = record->second.status.startTime;
+    connect(added.notifier.get(), &QSocketNotifier::activated, this,
             [this, pid, startTime] { processExited(pid, startTime); });
+    exitWatches.emplace(key, std::move(added));
+}
+
+void ProcessWatcher::updateExitWatches() {
+    std::vector<InstanceKey> keys;
+    for (const auto& [key, instance] : instancesByKey)
+        keys.push_back(key);
+    for (const auto& [key, watch] : exitWatches) {
+        if (!instancesByKey.count(key))
+            keys.push_back(key);
+    }
+    for (const InstanceKey key : keys)
+        updateExitWatch(key);
 }
 
 void ProcessWatcher::processExited(pid_t pid, unsigned long long startTime) {
+    // A pidfd stays readable: its notifier has said what it had to.
+    for (auto& [key, watch] : exitWatches) {
+        if (watch.pid == pid)
+            watch.notifier.reset();
+    }
     const auto record = records.find(pid);
-    if (record == records.end() || record->second.status.startTime != startTime)
-        return;
-    record->second.exitNotifier.reset();
-    removeProcess(pid);
+    if (record != records.end() && record->second.status.startTime == startTime)
+        removeProcess(pid);
     // Children the process left behind are found (and kept in its instance) before it is judged.
     scanNow();
 }
@@ -356,6 +396,9 @@ void ProcessWatcher::removeProcess(pid_t pid) {
 // oldest remaining one, and reports what started and ended.
 void ProcessWatcher::settle() {
     std::vector<PendingReport> reports;
+    std::set<InstanceKey> changed = touchedKeys;
+    changed.insert(createdKeys.begin(), createdKeys.end());
+    changed.insert(reclaimedKeys.begin(), reclaimedKeys.end());
     {
         std::lock_guard lock(instancesMutex);
         for (const InstanceKey key : touchedKeys) {
@@ -393,6 +436,8 @@ void ProcessWatcher::settle() {
         createdKeys.clear();
         reclaimedKeys.clear();
     }
+    for (const InstanceKey key : changed)
+        updateExitWatch(key);
     if (reportChanges)
         report(std::move(reports));
 }

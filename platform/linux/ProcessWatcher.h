@@ -1,6 +1,7 @@
 // Keeps the session user's application instances up to date from /proc: launches are seen through
-// inotify IN_OPEN on the applications' executables, exits through pidfds, with a slow sweep of
-// /proc as a safety net. Lives on the main thread; the instance list may be read from any thread.
+// inotify IN_OPEN on the applications' executables, the exits of the instances whose end matters
+// at once through pidfds, with a slow sweep of /proc for the rest and as a safety net. Lives on the
+// main thread; the instance list may be read from any thread.
 #pragma once
 
 #include <sys/types.h>
@@ -45,6 +46,11 @@ class ProcessWatcher : public QObject {
     InstanceHandler onInstanceEnded;
     // An instance gained claims of other applications (from a window it opened).
     InstanceHandler onInstanceClaimsChanged;
+    // Whether an instance's end must be reported at once (a locked application's run): such an
+    // instance has a pidfd on its topmost process; the others' ends are noticed by the next scan,
+    // so that the descriptors used do not grow with the processes of any program a user names.
+    // Our own bundles' instances always have one. Asked again at each sweep; unset: no other.
+    std::function<bool(const RunningApplication&)> needsPromptEndReport;
 
     // Thread-safe snapshots.
     std::vector<RunningApplication> instances() const;
@@ -86,8 +92,12 @@ class ProcessWatcher : public QObject {
         std::chrono::steady_clock::time_point seen;  // when this image was first read
         std::optional<QString> cgroupLeaf;
         InstanceKey instance = 0;  // 0: not an application
+    };
+    // The pidfd on the topmost process of an instance whose end is reported at once.
+    struct ExitWatch {
+        pid_t pid = 0;
         UniqueFd pidfd;
-        std::unique_ptr<QSocketNotifier, NotifierDeleter> exitNotifier;
+        std::unique_ptr<QSocketNotifier, NotifierDeleter> notifier;
     };
     struct PendingReport {
         enum Kind { started, ended, claimsChanged } kind;
@@ -104,7 +114,9 @@ class ProcessWatcher : public QObject {
     std::optional<InstanceKey> instanceFor(pid_t pid, const QString& identifier);
     bool parentIsReaper(pid_t parent) const;
     void join(InstanceKey key, pid_t pid);
-    void watchExit(Record& record);
+    void updateExitWatch(InstanceKey key);
+    void updateExitWatches();
+    bool wantsExitWatch(const RunningApplication& application) const;
     void processExited(pid_t pid, unsigned long long startTime);
     void settle();
     void report(std::vector<PendingReport> reports);
@@ -125,6 +137,7 @@ class ProcessWatcher : public QObject {
     bool rematchRequested = false;
 
     std::map<pid_t, Record> records;
+    std::map<InstanceKey, ExitWatch> exitWatches;
     mutable std::mutex instancesMutex;  // guards `instances` against the readers on other threads
     std::map<InstanceKey, Instance> instancesByKey;
     InstanceKey nextKey = 1;

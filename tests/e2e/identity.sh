@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # A locked application is locked through every door: Debian's own terminals and X clients through
-# their own entries (a terminal's server included), started through the dynamic loader, a private
-# NoDisplay entry naming a locked program, a renamed copy of a locked binary (caught by its window),
-# a copy of a locked terminal started by a private entry under its name (caught by its content),
-# a launch while Vaultine was killed, and a process of another session, which is left alone.
+# their own entries (a terminal's server included), started through the dynamic loader or a copy of
+# it, a private NoDisplay entry naming a locked program, a renamed copy of a locked binary (caught by
+# its window), a copy of a locked terminal started by a private entry under its name (caught by its
+# content), a copy with a byte appended (caught by its build-id), a launch while Vaultine was
+# killed, and a process of another session, which is left alone.
 . "$(dirname "$0")/lib.sh"
 
 PASSWORD="Open Sesame"
@@ -37,8 +38,8 @@ expect_locked() {
 identity_cleanup() {
     local status=$? program
     for program in /usr/libexec/gnome-terminal-server /usr/bin/xfce4-terminal /usr/bin/xterm \
-        /lib64/ld-linux-x86-64.so.2 /usr/bin/xlogo "$HOME/bin/renamed-logo" "$HOME/bin/renamed-term" \
-        "$SLEEPER_EXE"; do
+        /lib64/ld-linux-x86-64.so.2 "$HOME/bin/ld" /usr/bin/xlogo "$HOME/bin/renamed-logo" \
+        "$HOME/bin/renamed-term" "$HOME/bin/appended-term" "$SLEEPER_EXE"; do
         end_program "$program"
     done
     (exit $status)
@@ -48,7 +49,9 @@ trap identity_cleanup EXIT
 
 prepare_locked_test_app "$PASSWORD"
 install_entry x11-xlogo Logo /usr/bin/xlogo
-cp /bin/sleep "$SLEEPER_EXE"
+# A copy of sleep with the same build-id would be sleep itself, and every sleep of this script
+# would be locked: the sleeper has none, and is known by its path and bytes.
+objcopy --remove-section .note.gnu.build-id /bin/sleep "$SLEEPER_EXE"
 install_entry org.vaultine.Sleeper Sleeper "$SLEEPER_EXE 600"
 store_setting Applications "$TEST_APP_ID;x11-xlogo;org.vaultine.Sleeper;"
 store_setting Administrative 1
@@ -71,6 +74,11 @@ end_program /usr/bin/xterm
 expect_locked "xterm through the loader" /lib64/ld-linux-x86-64.so.2 /usr/bin/xterm -class Zzz -name zzz
 release "xterm through the loader"
 end_program /lib64/ld-linux-x86-64.so.2
+# A copy of the loader, named like no loader, is known by its build-id.
+cp /lib64/ld-linux-x86-64.so.2 "$HOME/bin/ld"
+expect_locked "xterm through a copy of the loader" "$HOME/bin/ld" /usr/bin/xterm -class Zzz -name zzz
+release "xterm through a copy of the loader"
+end_program "$HOME/bin/ld"
 expect_locked "xlogo" xlogo
 release xlogo
 end_program /usr/bin/xlogo
@@ -94,6 +102,12 @@ expect_locked "a copy of xterm under a private entry" \
     gio launch "$XDG_DATA_HOME/applications/notes.desktop"
 release "a copy of xterm under a private entry"
 end_program "$HOME/bin/renamed-term"
+# A copy that differs from xterm in a byte appended has xterm's build-id.
+cp /usr/bin/xterm "$HOME/bin/appended-term"
+printf x >> "$HOME/bin/appended-term"
+expect_locked "a copy of xterm with a byte appended" "$HOME/bin/appended-term" -class Q
+release "a copy of xterm with a byte appended"
+end_program "$HOME/bin/appended-term"
 
 # Another login of the same user (another display) runs its programs for itself.
 DISPLAY=:4242 setsid "$SLEEPER_EXE" 600 >/dev/null 2>&1 < /dev/null &

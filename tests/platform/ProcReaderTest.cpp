@@ -3,10 +3,17 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <elf.h>
+
 #include <csignal>
+#include <cstddef>
+#include <cstring>
 
+#include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 
+#include "platform/linux/ElfBuildId.h"
 #include "platform/linux/ProcReader.h"
 
 namespace {
@@ -343,6 +350,30 @@ TEST(ProcessFiles, AProgramRunThroughTheLoaderIsThatProgram) {
     EXPECT_EQ(readProgramImagePath(::getpid()), QStringLiteral("/proc/%1/exe").arg(::getpid()));
 }
 
+TEST(ProcessFiles, AProcessOfACopyOfTheLoaderIsTheProgramTheLoaderRuns) {
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    // Named like no loader, and one byte longer than the system's: its build-id tells.
+    const QString copy = folder.filePath(QStringLiteral("ld"));
+    ASSERT_TRUE(QFile::copy(QStringLiteral("/lib64/ld-linux-x86-64.so.2"), copy));
+    QFile appended(copy);
+    ASSERT_TRUE(appended.open(QIODevice::Append));
+    appended.write("x");
+    appended.close();
+    QProcess child;
+    child.start(copy, {QStringLiteral("/bin/sleep"), QStringLiteral("30")});
+    ASSERT_TRUE(child.waitForStarted());
+    const pid_t pid = static_cast<pid_t>(child.processId());
+
+    const QString executable = readExecutable(pid);
+    const QString image = readProgramImagePath(pid);
+    child.kill();
+    child.waitForFinished();
+
+    EXPECT_EQ(executable, QStringLiteral("/usr/bin/sleep"));
+    EXPECT_EQ(image, QStringLiteral("/usr/bin/sleep"));
+}
+
 TEST(ProcessFiles, VanishedProcessGivesNothing) {
     const pid_t absent = 0x3ffffff0;
 
@@ -358,6 +389,103 @@ TEST(ProcessFiles, ListIncludesThisProcess) {
     const std::vector<pid_t> pids = listProcesses();
 
     EXPECT_TRUE(std::binary_search(pids.begin(), pids.end(), ::getpid()));
+}
+
+// A minimal ELF file of one class and byte order: a header, one PT_NOTE program header and its
+// notes, the build-id after another note; no section headers.
+template <typename Ehdr, typename Phdr>
+QByteArray elfImage(unsigned char fileClass, bool bigEndian, const QByteArray& buildId) {
+    const auto put = [bigEndian](QByteArray& bytes, qsizetype at, quint64 value, int size) {
+        for (int index = 0; index < size; ++index) {
+            const int shift = 8 * (bigEndian ? size - 1 - index : index);
+            bytes[at + index] = static_cast<char>((value >> shift) & 0xff);
+        }
+    };
+    const auto note = [&](quint32 type, const QByteArray& name, const QByteArray& descriptor) {
+        QByteArray bytes(12, '\0');
+        put(bytes, 0, quint64(name.size()), 4);
+        put(bytes, 4, quint64(descriptor.size()), 4);
+        put(bytes, 8, type, 4);
+        const auto padded = [](QByteArray piece) {
+            while (piece.size() % 4)
+                piece.append('\0');
+            return piece;
+        };
+        return bytes + padded(name) + padded(descriptor);
+    };
+    const QByteArray notes = note(1, QByteArray("GNU\0", 4), QByteArray(16, '\1')) +
+                             note(NT_GNU_BUILD_ID, QByteArray("GNU\0", 4), buildId);
+    QByteArray image(sizeof(Ehdr) + sizeof(Phdr), '\0');
+    std::memcpy(image.data(), ELFMAG, SELFMAG);
+    image[EI_CLASS] = static_cast<char>(fileClass);
+    image[EI_DATA] = bigEndian ? ELFDATA2MSB : ELFDATA2LSB;
+    image[EI_VERSION] = EV_CURRENT;
+    put(image, offsetof(Ehdr, e_phoff), sizeof(Ehdr), sizeof(Ehdr::e_phoff));
+    put(image, offsetof(Ehdr, e_phentsize), sizeof(Phdr), 2);
+    put(image, offsetof(Ehdr, e_phnum), 1, 2);
+    const qsizetype program = sizeof(Ehdr);
+    put(image, program + offsetof(Phdr, p_type), PT_NOTE, 4);
+    put(image, program + offsetof(Phdr, p_offset), quint64(image.size()), sizeof(Phdr::p_offset));
+    put(image, program + offsetof(Phdr, p_filesz), quint64(notes.size()), sizeof(Phdr::p_filesz));
+    put(image, program + offsetof(Phdr, p_align), 4, sizeof(Phdr::p_align));
+    return image + notes;
+}
+
+TEST(ElfBuildIds, BothClassesAndByteOrdersGiveTheNoteAndWhereItLies) {
+    const QByteArray id = QByteArray::fromHex("00112233445566778899aabbccddeeff01234567");
+    for (const QByteArray& image : {elfImage<Elf64_Ehdr, Elf64_Phdr>(ELFCLASS64, false, id),
+                                    elfImage<Elf64_Ehdr, Elf64_Phdr>(ELFCLASS64, true, id),
+                                    elfImage<Elf32_Ehdr, Elf32_Phdr>(ELFCLASS32, false, id),
+                                    elfImage<Elf32_Ehdr, Elf32_Phdr>(ELFCLASS32, true, id)}) {
+        const auto found = platform::elf::buildIdOfImage(image);
+        ASSERT_TRUE(found);
+        EXPECT_EQ(found->bytes, id);
+        EXPECT_EQ(image.mid(qsizetype(found->offset), id.size()), id);
+    }
+}
+
+TEST(ElfBuildIds, TruncatedMalformedOrForeignFilesHaveNone) {
+    const QByteArray id = QByteArray::fromHex("0011223344556677");
+    const QByteArray image = elfImage<Elf64_Ehdr, Elf64_Phdr>(ELFCLASS64, false, id);
+    ASSERT_TRUE(platform::elf::buildIdOfImage(image));
+    for (qsizetype length = 0; length < image.size(); ++length)
+        EXPECT_FALSE(platform::elf::buildIdOfImage(image.left(length))) << length;
+    const auto altered = [&image](qsizetype at, QByteArray bytes) {
+        QByteArray copy = image;
+        copy.replace(at, bytes.size(), bytes);
+        return copy;
+    };
+    const qsizetype program = sizeof(Elf64_Ehdr);
+    const qsizetype notes = program + sizeof(Elf64_Phdr);
+    // Headers that count too many, a segment past the end, notes whose sizes overrun it, a build-id
+    // longer than any, and another file's bytes.
+    EXPECT_FALSE(platform::elf::buildIdOfImage(
+        altered(offsetof(Elf64_Ehdr, e_phnum), QByteArray("\xff\xff", 2))));
+    EXPECT_FALSE(platform::elf::buildIdOfImage(
+        altered(program + offsetof(Elf64_Phdr, p_offset), QByteArray(8, '\xff'))));
+    EXPECT_FALSE(platform::elf::buildIdOfImage(altered(notes, QByteArray(4, '\xff'))));
+    EXPECT_FALSE(platform::elf::buildIdOfImage(altered(notes + 4, QByteArray(4, '\xff'))));
+    EXPECT_FALSE(platform::elf::buildIdOfImage("#!/bin/sh\nexec xterm \"$@\"\n"));
+    // A last note of another name whose padding the segment leaves out.
+    QByteArray unpadded = elfImage<Elf64_Ehdr, Elf64_Phdr>(ELFCLASS64, false, "12345");
+    unpadded.replace(unpadded.lastIndexOf("GNU"), 3, "GNX");
+    unpadded.chop(3);
+    unpadded[program + offsetof(Elf64_Phdr, p_filesz)] = static_cast<char>(unpadded.size() - notes);
+    EXPECT_FALSE(platform::elf::buildIdOfImage(unpadded));
+    QByteArray longId = elfImage<Elf64_Ehdr, Elf64_Phdr>(ELFCLASS64, false, QByteArray(80, 'i'));
+    EXPECT_FALSE(platform::elf::buildIdOfImage(longId));
+}
+
+TEST(ElfBuildIds, AnInstalledProgramAndItsCopiesHaveOneBuildId) {
+    const auto installed = platform::elf::readBuildId(QStringLiteral("/bin/true"));
+    ASSERT_TRUE(installed);
+    QFile file(QStringLiteral("/bin/true"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QByteArray copy = file.readAll();
+    copy.append('x');
+    copy[copy.size() / 2] = static_cast<char>(~copy[copy.size() / 2]);
+
+    EXPECT_EQ(platform::elf::buildIdOfImage(copy)->bytes, installed->bytes);
 }
 
 }  // namespace

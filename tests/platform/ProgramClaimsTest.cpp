@@ -8,8 +8,10 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include "ScopedEnvironment.h"
 #include "platform/linux/ApplicationMatcher.h"
 #include "platform/linux/DesktopEntryCatalogue.h"
+#include "platform/linux/ElfBuildId.h"
 
 using platform::DesktopEntryCatalogue;
 using platform::ProgramClaim;
@@ -49,6 +51,38 @@ class ProgramClaims : public ::testing::Test {
         for (const ProgramClaim& claim : catalogue().claimsOfProgram(path))
             identifiers.append(claim.entry.identifier);
         return identifiers;
+    }
+
+    static QStringList identifiersOf(const std::vector<ProgramClaim>& claims) {
+        QStringList identifiers;
+        for (const ProgramClaim& claim : claims)
+            identifiers.append(claim.entry.identifier);
+        return identifiers;
+    }
+    QString copyOf(const QString& source, const QString& relative) {
+        const QString path = root.filePath(relative);
+        QDir().mkpath(QFileInfo(path).path());
+        EXPECT_TRUE(QFile::copy(source, path));
+        return path;
+    }
+    // Flips the byte at `offset`.
+    static void alter(const QString& path, qint64 offset) {
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        file.seek(offset);
+        const char flipped = static_cast<char>(~file.peek(1).at(0));
+        file.write(&flipped, 1);
+    }
+    // Turns the build-id note into a note of another type, as a link without --build-id leaves a
+    // program.
+    static void removeBuildId(const QString& path) {
+        const std::optional<platform::elf::BuildId> id = platform::elf::readBuildId(path);
+        ASSERT_TRUE(id);
+        QFile file(path);
+        ASSERT_TRUE(file.open(QIODevice::ReadWrite));
+        // The note's type word lies before its 4-byte name, "GNU\0".
+        file.seek(qint64(id->offset) - 8);
+        file.write(QByteArray(4, '\0'));
     }
 
     QTemporaryDir root;
@@ -128,22 +162,13 @@ TEST_F(ProgramClaims, ARenamedCopyOrAHardLinkOfAProgramIsKnownByItsContent) {
     write("system/applications/org.test.Tool.desktop", entry("Tool", QFile::encodeName(program)));
     const QString copy = root.filePath("elsewhere/renamed");
     const QString link = root.filePath("elsewhere/linked");
-    const QString altered = root.filePath("elsewhere/altered");
     QDir().mkpath(root.filePath("elsewhere"));
     ASSERT_TRUE(QFile::copy(program, copy));
     ASSERT_EQ(::link(QFile::encodeName(program).constData(), QFile::encodeName(link).constData()),
               0);
-    ASSERT_TRUE(QFile::copy(program, altered));
-    QFile file(altered);
-    ASSERT_TRUE(file.open(QIODevice::ReadWrite));
-    file.seek(file.size() / 2);
-    const char flipped = static_cast<char>(~file.peek(1).at(0));
-    file.write(&flipped, 1);
-    file.close();
 
     EXPECT_EQ(catalogue().identifiersOfProgramContent(copy), QStringList({"org.test.Tool"}));
     EXPECT_EQ(catalogue().identifiersOfProgramContent(link), QStringList({"org.test.Tool"}));
-    EXPECT_TRUE(catalogue().identifiersOfProgramContent(altered).isEmpty());
     // Another application shipping the same bytes, or an entry naming the copy itself: the bytes
     // are every claimant's, so no entry takes the lock of another away.
     write("system/applications/org.test.Twin.desktop", entry("Twin", QFile::encodeName(server)));
@@ -158,6 +183,57 @@ TEST_F(ProgramClaims, ARenamedCopyOrAHardLinkOfAProgramIsKnownByItsContent) {
     EXPECT_EQ(sortedContentClaimants(program),
               QStringList({"notes", "org.test.Tool", "org.test.Twin"}));
     EXPECT_TRUE(catalogue().identifiersOfProgramContent(root.filePath("missing")).isEmpty());
+}
+
+TEST_F(ProgramClaims, ACopyAlteredAnywhereButItsBuildIdIsTheProgram) {
+    write("system/applications/org.test.Tool.desktop", entry("Tool", QFile::encodeName(program)));
+    const QString altered = copyOf(program, "elsewhere/altered");
+    alter(altered, QFileInfo(altered).size() / 2);
+    {
+        QFile tail(altered);
+        ASSERT_TRUE(tail.open(QIODevice::Append));
+        tail.write("x");
+    }
+    const QString otherBuild = copyOf(program, "elsewhere/other-build");
+    alter(otherBuild, qint64(platform::elf::readBuildId(otherBuild)->offset));
+
+    EXPECT_EQ(catalogue().identifiersOfProgramContent(altered), QStringList({"org.test.Tool"}));
+    EXPECT_EQ(claimants(altered), QStringList());
+    EXPECT_EQ(identifiersOf(catalogue().claimsOfProgramBuildId(altered)),
+              QStringList({"org.test.Tool"}));
+    EXPECT_TRUE(catalogue().identifiersOfProgramContent(otherBuild).isEmpty());
+    EXPECT_TRUE(catalogue().claimsOfProgramBuildId(otherBuild).empty());
+}
+
+TEST_F(ProgramClaims, ProgramsWithoutABuildIdAreKnownByTheirBytes) {
+    const QString bare = copyOf(program, "bin/bare");
+    removeBuildId(bare);
+    ASSERT_FALSE(platform::elf::readBuildId(bare));
+    write("system/applications/org.test.Bare.desktop", entry("Bare", QFile::encodeName(bare)));
+    const QString copy = copyOf(bare, "elsewhere/copy");
+    const QString altered = copyOf(bare, "elsewhere/altered");
+    alter(altered, QFileInfo(altered).size() / 2);
+    const QString script = root.filePath("elsewhere/script");
+    write("elsewhere/script", "#!/bin/sh\nexec true\n");
+
+    EXPECT_EQ(catalogue().identifiersOfProgramContent(copy), QStringList({"org.test.Bare"}));
+    EXPECT_TRUE(catalogue().claimsOfProgramBuildId(copy).empty());
+    EXPECT_TRUE(catalogue().identifiersOfProgramContent(altered).isEmpty());
+    EXPECT_TRUE(catalogue().identifiersOfProgramContent(script).isEmpty());
+    // The copy of a program with a build-id is not taken for the bare one, nor the other way.
+    EXPECT_FALSE(catalogue().identifiersOfProgramContent(program).contains("org.test.Bare"));
+}
+
+TEST_F(ProgramClaims, AnExecNameClaimsWhatItIsOnOurPathAndOnTheSystemsPath) {
+    // A PATH edited in a login file leads the name to a program of the user's: the system's
+    // program of that name stays claimed.
+    const QString own = copyOf(QStringLiteral("/bin/sleep"), "userbin/true");
+    ScopedEnvironment path("PATH", QFile::encodeName(root.filePath("userbin")));
+    write("system/applications/org.test.True.desktop", entry("True", "true"));
+
+    EXPECT_EQ(claimants(own), QStringList({"org.test.True"}));
+    EXPECT_EQ(claimants(QFileInfo(QStringLiteral("/bin/true")).canonicalFilePath()),
+              QStringList({"org.test.True"}));
 }
 
 ProgramClaim claim(const char* identifier, QStringList arguments, bool noDisplay = false,

@@ -14,7 +14,8 @@
 
 namespace {
 
-// Sets the XDG folders to temporary ones before the workspace is created, as a new session would.
+// Sets the XDG folders to temporary ones before the workspace is created, as a new session would,
+// and gives the workspace those folders alone.
 class WorkspaceCatalogueTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -32,7 +33,10 @@ class WorkspaceCatalogueTest : public ::testing::Test {
 
     platform::LinuxWorkspace& workspace() {
         if (!created) {
-            auto real = std::make_unique<platform::LinuxWorkspace>();
+            // The private folders alone: the system's, which a default workspace always reads
+            // too, would add this machine's entries to every list.
+            auto real = std::make_unique<platform::LinuxWorkspace>(
+                QStringList{userFolder(), systemFolder()});
             created = real.get();
             platform::Workspace::install(std::move(real));
         }
@@ -68,8 +72,14 @@ using CatalogueFaults = WorkspaceCatalogueTest;
 using CatalogueChanges = WorkspaceCatalogueTest;
 using CatalogueEntries = WorkspaceCatalogueTest;
 
-TEST_F(XdgPrecedence, FoldersAreTheUsersFirst) {
-    EXPECT_EQ(workspace().applicationFolders(), QStringList({userFolder(), systemFolder()}));
+TEST_F(XdgPrecedence, FoldersAreTheUsersFirstAndTheSystemsAlways) {
+    const QStringList folders = platform::DesktopEntryCatalogue::xdgApplicationFolders();
+
+    // XDG_DATA_DIRS names only a private folder: the system's are read all the same, after it.
+    EXPECT_EQ(folders.mid(0, 2), QStringList({userFolder(), systemFolder()}));
+    EXPECT_TRUE(folders.contains("/usr/share/applications"));
+    EXPECT_TRUE(folders.contains("/usr/local/share/applications"));
+    EXPECT_TRUE(folders.contains("/var/lib/flatpak/exports/share/applications"));
 }
 
 TEST_F(XdgPrecedence, EntryShadowedByTheUserDirectoryIsListedOnce) {

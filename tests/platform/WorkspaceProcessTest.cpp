@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -13,6 +14,7 @@
 
 #include "ScopedEnvironment.h"
 #include "locking/ApplicationsMonitorService.h"
+#include "platform/linux/ElfBuildId.h"
 #include "platform/linux/LinuxWorkspace.h"
 #include "platform/linux/ProcReader.h"
 #include "platform/testing/Doubles.h"
@@ -64,10 +66,16 @@ class WorkspaceProcessTest : public ::testing::Test {
                            const QByteArray& extra = {}) {
         const QString program = root.filePath("bin/" + identifier);
         EXPECT_TRUE(QFile::copy(source, program));
-        // Each application's program has bytes of its own: identical programs are taken for one
-        // another's when their windows appear. The added tail leaves the program working.
+        // Each application's program has a build-id and bytes of its own: a copy of a program is
+        // taken for that program. Neither the build-id nor an added tail changes what it does.
         QFile tail(program);
-        EXPECT_TRUE(tail.open(QIODevice::Append));
+        EXPECT_TRUE(tail.open(QIODevice::ReadWrite));
+        if (const auto buildId = platform::elf::readBuildId(program)) {
+            tail.seek(qint64(buildId->offset));
+            tail.write(QCryptographicHash::hash(identifier.toUtf8(), QCryptographicHash::Sha256)
+                           .left(buildId->bytes.size()));
+        }
+        tail.seek(tail.size());
         tail.write(identifier.toUtf8());
         tail.close();
         QFile::setPermissions(program, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
@@ -101,6 +109,10 @@ class WorkspaceProcessTest : public ::testing::Test {
         monitor->onApplicationWillStart = record("will");
         monitor->onApplicationDidStart = record("did");
         monitor->onApplicationTerminated = record("end");
+        // Its ends are followed at once, as a locked application's are.
+        monitor->needsPromptEndReport = [identifier](const ApplicationEntity& entity) {
+            return entity.bundleIdentifier == identifier;
+        };
         monitor->startService();
     }
 
@@ -231,6 +243,28 @@ TEST_F(InstanceGrouping, InstanceLastsWhileAnyOfItsProcessesRuns) {
         ::kill(pid, SIGKILL);
 
     EXPECT_TRUE(waitForEvents({"will", "did", "end"})) << events.join(' ').toStdString();
+}
+
+// A private entry can name a common program, which makes each of its runs an instance: those
+// instances, unlocked, cost no descriptor each.
+TEST_F(InstanceGrouping, DescriptorsDoNotGrowWithTheRunsOfUnlockedApplications) {
+    const QString program = installProgram("/bin/sleep", "org.test.Common");
+    monitorApplication("org.test.Locked");
+    const auto openDescriptors = [] {
+        return QDir("/proc/self/fd").entryList(QDir::System).size();
+    };
+    workspace().runningApplications();
+    const qsizetype before = openDescriptors();
+
+    start("/bin/sh", {"-c", "for i in $(seq 40); do \"$0\" 60 & done; wait", program});
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return workspace().runningApplicationsWithBundleIdentifier("org.test.Common").size() ==
+                   40;
+        },
+        eventTimeoutMs));
+
+    EXPECT_LT(openDescriptors() - before, 8);
 }
 
 TEST_F(InstanceGrouping, TwoSeparateLaunchesAreTwoInstances) {
