@@ -41,6 +41,11 @@ struct RunningApplication {
     // run of the application, also for a restarted Vaultine. 0 when unknown.
     unsigned long long processStartTime = 0;
 
+    // The claim an instance gets while a shell runs on a pseudo-terminal it holds (an editor's
+    // terminal tab, a file manager's terminal panel): an administrative tool while it lasts.
+    static inline const QString EMBEDDED_TERMINAL_IDENTIFIER =
+        QStringLiteral("org.vaultine.EmbeddedTerminal");
+
     bool isClaimedBy(const QString& identifier) const {
         return bundleIdentifier == identifier || otherBundleIdentifiers.contains(identifier);
     }

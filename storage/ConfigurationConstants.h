@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include "platform/PairProtocol.h"
+#include "platform/Workspace.h"
 #include "storage/Constants.h"
 
 class ConfigurationConstants {
@@ -55,7 +56,9 @@ class ConfigurationConstants {
                                                            QStringLiteral("deepin-terminal"),
                                                            QStringLiteral("st"),
                                                            QStringLiteral("zutty")};
+    // Last, an application while a shell runs on a pseudo-terminal it holds: a terminal too.
     static inline const QStringList ADMINISTRATIVE_APPLICATIONS_BUNDLE_IDS =
-        SYSTEM_MONITOR_BUNDLE_IDS + KEYRING_MANAGER_BUNDLE_IDS + TERMINAL_BUNDLE_IDS;
+        SYSTEM_MONITOR_BUNDLE_IDS + KEYRING_MANAGER_BUNDLE_IDS + TERMINAL_BUNDLE_IDS +
+        QStringList{platform::RunningApplication::EMBEDDED_TERMINAL_IDENTIFIER};
     static inline const QString SYSTEM_APPLICATION_PATH_PREFIX = QStringLiteral("/usr/libexec/");
 };

@@ -213,6 +213,57 @@ QString programOfLoaderCommandLine(const QStringList& words) {
 
 namespace {
 
+QByteArray readRawLink(const QByteArray& path) {
+    char target[4096];
+    const ssize_t length = ::readlink(path.constData(), target, sizeof target);
+    return length > 0 ? QByteArray(target, length) : QByteArray();
+}
+
+}  // namespace
+
+std::optional<int> readPseudoTerminalIndex(pid_t pid) {
+    static const QByteArray prefix("/dev/pts/");
+    for (const char* fd : {"fd/0", "fd/1", "fd/2"}) {
+        const QByteArray target = readRawLink(procPath(pid, fd));
+        if (!target.startsWith(prefix))
+            continue;
+        bool ok = false;
+        const int index = target.mid(prefix.size()).toInt(&ok);
+        if (ok && index >= 0)
+            return index;
+    }
+    return std::nullopt;
+}
+
+std::optional<int> parseTerminalIndex(const QByteArray& fdinfo) {
+    for (const QByteArray& line : fdinfo.split('\n')) {
+        if (!line.startsWith("tty-index:"))
+            continue;
+        bool ok = false;
+        const int index = line.mid(10).trimmed().toInt(&ok);
+        return ok && index >= 0 ? std::optional<int>(index) : std::nullopt;
+    }
+    return std::nullopt;
+}
+
+// Looks only at descriptors that are the multiplexer, so an application with many files open
+// costs one link read each and one small fdinfo read per terminal it holds.
+bool holdsPseudoTerminalMaster(pid_t pid, int index) {
+    const QByteArray fdFolder = procPath(pid, "fd");
+    QDir folder(QString::fromLocal8Bit(fdFolder));
+    for (const QString& fd : folder.entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot)) {
+        const QByteArray target = readRawLink(fdFolder + '/' + fd.toLatin1());
+        if (target != "/dev/ptmx" && target != "/dev/pts/ptmx")
+            continue;
+        QFile info(QString::fromLocal8Bit(procPath(pid, "fdinfo/") + fd.toLatin1()));
+        if (info.open(QIODevice::ReadOnly) && parseTerminalIndex(info.read(4096)) == index)
+            return true;
+    }
+    return false;
+}
+
+namespace {
+
 QString readLink(pid_t pid, const char* entry) {
     char target[4096];
     const ssize_t length = ::readlink(procPath(pid, entry).constData(), target, sizeof target - 1);

@@ -53,6 +53,13 @@ std::optional<QByteArray> readEnvironmentValue(pid_t pid, const QByteArray& name
 QStringList readCommandLine(pid_t pid);
 // The kernel's audit session of the process (the login it descends from); none when unset.
 std::optional<unsigned> readAuditSession(pid_t pid);
+// The number N of the pseudo-terminal /dev/pts/N on the process's standard input, output or
+// error, the first found; none when none is one.
+std::optional<int> readPseudoTerminalIndex(pid_t pid);
+// Whether the process holds the controlling side (/dev/ptmx) of pseudo-terminal N.
+bool holdsPseudoTerminalMaster(pid_t pid, int index);
+// The "tty-index" of a /proc/<pid>/fdinfo/<fd> text; none when it has none.
+std::optional<int> parseTerminalIndex(const QByteArray& fdinfo);
 // The last component of the process's cgroup (a systemd unit such as "app-…-1234.scope").
 QString readCgroupLeaf(pid_t pid);
 // The application id of a flatpak sandbox the process runs in; empty outside one.

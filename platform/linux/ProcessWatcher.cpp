@@ -6,6 +6,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <QFile>
 #include <QFileInfo>
 #include <algorithm>
 #include <array>
@@ -53,7 +54,17 @@ ProcessWatcher::ProcessWatcher(DesktopEntryCatalogue& catalogue, QStringList ext
       matcher(catalogue),
       extraPrograms(std::move(extraPrograms)),
       user(::getuid()),
-      ownSession(proc::readSessionMarks(::getpid())) {}
+      ownSession(proc::readSessionMarks(::getpid())) {
+    QFile shells(QStringLiteral("/etc/shells"));
+    if (shells.open(QIODevice::ReadOnly)) {
+        for (const QByteArray& line : shells.read(64 * 1024).split('\n')) {
+            const QString path =
+                QFileInfo(QString::fromLocal8Bit(line.trimmed())).canonicalFilePath();
+            if (!line.startsWith('#') && !path.isEmpty() && !shellPrograms.contains(path))
+                shellPrograms.append(path);
+        }
+    }
+}
 
 ProcessWatcher::~ProcessWatcher() = default;
 
@@ -194,8 +205,56 @@ void ProcessWatcher::addProcess(const proc::ProcessStatus& status) {
     Record& record = records[status.pid];
     record.status = status;
     record.seen = std::chrono::steady_clock::now();
-    if (status.owner == user)
-        matchProcess(status.pid);
+    if (status.owner != user)
+        return;
+    matchProcess(status.pid);
+    if (!record.instance && shellPrograms.contains(status.executable))
+        claimTerminalHolder(status.pid);
+}
+
+// The holder of the shell's pseudo-terminal is its parent or a near ancestor (a terminal widget
+// spawns the shell itself, or through a small helper); the first of them with an instance that
+// holds the terminal's controlling side is claimed as a terminal.
+void ProcessWatcher::claimTerminalHolder(pid_t shell) {
+    const std::optional<int> terminal = proc::readPseudoTerminalIndex(shell);
+    if (!terminal || !belongsToThisSession(shell))
+        return;
+    pid_t ancestor = records[shell].status.parent;
+    for (int depth = 0; depth < 4 && ancestor > 1; ++depth) {
+        const auto record = records.find(ancestor);
+        if (record == records.end())
+            return;
+        const InstanceKey key = record->second.instance;
+        if (key && proc::holdsPseudoTerminalMaster(ancestor, *terminal)) {
+            shellsOnHeldTerminals[shell] = key;
+            std::lock_guard lock(instancesMutex);
+            RunningApplication& application = instancesByKey[key].application;
+            if (!application.isClaimedBy(RunningApplication::EMBEDDED_TERMINAL_IDENTIFIER)) {
+                application.otherBundleIdentifiers.append(
+                    RunningApplication::EMBEDDED_TERMINAL_IDENTIFIER);
+                reclaimedKeys.insert(key);
+            }
+            return;
+        }
+        ancestor = record->second.status.parent;
+    }
+}
+
+// The claim lasts while a shell runs on a terminal the instance holds.
+void ProcessWatcher::releaseTerminalHolder(pid_t shell) {
+    const auto found = shellsOnHeldTerminals.find(shell);
+    if (found == shellsOnHeldTerminals.end())
+        return;
+    const InstanceKey key = found->second;
+    shellsOnHeldTerminals.erase(found);
+    if (std::any_of(shellsOnHeldTerminals.begin(), shellsOnHeldTerminals.end(),
+                    [key](const auto& entry) { return entry.second == key; }))
+        return;
+    std::lock_guard lock(instancesMutex);
+    const auto instance = instancesByKey.find(key);
+    if (instance != instancesByKey.end())
+        instance->second.application.otherBundleIdentifiers.removeAll(
+            RunningApplication::EMBEDDED_TERMINAL_IDENTIFIER);
 }
 
 void ProcessWatcher::matchProcess(pid_t pid) {
@@ -384,6 +443,7 @@ void ProcessWatcher::removeProcess(pid_t pid) {
     const auto record = records.find(pid);
     if (record == records.end())
         return;
+    releaseTerminalHolder(pid);
     if (const InstanceKey key = record->second.instance) {
         std::lock_guard lock(instancesMutex);
         instancesByKey[key].members.erase(pid);
@@ -489,7 +549,7 @@ void ProcessWatcher::synchronizeLaunchWatches() {
     watchesLost = false;
     if (!launchWatches)
         return;
-    QStringList wanted = catalogue.programs() + extraPrograms;
+    QStringList wanted = catalogue.programs() + extraPrograms + shellPrograms;
     std::set<QString> wantedSet(wanted.begin(), wanted.end());
     for (auto watch = watchByProgram.begin(); watch != watchByProgram.end();) {
         if (wantedSet.count(watch->first)) {

@@ -108,6 +108,8 @@ class ProcessWatcher : public QObject {
     void scanProcesses(ScanDepth depth);
     void addProcess(const proc::ProcessStatus& status);
     void matchProcess(pid_t pid);
+    void claimTerminalHolder(pid_t shell);
+    void releaseTerminalHolder(pid_t shell);
     void addInstance(pid_t pid, const ApplicationMatch& match);
     bool belongsToThisSession(pid_t pid) const;
     void removeProcess(pid_t pid);
@@ -137,6 +139,10 @@ class ProcessWatcher : public QObject {
     bool rematchRequested = false;
 
     std::map<pid_t, Record> records;
+    // The login shells (/etc/shells, real paths): one started on a pseudo-terminal that an
+    // instance holds makes that instance a terminal while it runs. Watched like programs.
+    QStringList shellPrograms;
+    std::map<pid_t, InstanceKey> shellsOnHeldTerminals;
     std::map<InstanceKey, ExitWatch> exitWatches;
     mutable std::mutex instancesMutex;  // guards `instances` against the readers on other threads
     std::map<InstanceKey, Instance> instancesByKey;

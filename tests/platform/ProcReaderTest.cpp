@@ -1,6 +1,8 @@
 // The /proc readers of the process watcher: the parsers of stat, environ, cgroup and .flatpak-info
 // bytes, systemd unit and snap names, this process's own files, and a process that does not exist.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <elf.h>
@@ -317,6 +319,22 @@ TEST(ProcessFiles, StoppedProcessIsToldFromARunningOne) {
     EXPECT_FALSE(runningAtFirst);
     EXPECT_TRUE(stopped);
     EXPECT_FALSE(isStopped(pid));
+}
+
+TEST(ProcessFiles, APseudoTerminalIsKnownOnTheShellsSideAndItsHoldersSide) {
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    const int index = QByteArray(::ptsname(master)).mid(9).toInt();
+    EXPECT_TRUE(platform::proc::holdsPseudoTerminalMaster(::getpid(), index));
+    EXPECT_FALSE(platform::proc::holdsPseudoTerminalMaster(::getpid(), index + 1));
+    ::close(master);
+    EXPECT_FALSE(platform::proc::holdsPseudoTerminalMaster(::getpid(), index));
+
+    EXPECT_EQ(platform::proc::parseTerminalIndex("pos:\t0\nflags:\t02\ntty-index:\t7\n"), 7);
+    EXPECT_FALSE(platform::proc::parseTerminalIndex("pos:\t0\nflags:\t02\n"));
+    EXPECT_FALSE(platform::proc::parseTerminalIndex("tty-index:\t-3\n"));
 }
 
 TEST(LoaderCommandLines, TheProgramIsTheFirstWordAfterTheLoadersOptions) {

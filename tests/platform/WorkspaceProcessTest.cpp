@@ -267,6 +267,22 @@ TEST_F(InstanceGrouping, DescriptorsDoNotGrowWithTheRunsOfUnlockedApplications) 
     EXPECT_LT(openDescriptors() - before, 8);
 }
 
+// A shell on a pseudo-terminal that an application holds (an editor's terminal tab) makes that
+// application a terminal while the shell runs.
+TEST_F(InstanceGrouping, AShellOnATerminalAnApplicationHoldsClaimsItAsATerminalWhileItRuns) {
+    const QString program = installProgram("/usr/bin/script", "org.test.Editor");
+    monitorApplication("org.test.Editor");
+    environment.set("SHELL", "/bin/sh");
+    start(program, {"-q", "-c", "/bin/sh -i", "/dev/null"});
+    const auto claimed = [this] {
+        const auto runs = workspace().runningApplicationsWithBundleIdentifier("org.test.Editor");
+        return runs.size() == 1 &&
+               runs[0].isClaimedBy(platform::RunningApplication::EMBEDDED_TERMINAL_IDENTIFIER);
+    };
+    EXPECT_TRUE(QTest::qWaitFor(claimed, eventTimeoutMs));
+    EXPECT_TRUE(events.contains("will"));
+}
+
 TEST_F(InstanceGrouping, TwoSeparateLaunchesAreTwoInstances) {
     const QString program = installProgram("/bin/sleep", "org.test.Twice");
     workspace();
