@@ -105,6 +105,9 @@ void LinuxWorkspace::startWatching() {
     windows->onWindowsAppeared = [this](const std::vector<WindowIdentity>& identities) {
         windowsAppeared(identities);
     };
+    windows->onClientsAppeared = [this](const std::vector<pid_t>& processes) {
+        clientsAppeared(processes);
+    };
     windows->onActiveWindowChanged = [this](pid_t owner) { activeWindowChanged(owner); };
     if (catalogue->changeDescriptor() >= 0) {
         catalogueNotifier =
@@ -319,23 +322,36 @@ void LinuxWorkspace::windowsAppeared(const std::vector<WindowIdentity>& identiti
     for (const WindowIdentity& identity : identities) {
         if (identity.process <= 0 || identity.process == ::getpid())
             continue;
-        QStringList identifiers;
-        const auto add = [&identifiers](const QStringList& found) {
-            for (const QString& identifier : found) {
-                if (!identifiers.contains(identifier))
-                    identifiers.append(identifier);
-            }
-        };
-        for (const QString& name : identity.names())
-            add(catalogue->identifiersOfWindowName(name));
-        // Its process may run a renamed copy or a hard link of a program, whatever names the
-        // window declares (a private entry can name the copy and its class): the content tells.
-        add(catalogue->identifiersOfProgramContent(proc::readProgramImagePath(identity.process)));
-        watcher->attributeWindow(identity.process, identifiers);
+        attributeToApplications(identity.process, identity.names());
         // Resolving an unknown owner scans /proc, which also reports a launch not seen yet.
         if (const std::optional<InstanceKey> key = watcher->instanceOwning(identity.process))
             reportDidLaunch(*key);
     }
+}
+
+// Every client of our display is attributed by its process, as a window of it would be: one that
+// shows only embedded or override-redirect windows is locked all the same.
+void LinuxWorkspace::clientsAppeared(const std::vector<pid_t>& processes) {
+    for (const pid_t process : processes) {
+        if (process > 0 && process != ::getpid())
+            attributeToApplications(process, {});
+    }
+}
+
+void LinuxWorkspace::attributeToApplications(pid_t process, const QStringList& windowNames) {
+    QStringList identifiers;
+    const auto add = [&identifiers](const QStringList& found) {
+        for (const QString& identifier : found) {
+            if (!identifiers.contains(identifier))
+                identifiers.append(identifier);
+        }
+    };
+    for (const QString& name : windowNames)
+        add(catalogue->identifiersOfWindowName(name));
+    // Its process may run a renamed copy or a hard link of a program, whatever names the window
+    // declares (a private entry can name the copy and its class): the content tells.
+    add(catalogue->identifiersOfProgramContent(proc::readProgramImagePath(process)));
+    watcher->attributeWindow(process, identifiers);
 }
 
 // An instance that a window showed to be another application's too is announced again, so that
