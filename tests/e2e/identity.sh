@@ -3,7 +3,9 @@
 # their own entries (a terminal's server included), started through the dynamic loader, a private
 # NoDisplay entry naming a locked program, a renamed copy of a locked binary (caught by its window),
 # a copy of a locked terminal started by a private entry under its name (caught by its content),
-# a launch while Vaultine was killed, and a process of another session, which is left alone.
+# our display under other names, a nested X server started from the session, windows embedded into
+# an unlocked program's window or override-redirect, a launch while Vaultine was killed, and a
+# process of another login's X server, which is left alone.
 . "$(dirname "$0")/lib.sh"
 
 PASSWORD="Open Sesame"
@@ -35,10 +37,11 @@ expect_locked() {
 }
 
 identity_cleanup() {
-    local status=$? program
+    local status=$? program server
+    for server in ${X_SERVERS:-}; do kill -KILL "$server" 2>/dev/null || true; done
     for program in /usr/libexec/gnome-terminal-server /usr/bin/xfce4-terminal /usr/bin/xterm \
         /lib64/ld-linux-x86-64.so.2 /usr/bin/xlogo "$HOME/bin/renamed-logo" "$HOME/bin/renamed-term" \
-        "$SLEEPER_EXE"; do
+        "$HOME/bin/hidden-term" "$SLEEPER_EXE" /usr/bin/xeyes; do
         end_program "$program"
     done
     (exit $status)
@@ -95,14 +98,75 @@ expect_locked "a copy of xterm under a private entry" \
 release "a copy of xterm under a private entry"
 end_program "$HOME/bin/renamed-term"
 
-# Another login of the same user (another display) runs its programs for itself.
-DISPLAY=:4242 setsid "$SLEEPER_EXE" 600 >/dev/null 2>&1 < /dev/null &
-sleep 2
-lock_is_down || fail "a process of another display was locked"
-log_has "Will start: Sleeper" && fail "a process of another display was reported"
-expect_locked "the sleeper of this session" "$SLEEPER_EXE" 600
-release "the sleeper of this session"
+# Our display under other names is our display.
+NUMBER=${DISPLAY#:}
+NUMBER=${NUMBER%.*}
+expect_locked "the sleeper on unix:N" env DISPLAY="unix:$NUMBER" "$SLEEPER_EXE" 600
+release "the sleeper on unix:N"
 end_program "$SLEEPER_EXE"
+expect_locked "the sleeper on the socket path" env DISPLAY="/tmp/.X11-unix/X$NUMBER" \
+    "$SLEEPER_EXE" 600
+release "the sleeper on the socket path"
+end_program "$SLEEPER_EXE"
+expect_locked "xterm on unix:N.0" env DISPLAY="unix:$NUMBER.0" xterm
+release "xterm on unix:N.0"
+end_program /usr/bin/xterm
+
+# Windows embedded into an unlocked program's window, or override-redirect, are in no window
+# manager's list: their client's process is what tells.
+setsid xeyes >/dev/null 2>&1 < /dev/null &
+wait_until 5 sh -c 'xdotool search --class xeyes | grep -q .' || fail "xeyes showed no window"
+EYES=$(xdotool search --class xeyes | head -n 1)
+expect_locked "xterm into xeyes" xterm -into "$EYES"
+release "xterm into xeyes"
+end_program /usr/bin/xterm
+# A copy that no entry names: nothing but its windows' client gives it away.
+cp /usr/bin/xterm "$HOME/bin/hidden-term"
+expect_locked "a copy of xterm into xeyes" "$HOME/bin/hidden-term" -into "$EYES"
+release "a copy of xterm into xeyes"
+end_program "$HOME/bin/hidden-term"
+expect_locked "an override-redirect copy of xterm" "$HOME/bin/hidden-term" \
+    -xrm '*overrideRedirect: true' -geometry +200+200
+release "an override-redirect copy of xterm"
+end_program "$HOME/bin/hidden-term"
+end_program /usr/bin/xeyes
+
+# An X server started from this session is this session's: its clients are locked on our display,
+# over the nested server's window.
+X_SERVERS=
+start_x_server() {  # DISPLAY-FILE COMMAND...: starts an X server that tells its number on fd 3
+    local file=$1; shift
+    setsid "$@" -displayfd 3 -nolisten tcp 3>"$file" >/dev/null 2>&1 < /dev/null &
+    X_SERVERS="$X_SERVERS $!"
+    wait_until 10 test -s "$file" || fail "$1 did not start"
+}
+start_x_server "$VAULTINE_SESSION_DIR/nested-display" Xephyr -screen 800x600
+NESTED=":$(tr -d '[:space:]' < "$VAULTINE_SESSION_DIR/nested-display")"
+expect_locked "xterm on a nested server" env DISPLAY="$NESTED" xterm
+release "xterm on a nested server"
+end_program /usr/bin/xterm
+expect_locked "the sleeper on a nested server" env DISPLAY="$NESTED" "$SLEEPER_EXE" 600
+release "the sleeper on a nested server"
+end_program "$SLEEPER_EXE"
+
+# Another login's X server (started by a display manager, another user's) runs its programs for
+# itself. Another user can only be taken on as root.
+if [ "$(id -u)" = 0 ]; then
+    start_x_server "$VAULTINE_SESSION_DIR/other-display" \
+        setpriv --reuid=nobody --regid=nogroup --clear-groups Xvfb
+    OTHER=":$(tr -d '[:space:]' < "$VAULTINE_SESSION_DIR/other-display")"
+    lines_before=$(wc -l < "$VAULTINE_LOG")
+    DISPLAY=$OTHER setsid "$SLEEPER_EXE" 600 >/dev/null 2>&1 < /dev/null &
+    sleep 2
+    lock_is_down || fail "a process of another login's display was locked"
+    tail -n "+$((lines_before + 1))" "$VAULTINE_LOG" | grep -qF "Will start: Sleeper" &&
+        fail "a process of another login's display was reported"
+    expect_locked "the sleeper of this session" "$SLEEPER_EXE" 600
+    release "the sleeper of this session"
+    end_program "$SLEEPER_EXE"
+else
+    log "not root: another login's X server is not tried"
+fi
 
 # Launched while Vaultine is down: Corvane brings it back and it locks what began meanwhile, but
 # not a run the password released before.
