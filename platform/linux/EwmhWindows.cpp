@@ -28,8 +28,8 @@ std::uint32_t internAtom(xcb_connection_t* connection, const char* name) {
 constexpr std::uint32_t sourceIndicationPager = 2;
 // Far more windows than any desktop holds; bounds what a hostile property can make us read.
 constexpr std::uint32_t maximumWindows = 1 << 16;
-// How often the server's client list is read: a window embedded into another client's window
-// (XEmbed, "-into") or an override-redirect one is in no list the window manager keeps.
+// How often the server's client list is read, besides at every new top-level window: a window
+// embedded into another client's window ("-into") is made where no root event tells of it.
 constexpr int clientCheckIntervalMs = 250;
 // Longer than any real class or application id, in 32-bit units.
 constexpr std::uint32_t maximumNameLength = 256;
@@ -77,7 +77,9 @@ EwmhWindows::EwmhWindows() {
         hasClientIds = version && (version->server_major > 1 ||
                                    (version->server_major == 1 && version->server_minor >= 2));
     }
-    const std::uint32_t events = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    // Substructure events tell of every new top-level window, override-redirect ones included.
+    const std::uint32_t events =
+        XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
     xcb_change_window_attributes(connection.get(), root, XCB_CW_EVENT_MASK, &events);
     refreshClientList(false);
     refreshActiveWindow();
@@ -114,8 +116,10 @@ void EwmhWindows::handleEvents() {
         return;
     bool clientListChanged = false;
     bool activeChanged = false;
+    bool windowCreated = false;
     while (xcb_generic_event_t* raw = xcb_poll_for_event(connection.get())) {
         const auto event = own(raw);
+        windowCreated = windowCreated || (event->response_type & 0x7f) == XCB_CREATE_NOTIFY;
         if ((event->response_type & 0x7f) != XCB_PROPERTY_NOTIFY)
             continue;
         const auto* property = reinterpret_cast<const xcb_property_notify_event_t*>(raw);
@@ -130,8 +134,11 @@ void EwmhWindows::handleEvents() {
         refreshClientList(true);
     if (activeChanged)
         refreshActiveWindow();
+    // A new top-level window's client need not wait for the next look at the client list.
+    if (windowCreated)
+        refreshClients(true);
     // Replies waited for above may have queued events that the socket will not announce again.
-    if (clientListChanged || activeChanged)
+    if (clientListChanged || activeChanged || windowCreated)
         drainSoon();
 }
 

@@ -38,7 +38,8 @@ expect_locked() {
 
 identity_cleanup() {
     local status=$? program server
-    for server in ${X_SERVERS:-}; do kill -KILL "$server" 2>/dev/null || true; done
+    # Ended politely, so that they take their sockets and lock files with them.
+    for server in ${X_SERVERS:-}; do kill -TERM "$server" 2>/dev/null || true; done
     for program in /usr/libexec/gnome-terminal-server /usr/bin/xfce4-terminal /usr/bin/xterm \
         /lib64/ld-linux-x86-64.so.2 /usr/bin/xlogo "$HOME/bin/renamed-logo" "$HOME/bin/renamed-term" \
         "$HOME/bin/hidden-term" "$SLEEPER_EXE" /usr/bin/xeyes; do
