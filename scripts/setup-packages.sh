@@ -19,8 +19,9 @@ PACKAGES=(
     # the private desktop session and the end-to-end tests
     xvfb openbox trayer dbus dbus-x11 gnome-keyring libsecret-tools xdotool x11-utils
     x11-xserver-utils imagemagick fonts-dejavu-core procps python3-dbus
-    # real programs the end-to-end tests lock: terminals (one with a bus-started server), X clients
-    gnome-terminal xfce4-terminal xterm x11-apps
+    # real programs the end-to-end tests lock: terminals (one with a bus-started server), X clients,
+    # and a nested X server they run on
+    gnome-terminal xfce4-terminal xterm x11-apps xserver-xephyr
 )
 
 missing=()

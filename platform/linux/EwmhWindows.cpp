@@ -1,11 +1,13 @@
 // Follows _NET_CLIENT_LIST and _NET_ACTIVE_WINDOW on the root window through an xcb connection
-// of our own, read from the main loop, and sends the _NET_ACTIVE_WINDOW activation request.
+// of our own, read from the main loop, sends the _NET_ACTIVE_WINDOW activation request, and lists
+// the server's clients through the X-Resource extension.
 #include "platform/linux/EwmhWindows.h"
 
 #include <xcb/res.h>
 #include <xcb/xcb.h>
 
 #include <QTimer>
+#include <algorithm>
 #include <cstring>
 
 #include "platform/linux/XcbReply.h"
@@ -26,6 +28,9 @@ std::uint32_t internAtom(xcb_connection_t* connection, const char* name) {
 constexpr std::uint32_t sourceIndicationPager = 2;
 // Far more windows than any desktop holds; bounds what a hostile property can make us read.
 constexpr std::uint32_t maximumWindows = 1 << 16;
+// How often the server's client list is read, besides at every new top-level window: a window
+// embedded into another client's window ("-into") is made where no root event tells of it.
+constexpr int clientCheckIntervalMs = 250;
 // Longer than any real class or application id, in 32-bit units.
 constexpr std::uint32_t maximumNameLength = 256;
 
@@ -65,13 +70,27 @@ EwmhWindows::EwmhWindows() {
     kdeDesktopFileAtom = internAtom(connection.get(), "_KDE_NET_WM_DESKTOP_FILE");
     const xcb_query_extension_reply_t* resource =
         xcb_get_extension_data(connection.get(), &xcb_res_id);
-    hasClientIds = resource && resource->present;
-    const std::uint32_t events = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    if (resource && resource->present) {
+        // Naming a client's process came with version 1.2.
+        const auto version = own(xcb_res_query_version_reply(
+            connection.get(), xcb_res_query_version(connection.get(), 1, 2), nullptr));
+        hasClientIds = version && (version->server_major > 1 ||
+                                   (version->server_major == 1 && version->server_minor >= 2));
+    }
+    // Substructure events tell of every new top-level window, override-redirect ones included.
+    const std::uint32_t events =
+        XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
     xcb_change_window_attributes(connection.get(), root, XCB_CW_EVENT_MASK, &events);
     refreshClientList(false);
     refreshActiveWindow();
+    refreshClients(false);
     if (dropBrokenConnection())
         return;
+    if (hasClientIds) {
+        clientTimer.setInterval(clientCheckIntervalMs);
+        connect(&clientTimer, &QTimer::timeout, this, [this] { refreshClients(true); });
+        clientTimer.start();
+    }
     notifier = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(connection.get()),
                                                  QSocketNotifier::Read, this);
     connect(notifier.get(), &QSocketNotifier::activated, this, [this] { handleEvents(); });
@@ -86,6 +105,7 @@ bool EwmhWindows::dropBrokenConnection() {
     // The X server went away: from now on there are no window events, never a crash.
     notifier.reset();
     connection.reset();
+    clientTimer.stop();
     ownersByWindow.clear();
     return true;
 }
@@ -96,8 +116,10 @@ void EwmhWindows::handleEvents() {
         return;
     bool clientListChanged = false;
     bool activeChanged = false;
+    bool windowCreated = false;
     while (xcb_generic_event_t* raw = xcb_poll_for_event(connection.get())) {
         const auto event = own(raw);
+        windowCreated = windowCreated || (event->response_type & 0x7f) == XCB_CREATE_NOTIFY;
         if ((event->response_type & 0x7f) != XCB_PROPERTY_NOTIFY)
             continue;
         const auto* property = reinterpret_cast<const xcb_property_notify_event_t*>(raw);
@@ -112,8 +134,11 @@ void EwmhWindows::handleEvents() {
         refreshClientList(true);
     if (activeChanged)
         refreshActiveWindow();
+    // A new top-level window's client need not wait for the next look at the client list.
+    if (windowCreated)
+        refreshClients(true);
     // Replies waited for above may have queued events that the socket will not announce again.
-    if (clientListChanged || activeChanged)
+    if (clientListChanged || activeChanged || windowCreated)
         drainSoon();
 }
 
@@ -222,6 +247,41 @@ pid_t EwmhWindows::clientProcessOf(xcb_res_query_client_ids_cookie_t cookie) {
             return static_cast<pid_t>(*xcb_res_client_id_value_value(ids.data));
     }
     return 0;
+}
+
+// Windows embedded into other clients' windows and override-redirect ones are in no list of the
+// window manager, and no root event tells of a window made inside another client's window. Every
+// window is made by a client, though, and the server lists its clients with their processes in
+// one request: a new client's process is reported once, whatever windows it makes, mapped or
+// not, at any depth. A client that takes a departed one's place (the same resource base) counts
+// as new when its process differs.
+void EwmhWindows::refreshClients(bool report) {
+    if (!connection || !hasClientIds)
+        return;
+    xcb_res_client_id_spec_t everyClient{XCB_NONE, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+    const auto reply = own(xcb_res_query_client_ids_reply(
+        connection.get(), xcb_res_query_client_ids(connection.get(), 1, &everyClient), nullptr));
+    if (!reply) {
+        dropBrokenConnection();
+        return;
+    }
+    std::map<std::uint32_t, pid_t> current;
+    std::vector<pid_t> appeared;
+    for (auto ids = xcb_res_query_client_ids_ids_iterator(reply.get()); ids.rem;
+         xcb_res_client_id_value_next(&ids)) {
+        if (!(ids.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) ||
+            xcb_res_client_id_value_value_length(ids.data) != 1)
+            continue;
+        const auto pid = static_cast<pid_t>(*xcb_res_client_id_value_value(ids.data));
+        const auto known = processByClient.find(ids.data->spec.client);
+        if (pid > 0 && (known == processByClient.end() || known->second != pid) &&
+            std::find(appeared.begin(), appeared.end(), pid) == appeared.end())
+            appeared.push_back(pid);
+        current[ids.data->spec.client] = pid;
+    }
+    processByClient = std::move(current);
+    if (report && !appeared.empty() && onClientsAppeared)
+        onClientsAppeared(appeared);
 }
 
 // Asks for all owners first and then collects the replies: one round trip for many windows.

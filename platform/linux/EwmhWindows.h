@@ -1,13 +1,14 @@
 // The desktop's top-level windows as the window manager lists them (EWMH): which windows appear,
 // which one is active, which process owns each and which application it declares, and the request
-// that activates one. Optional:
-// without $DISPLAY or with a broken connection it is inert and reports nothing.
+// that activates one; and the processes of the X clients that connect, whatever windows they make.
+// Optional: without $DISPLAY or with a broken connection it is inert and reports nothing.
 #pragma once
 
 #include <sys/types.h>
 
 #include <QObject>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -36,6 +37,9 @@ class EwmhWindows : public QObject {
     // The windows that joined the client list, with their owners and declared names; unset does
     // nothing.
     std::function<void(const std::vector<WindowIdentity>&)> onWindowsAppeared;
+    // The local processes of X clients that connected (or took a departed client's place) since
+    // the last look, each once; unset does nothing.
+    std::function<void(const std::vector<pid_t>&)> onClientsAppeared;
     // The owner of the window that became active; 0 when none or unknown.
     std::function<void(pid_t)> onActiveWindowChanged;
 
@@ -59,6 +63,7 @@ class EwmhWindows : public QObject {
     void readOwners(const std::vector<WindowId>& windows);
     std::vector<WindowIdentity> readIdentities(const std::vector<WindowId>& windows);
     pid_t clientProcessOf(xcb_res_query_client_ids_cookie_t cookie);
+    void refreshClients(bool report);
 
     std::unique_ptr<xcb_connection_t, ConnectionDeleter> connection;
     std::unique_ptr<QSocketNotifier> notifier;
@@ -70,7 +75,9 @@ class EwmhWindows : public QObject {
     std::uint32_t gtkApplicationIdAtom = 0;
     std::uint32_t kdeDesktopFileAtom = 0;
     bool hasClientIds = false;  // the X-Resource extension can name a client's process
-    std::map<WindowId, pid_t> ownersByWindow;  // 0: not (yet) declared
+    std::map<WindowId, pid_t> ownersByWindow;        // 0: not (yet) declared
+    std::map<std::uint32_t, pid_t> processByClient;  // by the client's resource base
+    QTimer clientTimer;
     pid_t activeOwner = 0;
     bool drainScheduled = false;
 };

@@ -108,6 +108,9 @@ void LinuxWorkspace::startWatching() {
     windows->onWindowsAppeared = [this](const std::vector<WindowIdentity>& identities) {
         windowsAppeared(identities);
     };
+    windows->onClientsAppeared = [this](const std::vector<pid_t>& processes) {
+        clientsAppeared(processes);
+    };
     windows->onActiveWindowChanged = [this](pid_t owner) { activeWindowChanged(owner); };
     if (catalogue->changeDescriptor() >= 0) {
         catalogueNotifier =
@@ -328,26 +331,7 @@ void LinuxWorkspace::windowsAppeared(const std::vector<WindowIdentity>& identiti
     for (const WindowIdentity& identity : identities) {
         if (identity.process <= 0 || identity.process == ::getpid())
             continue;
-        QStringList identifiers;
-        const auto add = [&identifiers](const QStringList& found) {
-            for (const QString& identifier : found) {
-                if (!identifiers.contains(identifier))
-                    identifiers.append(identifier);
-            }
-        };
-        for (const QString& name : identity.names())
-            add(catalogue->identifiersOfWindowName(name));
-        // Its process may run a renamed, altered copy or a hard link of a program, whatever names
-        // the window declares (a private entry can name the copy and its class): the content
-        // tells, by build-id or by bytes.
-        const QString image = proc::readProgramImagePath(identity.process);
-        const DesktopEntryCatalogue::ContentIdentifiers content =
-            catalogue->identifiersOfProgramContent(image,
-                                                   DesktopEntryCatalogue::ByteComparison::quick);
-        add(content.identifiers);
-        if (content.largerComparisonLeft)
-            compareProgramContentLater(identity.process, image);
-        watcher->attributeWindow(identity.process, identifiers);
+        attributeToApplications(identity.process, identity.names());
         // Resolving an unknown owner scans /proc, which also reports a launch not seen yet.
         if (const std::optional<InstanceKey> key = watcher->instanceOwning(identity.process))
             reportDidLaunch(*key);
@@ -380,6 +364,37 @@ void LinuxWorkspace::compareProgramContentLater(pid_t pid, const QString& image)
                 },
                 Qt::QueuedConnection);
         });
+}
+
+// Every client of our display is attributed by its process, as a window of it would be: one that
+// shows only embedded or override-redirect windows is locked all the same.
+void LinuxWorkspace::clientsAppeared(const std::vector<pid_t>& processes) {
+    for (const pid_t process : processes) {
+        if (process > 0 && process != ::getpid())
+            attributeToApplications(process, {});
+    }
+}
+
+void LinuxWorkspace::attributeToApplications(pid_t process, const QStringList& windowNames) {
+    QStringList identifiers;
+    const auto add = [&identifiers](const QStringList& found) {
+        for (const QString& identifier : found) {
+            if (!identifiers.contains(identifier))
+                identifiers.append(identifier);
+        }
+    };
+    for (const QString& name : windowNames)
+        add(catalogue->identifiersOfWindowName(name));
+    // Its process may run a renamed, altered copy or a hard link of a program, whatever names the
+    // window declares (a private entry can name the copy and its class): the content tells, by
+    // build-id or by bytes.
+    const QString image = proc::readProgramImagePath(process);
+    const DesktopEntryCatalogue::ContentIdentifiers content =
+        catalogue->identifiersOfProgramContent(image, DesktopEntryCatalogue::ByteComparison::quick);
+    add(content.identifiers);
+    if (content.largerComparisonLeft)
+        compareProgramContentLater(process, image);
+    watcher->attributeWindow(process, identifiers);
 }
 
 // An instance that a window showed to be another application's too is announced again, so that

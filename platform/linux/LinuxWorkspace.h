@@ -64,6 +64,8 @@ class LinuxWorkspace : public Workspace {
     void instanceEnded(InstanceKey key, const RunningApplication& application);
     void windowsAppeared(const std::vector<WindowIdentity>& identities);
     void compareProgramContentLater(pid_t pid, const QString& image);
+    void clientsAppeared(const std::vector<pid_t>& processes);
+    void attributeToApplications(pid_t process, const QStringList& windowNames);
     void instanceClaimsChanged(const RunningApplication& application);
     void activeWindowChanged(pid_t owner);
     void reportDidLaunch(InstanceKey key);

@@ -339,30 +339,6 @@ std::optional<QByteArray> readEnvironmentValue(pid_t pid, const QByteArray& name
     return environment ? environmentValue(*environment, name) : std::nullopt;
 }
 
-QByteArray displayWithoutScreen(const QByteArray& display) {
-    const qsizetype colon = display.lastIndexOf(':');
-    const qsizetype dot = display.lastIndexOf('.');
-    return colon >= 0 && dot > colon ? display.left(dot) : display;
-}
-
-SessionMarks readSessionMarks(pid_t pid) {
-    SessionMarks marks;
-    if (const std::optional<QByteArray> environment = readEnvironment(pid)) {
-        if (const std::optional<QByteArray> display = environmentValue(*environment, "DISPLAY"))
-            marks.display = displayWithoutScreen(*display);
-    }
-    marks.auditSession = readAuditSession(pid);
-    return marks;
-}
-
-bool isSameSession(const SessionMarks& ours, const SessionMarks& theirs) {
-    if (!ours.display.isEmpty() && !theirs.display.isEmpty())
-        return ours.display == theirs.display;
-    if (!theirs.display.isEmpty() || !ours.auditSession || !theirs.auditSession)
-        return true;
-    return *ours.auditSession == *theirs.auditSession;
-}
-
 QStringList parseCommandLine(const QByteArray& commandLine) {
     QStringList words;
     if (commandLine.isEmpty())

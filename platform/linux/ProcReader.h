@@ -65,19 +65,6 @@ QString readCgroupLeaf(pid_t pid);
 // The application id of a flatpak sandbox the process runs in; empty outside one.
 QString readFlatpakApplication(pid_t pid);
 
-// What tells the processes of one desktop session from those of another login of the same user.
-struct SessionMarks {
-    QByteArray display;                    // $DISPLAY without its screen number; empty when unset
-    std::optional<unsigned> auditSession;  // the kernel's login session id
-};
-SessionMarks readSessionMarks(pid_t pid);
-// Whether a process with `theirs` belongs to the session of `ours`: the X display decides when
-// both name one (a second graphical login has its own); without one in the process (an ssh login,
-// a daemon) a different login session does; what cannot be told apart counts as this session.
-bool isSameSession(const SessionMarks& ours, const SessionMarks& theirs);
-// $DISPLAY without the screen number (":0.0" and ":0" are one display).
-QByteArray displayWithoutScreen(const QByteArray& display);
-
 // The parsers of the files' bytes, used by the readers above; each answers none or empty for
 // bytes in any other shape.
 

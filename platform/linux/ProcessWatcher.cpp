@@ -54,7 +54,7 @@ ProcessWatcher::ProcessWatcher(DesktopEntryCatalogue& catalogue, QStringList ext
       matcher(catalogue),
       extraPrograms(std::move(extraPrograms)),
       user(::getuid()),
-      ownSession(proc::readSessionMarks(::getpid())) {
+      ownSession(session::readSessionMarks(::getpid(), true)) {
     QFile shells(QStringLiteral("/etc/shells"));
     if (shells.open(QIODevice::ReadOnly)) {
         for (const QByteArray& line : shells.read(64 * 1024).split('\n')) {
@@ -281,7 +281,7 @@ void ProcessWatcher::addInstance(pid_t pid, const ApplicationMatch& match) {
 }
 
 bool ProcessWatcher::belongsToThisSession(pid_t pid) const {
-    return proc::isSameSession(ownSession, proc::readSessionMarks(pid));
+    return session::isProcessOfSession(pid, ownSession, user);
 }
 
 void ProcessWatcher::attributeWindow(pid_t pid, const QStringList& identifiers) {

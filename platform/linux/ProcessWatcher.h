@@ -23,6 +23,7 @@
 #include "platform/Workspace.h"
 #include "platform/linux/ApplicationMatcher.h"
 #include "platform/linux/DesktopEntryCatalogue.h"
+#include "platform/linux/DisplaySession.h"
 #include "platform/linux/ProcReader.h"
 #include "platform/linux/UniqueFd.h"
 
@@ -150,7 +151,7 @@ class ProcessWatcher : public QObject {
     std::set<InstanceKey> createdKeys;
     std::set<InstanceKey> touchedKeys;
     std::set<InstanceKey> reclaimedKeys;
-    proc::SessionMarks ownSession;
+    session::SessionMarks ownSession;
 
     UniqueFd launchWatches;
     std::unique_ptr<QSocketNotifier> launchNotifier;

@@ -47,8 +47,13 @@ void X11LockGuard::windowUnmapped() {
 }
 
 void X11LockGuard::otherTopLevelChanged() {
-    if (mapped)
-        server.raiseWindow(ownWindow);
+    if (!mapped)
+        return;
+    server.raiseWindow(ownWindow);
+    // A window that maps under the lock (a held launch let go) may be given the focus by the
+    // window manager; the lock that takes the input takes the focus back.
+    if (inputWanted)
+        server.setInputFocus(ownWindow);
 }
 
 void X11LockGuard::windowConfigured(const QRect& frame) {

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "platform/linux/DisplaySession.h"
 #include "platform/linux/ProcReader.h"
 
 namespace {
@@ -66,6 +67,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (word.contains(QChar(0)))
             __builtin_trap();
     }
-    (void)displayWithoutScreen(bytes);
+    (void)platform::session::resolveDisplayName(bytes, {"host.example", "10.0.0.7"});
     return 0;
 }

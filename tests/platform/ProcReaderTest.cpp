@@ -1,8 +1,11 @@
 // The /proc readers of the process watcher: the parsers of stat, environ, cgroup and .flatpak-info
-// bytes, systemd unit and snap names, this process's own files, and a process that does not exist.
+// bytes, systemd unit and snap names, this process's own files, a process that does not exist,
+// and the session decision: display names resolved as Xlib resolves them, and their servers.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <elf.h>
@@ -11,16 +14,19 @@
 #include <cstddef>
 #include <cstring>
 
+#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include "platform/linux/DisplaySession.h"
 #include "platform/linux/ElfBuildId.h"
 #include "platform/linux/ProcReader.h"
 
 namespace {
 
 using namespace platform::proc;
+using namespace platform::session;
 
 QByteArray statLine(const QByteArray& comm, const QByteArray& ppid = "1",
                     const QByteArray& pgrp = "4242", const QByteArray& start = "2017342") {
@@ -133,18 +139,114 @@ TEST(CommandLineParsing, SplitsAtNulsAndKeepsEmptyWords) {
     EXPECT_TRUE(parseCommandLine({}).isEmpty());
 }
 
-TEST(SessionMarks, DisplayDecidesElseTheLoginSessionElseTheyAreOne) {
-    const SessionMarks ours{":0", 3};
-    EXPECT_TRUE(isSameSession(ours, {":0", 7}));
-    EXPECT_FALSE(isSameSession(ours, {":1", 3}));
-    // Without a display (ssh, a daemon) the login session tells.
-    EXPECT_FALSE(isSameSession(ours, {"", 7}));
-    EXPECT_TRUE(isSameSession(ours, {"", 3}));
-    EXPECT_TRUE(isSameSession(ours, {"", std::nullopt}));
-    EXPECT_TRUE(isSameSession({"", std::nullopt}, {":1", 7}));
-    EXPECT_EQ(displayWithoutScreen(":0.0"), ":0");
-    EXPECT_EQ(displayWithoutScreen("localhost:10.1"), "localhost:10");
-    EXPECT_EQ(displayWithoutScreen("host.example:2"), "host.example:2");
+TEST(DisplayNames, SpellingsOfOneServerResolveAsXlibResolvesThem) {
+    const QList<QByteArray> localNames{"workstation", "10.0.0.7"};
+    const DisplayAddress zero{DisplayAddress::Kind::local, 0, {}, {}};
+    for (const QByteArray name : {":0",
+                                  ":0.0",
+                                  ":0.1",
+                                  "unix:0",
+                                  "unix:0.1",
+                                  "unix/:0",
+                                  "unix/elsewhere:0",
+                                  "localhost:0",
+                                  "LOCALHOST.:0",
+                                  "x.localhost:0",
+                                  "tcp/localhost:0",
+                                  "inet/127.0.0.1:0",
+                                  "127.0.0.1:0",
+                                  "127.1:0",
+                                  "127.0.1.1:0",
+                                  "0.0.0.0:0",
+                                  "[::1]:0",
+                                  "::1:0",
+                                  "[::ffff:127.0.0.1]:0",
+                                  "workstation:0",
+                                  "10.0.0.7:0",
+                                  "/tmp/.X11-unix/X0",
+                                  "/tmp/.X11-unix/X0.1",
+                                  ": 0",
+                                  ":+0",
+                                  ":00"}) {
+        EXPECT_EQ(resolveDisplayName(name, localNames), zero) << name.constData();
+    }
+    EXPECT_EQ(resolveDisplayName(":1", localNames)->number, 1);
+    EXPECT_EQ(resolveDisplayName("/tmp/.X11-unix/X12", localNames)->number, 12);
+    const std::optional<DisplayAddress> remote = resolveDisplayName("far.example:0", localNames);
+    EXPECT_EQ(remote->kind, DisplayAddress::Kind::remote);
+    EXPECT_EQ(remote->host, "far.example");
+    EXPECT_EQ(resolveDisplayName("10.0.0.8:0", localNames)->kind, DisplayAddress::Kind::remote);
+    // A socket elsewhere is identified by who listens on it, not by its name.
+    const std::optional<DisplayAddress> socket = resolveDisplayName("/home/u/x", localNames);
+    EXPECT_EQ(socket->kind, DisplayAddress::Kind::socket);
+    EXPECT_EQ(socket->path, "/home/u/x");
+    EXPECT_EQ(resolveDisplayName("/tmp/.X11-unix/X+0", localNames)->kind,
+              DisplayAddress::Kind::socket);
+    // What Xlib refuses to connect to.
+    for (const QByteArray name : {"", ":", "0", ":x", ":0.", ":0.x", ":0.1.2", "tcp/:0", "foo/:0",
+                                  "foo/host:0", ":-1", ":99999999999", "host"}) {
+        EXPECT_FALSE(resolveDisplayName(name, localNames)) << name.constData();
+    }
+    EXPECT_FALSE(resolveDisplayName(QByteArray(":0\0:1", 5), localNames));
+}
+
+TEST(DisplayNames, TheKernelNamesTheListenerOfASocket) {
+    const QByteArray path =
+        QFile::encodeName(QDir::tempPath()) + "/vaultine-display-" + QByteArray::number(::getpid());
+    const int listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.constData(), path.size());
+    ::unlink(path.constData());
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(listener, 1), 0);
+
+    const std::optional<DisplayServer> server =
+        readDisplayServer(*resolveDisplayName(path + ".1", {}));
+    ::close(listener);
+    ::unlink(path.constData());
+    ASSERT_TRUE(server);
+    EXPECT_EQ(server->pid, ::getpid());
+    EXPECT_EQ(server->owner, ::getuid());
+    EXPECT_FALSE(readDisplayServer(*resolveDisplayName(path, {})));
+    EXPECT_FALSE(readDisplayServer(*resolveDisplayName("far.example:0", {})));
+}
+
+TEST(SessionMarks, AnotherSessionOnlyWhenTheKernelOrAnotherLoginsServerSaysSo) {
+    constexpr uid_t user = 1000;
+    const auto display = [](const QByteArray& name) { return resolveDisplayName(name, {}); };
+    const DisplayServer ownServer{100, 0, 2, false};
+    const SessionMarks ours{display(":0"), 3, ownServer};
+    const auto on = [&](const QByteArray& name, std::optional<unsigned> audit,
+                        std::optional<DisplayServer> server) {
+        return isSameSession(ours, {display(name), audit, server}, user);
+    };
+    // Our display, however written: ours whatever the login session (a bus-activated service).
+    EXPECT_TRUE(on("unix:0.0", 7, std::nullopt));
+    EXPECT_TRUE(on("/run/link-to-our-socket", 7, ownServer));
+    // No display, or one that nothing here serves: the kernel's login session tells.
+    EXPECT_FALSE(on("", 7, std::nullopt));
+    EXPECT_TRUE(on("", 3, std::nullopt));
+    EXPECT_TRUE(on("", std::nullopt, std::nullopt));
+    EXPECT_TRUE(on(":5", 3, std::nullopt));
+    EXPECT_FALSE(on("far.example:0", 7, std::nullopt));
+    EXPECT_TRUE(isSameSession({display(":0"), std::nullopt, ownServer}, {{}, 7, {}}, user));
+    // A nested server started from this session, or by the user's own systemd: its clients too.
+    EXPECT_TRUE(on(":5", 3, DisplayServer{200, user, 3, false}));
+    EXPECT_TRUE(on(":5", 3, DisplayServer{200, user, std::nullopt, false}));
+    EXPECT_TRUE(on(":5", 3, DisplayServer{200, user, 9, true}));
+    EXPECT_TRUE(isSameSession({display(":0"), std::nullopt, ownServer},
+                              {display(":5"), std::nullopt, DisplayServer{200, user, 9, false}},
+                              user));
+    // Another login's server: a display manager's, another user's, or ours of another login.
+    EXPECT_FALSE(on(":1", 3, DisplayServer{300, 0, 2, false}));
+    EXPECT_FALSE(on(":1", 3, DisplayServer{300, 1001, std::nullopt, false}));
+    EXPECT_FALSE(on(":1", 3, DisplayServer{300, user, 9, false}));
+
+    EXPECT_FALSE(needsDisplayServer(ours, {display("localhost:0"), {}, {}}));
+    EXPECT_FALSE(needsDisplayServer(ours, {display("far.example:1"), {}, {}}));
+    EXPECT_TRUE(needsDisplayServer(ours, {display(":1"), {}, {}}));
+    EXPECT_TRUE(needsDisplayServer(ours, {display("/home/u/x"), {}, {}}));
 }
 
 TEST(CgroupParsing, UnifiedHierarchyNamesTheUnit) {

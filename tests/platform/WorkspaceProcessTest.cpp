@@ -3,6 +3,7 @@
 // the private desktop session.
 #include <gtest/gtest.h>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -470,6 +471,30 @@ TEST_F(WindowEventsTest, CopyOfAProgramIsKnownByTheClassOfItsWindowEvenWithoutIt
     EXPECT_TRUE(QTest::qWaitFor([&] { return events.contains("will"); }, eventTimeoutMs))
         << events.join(' ').toStdString();
     EXPECT_EQ(workspace().runningApplicationsWithBundleIdentifier("org.test.Classy").size(), 1u);
+}
+
+TEST_F(WindowEventsTest, CopyWhoseOnlyWindowIsEmbeddedIntoAnotherClientsIsKnownByItsClient) {
+    installProgram(testApplicationPath(), "org.test.Embedded");
+    const QString copy = root.filePath("bin/embedded-copy");
+    ASSERT_TRUE(QFile::copy(root.filePath("bin/org.test.Embedded"), copy));
+    QFile::setPermissions(copy, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    programs.append(copy);
+    monitorApplication("org.test.Embedded");
+    ASSERT_TRUE(workspace().hasWindowEvents());
+    // Another client's window, which the copy's window goes into: no window manager lists it.
+    xcb_connection_t* other = xcb_connect(nullptr, nullptr);
+    ASSERT_FALSE(xcb_connection_has_error(other));
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(other)).data;
+    const xcb_window_t host = xcb_generate_id(other);
+    xcb_create_window(other, XCB_COPY_FROM_PARENT, host, screen->root, 0, 0, 300, 200, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+    xcb_flush(other);
+
+    start(copy, {"--window", "--no-pid", "--into", QString::number(host)});
+    const bool reported = QTest::qWaitFor([&] { return events.contains("will"); }, eventTimeoutMs);
+    xcb_disconnect(other);
+    EXPECT_TRUE(reported) << events.join(' ').toStdString();
+    EXPECT_EQ(workspace().runningApplicationsWithBundleIdentifier("org.test.Embedded").size(), 1u);
 }
 
 TEST_F(WindowEventsTest, ActivationBringsTheInstanceForwardAndIsNotified) {

@@ -181,6 +181,16 @@ TEST_F(X11LockGuardTest, ReraisesTheWindowWheneverAnotherTopLevelWindowChanges) 
     EXPECT_EQ(server.raised.size(), 3u);
 }
 
+TEST_F(X11LockGuardTest, TakesTheFocusBackWhenAnotherTopLevelWindowMapsUnderTheLock) {
+    guard.windowMapped();
+    guard.setInputWanted(true);
+    server.focused.clear();
+
+    guard.otherTopLevelChanged();
+
+    EXPECT_EQ(server.focused, std::vector<platform::x11::WindowId>({lockWindow}));
+}
+
 TEST_F(X11LockGuardTest, DoesNotRaiseAWindowThatIsNotMapped) {
     guard.otherTopLevelChanged();
 

@@ -1,10 +1,11 @@
 // A stand-in application for the workspace tests and benchmarks: optionally forks helpers of its
 // own and maps a top-level window, logging when it asks for the map, then waits to be ended.
 //
-//   workspace-test-application [--window] [--class NAME] [--no-pid] [--fork N] [--lifetime-ms M]
-//                              [anything else is ignored]
+//   workspace-test-application [--window] [--class NAME] [--no-pid] [--into WINDOW]
+//                              [--fork N] [--lifetime-ms M] [anything else is ignored]
 //
-// --class sets the window's WM_CLASS to NAME (instance and class); --no-pid leaves out _NET_WM_PID.
+// --class sets the window's WM_CLASS to NAME (instance and class); --no-pid leaves out _NET_WM_PID;
+// --into makes the window a child of another client's WINDOW (decimal id), as an embedded one.
 // With $VAULTINE_TEST_MAP_LOG set, appends "<pid> <CLOCK_MONOTONIC ns>" just before mapping.
 #include <signal.h>
 #include <sys/prctl.h>
@@ -44,14 +45,15 @@ void logMap() {
 }
 
 // Kept open for the life of the process so the window stays mapped.
-xcb_connection_t* mapWindow(const std::string& windowClass, bool declarePid) {
+xcb_connection_t* mapWindow(const std::string& windowClass, bool declarePid, xcb_window_t parent) {
     xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
     if (xcb_connection_has_error(connection))
         return nullptr;
     xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(connection)).data;
     const xcb_window_t window = xcb_generate_id(connection);
-    xcb_create_window(connection, XCB_COPY_FROM_PARENT, window, screen->root, 0, 0, 200, 100, 0,
-                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+    xcb_create_window(connection, XCB_COPY_FROM_PARENT, window, parent ? parent : screen->root, 0,
+                      0, 200, 100, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0,
+                      nullptr);
     const uint32_t pid = static_cast<uint32_t>(getpid());
     if (declarePid)
         xcb_change_property(connection, XCB_PROP_MODE_REPLACE, window,
@@ -76,6 +78,7 @@ int main(int argc, char** argv) {
     bool window = false;
     bool declarePid = true;
     std::string windowClass;
+    xcb_window_t parent = 0;
     int forks = 0;
     long lifetimeMs = 0;
     for (int i = 1; i < argc; ++i) {
@@ -86,6 +89,8 @@ int main(int argc, char** argv) {
             declarePid = false;
         else if (argument == "--class" && i + 1 < argc)
             windowClass = argv[++i];
+        else if (argument == "--into" && i + 1 < argc)
+            parent = static_cast<xcb_window_t>(std::strtoul(argv[++i], nullptr, 10));
         else if (argument == "--fork" && i + 1 < argc)
             forks = std::atoi(argv[++i]);
         else if (argument == "--lifetime-ms" && i + 1 < argc)
@@ -99,7 +104,7 @@ int main(int argc, char** argv) {
                 pause();
         }
     }
-    xcb_connection_t* connection = window ? mapWindow(windowClass, declarePid) : nullptr;
+    xcb_connection_t* connection = window ? mapWindow(windowClass, declarePid, parent) : nullptr;
     if (lifetimeMs > 0) {
         timespec pauseTime{lifetimeMs / 1000, (lifetimeMs % 1000) * 1000000};
         nanosleep(&pauseTime, nullptr);
