@@ -59,8 +59,18 @@ struct RunningGuard {
     }
     ~RunningGuard() {
         if (pid > 0) {
+            // Politely, then for sure: a guard that does not end would hold every exec.
             ::kill(pid, SIGTERM);
-            ::waitpid(pid, nullptr, 0);
+            bool ended = false;
+            for (int tries = 0; tries < 200 && !ended; ++tries) {
+                ended = ::waitpid(pid, nullptr, WNOHANG) == pid;
+                if (!ended)
+                    ::usleep(10'000);
+            }
+            if (!ended) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, nullptr, 0);
+            }
         }
         std::filesystem::remove_all(folder);
     }
