@@ -78,7 +78,10 @@ clear_setting() {
 clear_settings() {
     local key
     for key in Password Applications Active LoginStart Administrative; do clear_setting "$key"; done
-    rm -f "$XDG_CONFIG_HOME/$VAULTINE_ID/defaults.json"
+    # As after Quit: whatever runs now (a terminal server an earlier test left) is known, since a
+    # start without a list of known runs locks every running locked application.
+    mkdir -p "$XDG_CONFIG_HOME/$VAULTINE_ID"
+    printf '{"KnownInstances": "known;all;"}\n' > "$XDG_CONFIG_HOME/$VAULTINE_ID/defaults.json"
 }
 
 # The session's keyring locked and unlocked without a prompt (the password is the session's).
