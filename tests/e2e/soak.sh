@@ -147,6 +147,9 @@ for ((launch = 1; launch <= LAUNCHES; launch++)); do
     one_launch "$launch"
     # The leak figures' baseline: the current Vaultine once it has done WARMUP launches.
     if [ -z "$baseline_fds" ] && [ $((launch - vaultine_born_at)) -ge "$WARMUP" ]; then
+        # Settled as for the end figures: the next lock window is laid out a moment after the
+        # last one closed, and a count taken in between would make that window look like a leak.
+        wait_until 4 false || true
         read -r baseline_fds baseline_rss baseline_windows < <(measure "$current_vaultine")
         baseline_at=$launch
         [ -n "$first_fds" ] || read -r first_fds first_rss first_windows <<< \
