@@ -28,6 +28,9 @@ class LoginItemOnDisk : public ::testing::Test {
                                              QStringLiteral(VAULTINE_BUNDLE_PATH));
         platform::LoginItems::install(std::make_unique<platform::XdgAutostartLoginItems>());
     }
+    // The observers a test registers capture its locals: they go with the instance, before the
+    // removal of the folders they watch could call them from a later test's event loop.
+    void TearDown() override { platform::LoginItems::install(nullptr); }
     QString entryPath() const {
         return configHome.path() + QStringLiteral("/autostart/org.vaultine.Corvane.desktop");
     }
