@@ -113,10 +113,13 @@ StoredValue ConfigurationAndPreferencesService::read(const QString& key) {
         return stored;
     }
     // A copy answers for every key but the password, which it does not hold; a key it lacks
-    // reads as absent (a switch on by default).
-    if (copy && key != KeyConstants::APPLICATION_PASSWORD_KEY)
-        return keptValue(copy->value(key).toString());
-    return {StoredValue::Answer::unavailable, {}};
+    // reads as absent (a switch on by default). The copy is a file of the user's: it can keep
+    // protection up, never take it down, so the protection switches read from it are on.
+    if (!copy || key == KeyConstants::APPLICATION_PASSWORD_KEY)
+        return {StoredValue::Answer::unavailable, {}};
+    const bool protectionSwitch = key == KeyConstants::APPLICATION_IS_ACTIVE_KEY ||
+                                  key == KeyConstants::LOCK_ADMINISTRATIVE_APPS_KEY;
+    return keptValue(protectionSwitch ? ON : copy->value(key).toString());
 }
 
 bool ConfigurationAndPreferencesService::write(const QString& key, const QString& value) {
