@@ -34,10 +34,7 @@ ActivityMonitor::~ActivityMonitor() {
 }
 
 QString ActivityMonitor::masterBundlePath() {
-    QString path = platform::MainBundle::shared().bundlePath();
-    for (int level = 0; level < 4; ++level)
-        path = QDir::cleanPath(path + QStringLiteral("/.."));
-    return path;
+    return PairProtocol::expectedBundlePath(PairProtocol::MASTER_BUNDLE_ID);
 }
 
 bool ActivityMonitor::masterIsRunning() const {

@@ -49,7 +49,7 @@ class ActivityMonitor {
                                 const platform::RunningApplicationsChange& change);
 
     // Vaultine's bundle: four levels above Corvane's own (Corvane.app, LoginItems, Library,
-    // Contents), found by position only.
+    // Contents), found by position only (PairProtocol::expectedBundlePath).
     static QString masterBundlePath();
     bool isRelaunching() const { return state == State::relaunching; }
 
