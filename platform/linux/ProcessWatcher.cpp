@@ -212,6 +212,23 @@ void ProcessWatcher::addProcess(const proc::ProcessStatus& status) {
         claimTerminalHolder(status.pid);
 }
 
+bool ProcessWatcher::addClaims(InstanceKey key, const QStringList& identifiers) {
+    bool changed = false;
+    {
+        std::lock_guard lock(instancesMutex);
+        RunningApplication& application = instancesByKey[key].application;
+        for (const QString& identifier : identifiers) {
+            if (!application.isClaimedBy(identifier)) {
+                application.otherBundleIdentifiers.append(identifier);
+                changed = true;
+            }
+        }
+    }
+    if (changed)
+        reclaimedKeys.insert(key);
+    return changed;
+}
+
 // The holder of the shell's pseudo-terminal is its parent or a near ancestor (a terminal widget
 // spawns the shell itself, or through a small helper); the first of them with an instance that
 // holds the terminal's controlling side is claimed as a terminal.
@@ -227,13 +244,7 @@ void ProcessWatcher::claimTerminalHolder(pid_t shell) {
         const InstanceKey key = record->second.instance;
         if (key && proc::holdsPseudoTerminalMaster(ancestor, *terminal)) {
             shellsOnHeldTerminals[shell] = key;
-            std::lock_guard lock(instancesMutex);
-            RunningApplication& application = instancesByKey[key].application;
-            if (!application.isClaimedBy(RunningApplication::EMBEDDED_TERMINAL_IDENTIFIER)) {
-                application.otherBundleIdentifiers.append(
-                    RunningApplication::EMBEDDED_TERMINAL_IDENTIFIER);
-                reclaimedKeys.insert(key);
-            }
+            addClaims(key, {RunningApplication::EMBEDDED_TERMINAL_IDENTIFIER});
             return;
         }
         ancestor = record->second.status.parent;
@@ -293,22 +304,8 @@ void ProcessWatcher::attributeWindow(pid_t pid, const QStringList& identifiers) 
     if (record == records.end())
         return;
     if (const InstanceKey key = record->second.instance) {
-        bool changed = false;
-        {
-            std::lock_guard lock(instancesMutex);
-            RunningApplication& application = instancesByKey[key].application;
-            for (const QString& identifier : identifiers) {
-                if (!application.isClaimedBy(identifier)) {
-                    application.otherBundleIdentifiers.append(identifier);
-                    changed = true;
-                }
-            }
-        }
-        if (changed) {
-            reclaimedKeys.insert(key);
-            if (!scanning)
-                settle();
-        }
+        if (addClaims(key, identifiers) && !scanning)
+            settle();
         return;
     }
     const ApplicationMatch match = matcher.matchDeclared(identifiers, record->second.status);

@@ -109,6 +109,8 @@ class ProcessWatcher : public QObject {
     void scanProcesses(ScanDepth depth);
     void addProcess(const proc::ProcessStatus& status);
     void matchProcess(pid_t pid);
+    // Adds the claims the instance lacks and marks it for a report; true when any was new.
+    bool addClaims(InstanceKey key, const QStringList& identifiers);
     void claimTerminalHolder(pid_t shell);
     void releaseTerminalHolder(pid_t shell);
     void addInstance(pid_t pid, const ApplicationMatch& match);
