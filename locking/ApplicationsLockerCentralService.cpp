@@ -130,8 +130,14 @@ void ApplicationsLockerCentralService::noteKeyringAnswer(bool answered) {
 }
 
 void ApplicationsLockerCentralService::onKeyringMayAnswer() {
-    // Every change of the keyring is read: what another program deleted or changed is written
-    // back by the configuration, and a password that was unknown may be readable now.
+    // Every change of the keyring is read, so that what another program deleted or changed is
+    // written back by the configuration. The settings themselves change only through it, so while
+    // protection runs on a known password, that read is all there is to do: the keyring's signals
+    // come for every program's secrets, and a reload resolves the applications again.
+    if (started && keyringAnswered()) {
+        configurationAndPreferencesService.readProtectionSettings();
+        return;
+    }
     onConfigurationChanged();
 }
 
