@@ -2,6 +2,7 @@
 // events turned into locks over every screen, and Corvane kept running.
 #include "locking/ApplicationsLockerCentralService.h"
 
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QObject>
 #include <QTimer>
@@ -87,6 +88,7 @@ void ApplicationsLockerCentralService::start() {
     startHelper();
     started = true;
     printLine(QStringLiteral("Monitoring services started"));
+    connectGuard();
 }
 
 // A keyring that does not answer changes nothing: the configuration keeps what it read (or its
@@ -164,9 +166,20 @@ void ApplicationsLockerCentralService::keepUnresolved(const QStringList& identif
 
 void ApplicationsLockerCentralService::onConfigurationChanged() {
     currentMonitoredApplicationService->retryFailedWrite();
+    const bool wasStarted = started;
+    const bool wasUnknown = passwordUnknown();
+    // Only a password the guard did not doubt may lower what the guard holds.
+    const std::optional<QString> previousPassword =
+        wasUnknown || guardDoubtsPassword ? std::nullopt : PASSWORD;
     loadConfiguration();
     if (!started)
         start();
+    if (!wasStarted || !guardConnected)
+        return;
+    if (wasUnknown && !passwordUnknown())
+        greetGuard();  // the keyring answers again: its password is checked against the guard's
+    else
+        syncGuardPolicy(previousPassword);
 }
 
 void ApplicationsLockerCentralService::setupMonitoring() {
@@ -257,12 +270,20 @@ void ApplicationsLockerCentralService::saveKnownRuns() {
 // The password releases every run of the application there is now, the servers that work for it
 // included.
 void ApplicationsLockerCentralService::releaseRunsOf(const ApplicationEntity& entity) {
+    KnownInstancesService::Instances released;
+    if (entity.processIdentifier)
+        released.insert(runOf(entity));
     for (const QString& identifier : entity.identifiers()) {
         for (const platform::RunningApplication& application :
              platform::Workspace::shared().runningApplicationsWithBundleIdentifier(identifier))
-            knownRuns.insert({application.processIdentifier, application.processStartTime});
+            released.insert({application.processIdentifier, application.processStartTime});
     }
+    knownRuns.insert(released.begin(), released.end());
     saveKnownRuns();
+    if (!guardConnected)
+        return;
+    for (const auto& [pid, startTime] : released)
+        platform::Guard::shared().runReleased(pid, startTime);
 }
 
 bool ApplicationsLockerCentralService::nothingLeftOf(const ApplicationEntity& entity) const {
@@ -322,6 +343,7 @@ void ApplicationsLockerCentralService::handleApplicationWillStart(const Applicat
     lockApplication(entity);
     platform::MainQueue::shared().async(
         [pid] { platform::Workspace::shared().releaseLaunch(pid); });
+    tellGuardLockShown(entity);
 }
 
 bool ApplicationsLockerCentralService::sharesIdentifier(const ApplicationEntity& left,
@@ -411,7 +433,7 @@ void ApplicationsLockerCentralService::lockApplication(const ApplicationEntity& 
     };
     const QString message = entity.name + QStringLiteral(" is locked");
     lockWindow->showServiceWindow(message, entity.icon);
-    if (passwordUnknown())
+    if (passwordUnknown() && !guarded())
         lockWindow->displayErrorMessage(PASSWORD_UNKNOWN_LINE);
     // Recorded once the lock is on its way to the screen: the record's synchronous write is the
     // slowest step of a lock.
@@ -496,12 +518,22 @@ void ApplicationsLockerCentralService::checkScreensChange() {
 
 void ApplicationsLockerCentralService::checkEnteredPassword(const QString& typed,
                                                             const ApplicationEntity& entity) {
+    // A password the keyring cannot give, or one the guard says is not the owner's, is checked
+    // by the guard.
+    if (guarded() && (guardDoubtsPassword || passwordUnknown())) {
+        checkWithGuard(typed, entity, lockSerial);
+        return;
+    }
     // An empty stored password (none, or an unreadable keyring) never opens a lock.
     const bool right = PASSWORD && !PASSWORD->isEmpty() && canonicallyEqual(typed, *PASSWORD);
     if (!right) {
         lockWindow->displayErrorMessage(passwordUnknown() ? PASSWORD_UNKNOWN_LINE : QString());
         return;
     }
+    acceptPassword(entity);
+}
+
+void ApplicationsLockerCentralService::acceptPassword(const ApplicationEntity& entity) {
     unmarkBlocked();
     releaseRunsOf(entity);
     systemApplicationsService->focusOnApplication(entity.bundleIdentifier);
@@ -542,4 +574,171 @@ void ApplicationsLockerCentralService::lockNextBlockedApplication() {
             return;
         }
     }
+}
+
+// The system guard
+
+bool ApplicationsLockerCentralService::guarded() const {
+    return guardConnected && platform::Guard::shared().protecting();
+}
+
+void ApplicationsLockerCentralService::connectGuard() {
+    if (guardConnected)
+        return;
+    guardConnected = true;
+    auto& guard = platform::Guard::shared();
+    std::weak_ptr<ApplicationsLockerCentralService*> self = alive;
+    guard.onConnected = [self] {
+        if (const auto service = self.lock())
+            (*service)->greetGuard();
+    };
+    guard.onDisconnected = [self] {
+        if (const auto service = self.lock()) {
+            (*service)->guardDoubtsPassword = false;
+            printLine(
+                QStringLiteral("The system guard went away: standard protection until it "
+                               "is back"));
+        }
+    };
+    guard.onLaunchHeld = [self](pid_t pid, unsigned long long startTime, const QString& program) {
+        if (const auto service = self.lock())
+            (*service)->handleLaunchHeld(pid, startTime, program);
+    };
+    guard.start();
+}
+
+// The guard learns the password Vaultine holds: it enrols a first one and checks any other.
+void ApplicationsLockerCentralService::greetGuard() {
+    const QString password = passwordUnknown() ? QString() : PASSWORD.value_or(QString());
+    std::weak_ptr<ApplicationsLockerCentralService*> self = alive;
+    platform::Guard::shared().hello(password, [self](platform::Guard::Answer answer) {
+        if (const auto service = self.lock())
+            (*service)->onGuardGreeted(answer);
+    });
+}
+
+void ApplicationsLockerCentralService::onGuardGreeted(platform::Guard::Answer answer) {
+    using Answer = platform::Guard::Answer;
+    if (answer == Answer::notGenuine) {
+        printLine(
+            QStringLiteral("The system guard does not take this Vaultine for the installed "
+                           "one: standard protection"));
+        return;
+    }
+    if (answer != Answer::ok && answer != Answer::wrongPassword)
+        return;
+    guardDoubtsPassword = answer == Answer::wrongPassword && !passwordUnknown();
+    if (guardDoubtsPassword)
+        printLine(
+            QStringLiteral("The keyring's password is not the one the system guard keeps: "
+                           "locks open with the guard's, which then goes back into the "
+                           "keyring"));
+    printLine(platform::Guard::protectionSummary(true));
+    programsToldToGuard.clear();
+    syncGuardPolicy(std::nullopt);
+}
+
+// A launch the guard holds is locked whatever the settings read from the user's files say: only
+// the password lowers what the guard holds.
+void ApplicationsLockerCentralService::handleLaunchHeld(pid_t pid, unsigned long long startTime,
+                                                        const QString& program) {
+    if (knownRuns.count({pid, startTime})) {
+        platform::Guard::shared().runReleased(pid, startTime);
+        return;
+    }
+    const auto application =
+        platform::Workspace::shared().applicationOfLaunch(pid, startTime, program);
+    ApplicationEntity entity = application
+                                   ? ApplicationEntity::fromRunningApplication(*application)
+                                   : ApplicationEntity(QFileInfo(program).fileName(), program);
+    entity.processIdentifier = pid;
+    entity.processStartTime = startTime;
+    printLine(QStringLiteral("Held by the system guard: ") + entity.name);
+    if (!isProtected || !protectedApplication || !lockWindow ||
+        !sharesIdentifier(*protectedApplication, entity))
+        lockApplication(entity);
+    tellGuardLockShown(entity);
+}
+
+// Told once the lock window is on screen: the guard lets the run go on under it.
+void ApplicationsLockerCentralService::tellGuardLockShown(const ApplicationEntity& entity) {
+    if (!guardConnected || !entity.processIdentifier)
+        return;
+    platform::MainQueue::shared().async(
+        [pid = entity.processIdentifier, startTime = entity.processStartTime] {
+            platform::Guard::shared().lockShown(pid, startTime);
+        });
+}
+
+QStringList ApplicationsLockerCentralService::guardedPrograms() const {
+    QStringList programs;
+    for (const ApplicationEntity& entity : MONITORED_APPS)
+        programs += platform::Workspace::shared().lockablePrograms(entity.bundleIdentifier);
+    programs.removeDuplicates();
+    programs.sort();
+    return programs;
+}
+
+// Raises what the guard holds to what Vaultine locks; with the password the guard knows, also
+// lowers it to that, since the owner changed the settings in this run.
+void ApplicationsLockerCentralService::syncGuardPolicy(
+    const std::optional<QString>& previousPassword) {
+    if (!guarded())
+        return;
+    using Change = platform::Guard::Change;
+    auto& guard = platform::Guard::shared();
+    const bool mayLower = previousPassword && !previousPassword->isEmpty();
+    QString password = previousPassword.value_or(QString());
+    if (mayLower && PASSWORD && !PASSWORD->isEmpty() && *PASSWORD != password) {
+        guard.changePolicy({Change::newPassword, password, 0, {}, *PASSWORD}, {});
+        password = *PASSWORD;
+    }
+    const QStringList programs = guardedPrograms();
+    for (const QString& program : programs) {
+        if (!programsToldToGuard.contains(program))
+            guard.changePolicy({Change::lockProgram, {}, 0, program, {}}, {});
+    }
+    for (const QString& program : programsToldToGuard) {
+        if (mayLower && !programs.contains(program))
+            guard.changePolicy({Change::unlockProgram, password, 0, program, {}}, {});
+    }
+    if (ACTIVE.value_or(true))
+        guard.changePolicy({Change::switchOn, {}, platform::Guard::protection, {}, {}}, {});
+    else if (mayLower)
+        guard.changePolicy({Change::switchOff, password, platform::Guard::protection, {}, {}}, {});
+    programsToldToGuard = mayLower ? programs : programsToldToGuard + programs;
+    programsToldToGuard.removeDuplicates();
+}
+
+// The guard checks what was typed; the password it takes goes back into the keyring in place of
+// what was lost or changed there.
+void ApplicationsLockerCentralService::checkWithGuard(const QString& typed,
+                                                      const ApplicationEntity& entity,
+                                                      unsigned serial) {
+    if (guardChecking)
+        return;
+    guardChecking = true;
+    std::weak_ptr<ApplicationsLockerCentralService*> self = alive;
+    platform::Guard::shared().hello(
+        typed, [self, typed, entity, serial](platform::Guard::Answer answer) {
+            const auto service = self.lock();
+            if (!service)
+                return;
+            ApplicationsLockerCentralService& locker = **service;
+            locker.guardChecking = false;
+            if (answer != platform::Guard::Answer::ok) {
+                if (locker.isCurrentLock(serial) && locker.lockWindow)
+                    locker.lockWindow->displayErrorMessage(QString());
+                return;
+            }
+            locker.guardDoubtsPassword = false;
+            locker.PASSWORD = typed;
+            locker.passwordStored = true;
+            if (!locker.configurationAndPreferencesService.setApplicationPassword(typed))
+                printLine(
+                    QStringLiteral("The keyring did not take the password back; the system "
+                                   "guard checks it until it does"));
+            if (locker.isCurrentLock(serial))
+                locker.acceptPassword(entity);
+        });
 }

@@ -16,6 +16,7 @@
 #include "locking/KnownInstancesService.h"
 #include "locking/SystemApplicationsService.h"
 #include "lockscreen/LockWindow.h"
+#include "platform/Guard.h"
 #include "platform/RelaunchThrottle.h"
 #include "platform/Screens.h"
 
@@ -89,6 +90,8 @@ class ApplicationsLockerCentralService {
     int lastScreensCount() const { return static_cast<int>(lastScreens.size()); }
     // False while the last read of the configuration found the keyring locked or silent.
     bool keyringAnswered() const { return keyringAnsweredLast.value_or(false); }
+    // The system guard holds this user's locked launches for us and knows the password.
+    bool guarded() const;
 
   private:
     bool loadConfiguration();
@@ -122,6 +125,16 @@ class ApplicationsLockerCentralService {
     void unlockApplication();
     void releaseLock();
     void lockNextBlockedApplication();
+    // The system guard, when one is installed.
+    void connectGuard();
+    void greetGuard();
+    void onGuardGreeted(platform::Guard::Answer answer);
+    void handleLaunchHeld(pid_t pid, unsigned long long startTime, const QString& program);
+    void tellGuardLockShown(const ApplicationEntity& entity);
+    QStringList guardedPrograms() const;
+    void syncGuardPolicy(const std::optional<QString>& previousPassword);
+    void checkWithGuard(const QString& typed, const ApplicationEntity& entity, unsigned serial);
+    void acceptPassword(const ApplicationEntity& entity);
     void retire(std::unique_ptr<LockWindow> controller);
     bool isMonitoredIdentifier(const QString& identifier) const;
     bool isMonitored(const ApplicationEntity& entity) const;
@@ -155,6 +168,14 @@ class ApplicationsLockerCentralService {
     bool helperRestartPending = false;
     std::unique_ptr<QObject> timerContext;  // owns the timers; they end with the service
     QTimer* screensTimer = nullptr;
+    bool guardConnected = false;  // handlers set, the client started
+    // The guard answered the keyring's password as wrong: what the keyring holds was changed
+    // outside Vaultine, so typed text is checked by the guard, which restores the item.
+    bool guardDoubtsPassword = false;
+    bool guardChecking = false;  // a typed password is with the guard
+    // The programs this process told the guard to lock; only a change made while it runs lowers
+    // the guard's policy, never what a start reads from files the user can edit.
+    QStringList programsToldToGuard;
     // Checked by the configuration handler, which the shared configuration keeps for ever.
     std::shared_ptr<ApplicationsLockerCentralService*> alive;
 };

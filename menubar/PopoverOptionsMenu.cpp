@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "menubar/StatusLight.h"
+#include "platform/Guard.h"
 
 namespace {
 
@@ -45,6 +46,10 @@ PopoverOptionsMenu::PopoverOptionsMenu(QWidget* parent) : QMenu(parent) {
     addSeparator();
     addItem(tr("Quit"), QStringLiteral("QuitApplicationMenuOption"), QKeySequence(),
             &PopoverOptionsMenu::onQuit);
+    // Which protection is in force, as a line to read rather than an item to choose.
+    addSeparator();
+    addAction(platform::Guard::protectionSummary(platform::Guard::shared().protecting()))
+        ->setEnabled(false);
     connect(this, &QMenu::hovered, this, &PopoverOptionsMenu::highlightItem);
 }
 

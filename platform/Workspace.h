@@ -118,6 +118,15 @@ class Workspace : public Installable<Workspace> {
     virtual void releaseLaunch(pid_t) {}
     virtual void releaseAllLaunchHolds() {}
 
+    // For the system guard: the programs whose every run is the application (none by default),
+    // and the application a process whose exec of `program` the guard holds will be.
+    virtual QStringList lockablePrograms(const QString& /*identifier*/) { return {}; }
+    virtual std::optional<RunningApplication> applicationOfLaunch(pid_t /*pid*/,
+                                                                  unsigned long long /*startTime*/,
+                                                                  const QString& /*program*/) {
+        return std::nullopt;
+    }
+
     // Which runs' ends are reported at once (a locked application's, set by the locking layer);
     // the others' ends are reported within seconds, so that following them costs nothing per
     // process. Our own bundles' runs are always reported at once. Unset: only those.

@@ -7,6 +7,7 @@
 #include <QTextBrowser>
 #include <QUrl>
 
+#include "platform/Guard.h"
 #include "platform/MainBundle.h"
 #include "ui_HelpWindow.h"
 #include "windows/WindowAppearance.h"
@@ -62,6 +63,12 @@ void HelpWindowController::windowDidLoad() {
     loadHelpPage();
 }
 
+void HelpWindowController::showProtectionLevel() {
+    if (form)
+        form->protectionLabel->setText(
+            platform::Guard::protectionSummary(platform::Guard::shared().protecting()));
+}
+
 void HelpWindowController::loadHelpPage() {
     const QString path = helpPagePath();
     const QFileInfo page(path);
@@ -75,6 +82,7 @@ void HelpWindowController::loadHelpPage() {
 
 void HelpWindowController::showWindowService() {
     QWidget* panel = window();
+    showProtectionLevel();
     panel->show();
     panel->raise();
     panel->activateWindow();

@@ -34,6 +34,8 @@ class HelpWindowController {
   private:
     void windowDidLoad();
     void loadHelpPage();
+    // Which protection is in force: the system guard's, or Vaultine's alone.
+    void showProtectionLevel();
 
     std::unique_ptr<QWidget> loadedWindow;
     std::unique_ptr<Ui::HelpWindow> form;

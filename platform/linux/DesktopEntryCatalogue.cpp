@@ -510,6 +510,19 @@ QStringList DesktopEntryCatalogue::programs() {
     return result;
 }
 
+QStringList DesktopEntryCatalogue::programsClaimedBy(const QString& identifier) {
+    std::lock_guard lock(mutex);
+    ensureFreshLocked();
+    QStringList result;
+    for (const auto& [program, claims] : claimsByProgram) {
+        if (std::any_of(claims.begin(), claims.end(), [&](const ProgramClaim& claim) {
+                return claim.entry.identifier == identifier;
+            }))
+            result.append(program);
+    }
+    return result;
+}
+
 quint64 DesktopEntryCatalogue::generation() {
     std::lock_guard lock(mutex);
     ensureFreshLocked();

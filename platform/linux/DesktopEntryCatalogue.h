@@ -118,6 +118,8 @@ class DesktopEntryCatalogue {
     std::vector<ProgramClaim> claimsOfProgramBuildId(const QString& image);
     // Every program that identifies an application, for the launch watches.
     QStringList programs();
+    // The programs the identifier claims, as an entry's or a bus service's program.
+    QStringList programsClaimedBy(const QString& identifier);
     // Changes each time a folder change rebuilt the index.
     quint64 generation();
     QIcon iconNamed(const QString& iconName);

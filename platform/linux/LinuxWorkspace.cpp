@@ -283,6 +283,18 @@ void LinuxWorkspace::releaseAllLaunchHolds() {
         launchHolds->releaseAll();
 }
 
+QStringList LinuxWorkspace::lockablePrograms(const QString& identifier) {
+    ensureStarted();
+    return watcher ? watcher->lockablePrograms(identifier) : QStringList();
+}
+
+std::optional<RunningApplication> LinuxWorkspace::applicationOfLaunch(pid_t pid,
+                                                                      unsigned long long startTime,
+                                                                      const QString& program) {
+    ensureStarted();
+    return watcher ? watcher->applicationOfLaunch(pid, startTime, program) : std::nullopt;
+}
+
 void LinuxWorkspace::setPromptEndReports(std::function<bool(const RunningApplication&)> wanted) {
     promptEndReports = std::move(wanted);
     if (watcher)

@@ -47,6 +47,9 @@ class LinuxWorkspace : public Workspace {
     void holdLaunch(pid_t pid, unsigned long long startTime) override;
     void releaseLaunch(pid_t pid) override;
     void releaseAllLaunchHolds() override;
+    QStringList lockablePrograms(const QString& identifier) override;
+    std::optional<RunningApplication> applicationOfLaunch(pid_t pid, unsigned long long startTime,
+                                                          const QString& program) override;
     void setPromptEndReports(std::function<bool(const RunningApplication&)> wanted) override;
     ObserverId addObserver(WorkspaceNotification name, NotificationHandler handler) override;
     ObserverId observeRunningApplications(RunningApplicationsHandler handler) override;

@@ -8,6 +8,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <algorithm>
 #include <array>
 
@@ -326,6 +327,47 @@ RunningApplication ProcessWatcher::applicationFor(const ApplicationMatch& match,
     application.processStartTime = records.at(pid).status.startTime;
     if (!match.iconName.isEmpty())
         application.icon = catalogue.iconNamed(match.iconName);
+    return application;
+}
+
+QStringList ProcessWatcher::lockablePrograms(const QString& identifier) const {
+    static const QRegularExpression launcher(
+        QStringLiteral("^(env|busybox|sudo|pkexec|flatpak|snap|xdg-open|gio|gapplication|dbus-send|"
+                       "(ba|da|z|c|tc|k|fi|mk)?sh|python[0-9.]*|perl[0-9.]*|ruby[0-9.]*|node(js)?|"
+                       "java|gjs(-console)?|"
+                       "mono|wine[0-9]*|lua[0-9.]*|luajit|php[0-9.]*|tclsh[0-9.]*|wish[0-9.]*|qml["
+                       "a-z]*|electron[0-9]*)$"));
+    QStringList lockable;
+    for (const QString& program : catalogue.programsClaimedBy(identifier)) {
+        if (!shellPrograms.contains(program) &&
+            !launcher.match(QFileInfo(program).fileName()).hasMatch())
+            lockable.append(program);
+    }
+    return lockable;
+}
+
+std::optional<RunningApplication> ProcessWatcher::applicationOfLaunch(
+    pid_t pid, unsigned long long startTime, const QString& program) const {
+    proc::ProcessStatus status;
+    status.pid = pid;
+    status.startTime = startTime;
+    status.owner = user;
+    status.name = QFileInfo(program).fileName().left(15);
+    status.executable = program;
+    const auto match = matcher.match(status, [](pid_t) { return QString(); });
+    if (!match)
+        return std::nullopt;
+    RunningApplication application;
+    application.processIdentifier = pid;
+    application.processStartTime = startTime;
+    application.localizedName = match->name;
+    application.bundleIdentifier = match->identifier;
+    application.activationPolicy = match->activationPolicy;
+    application.executablePath = program;
+    application.bundlePath = match->bundlePath;
+    application.otherBundleIdentifiers = match->otherIdentifiers;
+    if (!match->iconName.isEmpty())
+        application.icon = catalogue.iconNamed(match->iconName);
     return application;
 }
 

@@ -79,6 +79,13 @@ class ProcessWatcher : public QObject {
     // Windows are on this display, so no session test applies.
     void attributeWindow(pid_t pid, const QStringList& identifiers);
 
+    // The programs whose every run is the application, for the system guard to hold: a shell or an
+    // interpreter that an entry runs a script with is left out, or every script would be held.
+    QStringList lockablePrograms(const QString& identifier) const;
+    // The application that a process about to run `program` (its exec held by the guard) will be.
+    std::optional<RunningApplication> applicationOfLaunch(pid_t pid, unsigned long long startTime,
+                                                          const QString& program) const;
+
   private:
     struct Instance {
         RunningApplication application;

@@ -79,3 +79,31 @@ void FakeWorkspace::removeObserver(ObserverId id) {
 }
 
 }  // namespace platform::testing
+
+namespace platform::testing {
+
+QStringList FakeWorkspace::lockablePrograms(const QString& identifier) {
+    const auto path = pathsByIdentifier.find(identifier);
+    if (path == pathsByIdentifier.end() || !dictionaries.count(path->second))
+        return {};
+    return {QStringLiteral("/usr/bin/") + dictionaries.at(path->second).executable};
+}
+
+std::optional<RunningApplication> FakeWorkspace::applicationOfLaunch(pid_t pid,
+                                                                     unsigned long long startTime,
+                                                                     const QString& program) {
+    for (const auto& [identifier, path] : pathsByIdentifier) {
+        if (!lockablePrograms(identifier).contains(program))
+            continue;
+        RunningApplication application;
+        application.processIdentifier = pid;
+        application.processStartTime = startTime;
+        application.bundleIdentifier = identifier;
+        application.localizedName = dictionaries.at(path).name;
+        application.executablePath = program;
+        return application;
+    }
+    return std::nullopt;
+}
+
+}  // namespace platform::testing

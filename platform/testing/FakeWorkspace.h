@@ -58,6 +58,10 @@ class FakeWorkspace : public Workspace {
         holdRequests.append(QStringLiteral("release %1").arg(pid));
     }
     void releaseAllLaunchHolds() override { holdRequests.append(QStringLiteral("release all")); }
+    // An installed application's program is /usr/bin/ and its dictionary's executable.
+    QStringList lockablePrograms(const QString& identifier) override;
+    std::optional<RunningApplication> applicationOfLaunch(pid_t pid, unsigned long long startTime,
+                                                          const QString& program) override;
     ObserverId addObserver(WorkspaceNotification name, NotificationHandler handler) override;
     ObserverId observeRunningApplications(RunningApplicationsHandler handler) override;
     void removeObserver(ObserverId id) override;

@@ -22,6 +22,9 @@ void CentralServiceTest::SetUp() {
     auto queue = std::make_unique<ManualMainQueue>();
     mainQueue = queue.get();
     platform::MainQueue::install(std::move(queue));
+    auto fakeGuard = std::make_unique<FakeGuard>();
+    guard = fakeGuard.get();
+    platform::Guard::install(std::move(fakeGuard));
     configuration = std::make_unique<ConfigurationAndPreferencesService>();
 }
 

@@ -13,6 +13,7 @@
 
 #include "locking/ApplicationsLockerCentralService.h"
 #include "platform/testing/Doubles.h"
+#include "platform/testing/FakeGuard.h"
 #include "platform/testing/FakeScreens.h"
 #include "platform/testing/FakeWorkspace.h"
 #include "storage/ConfigurationAndPreferencesService.h"
@@ -89,6 +90,7 @@ class CentralServiceTest : public ::testing::Test {
     platform::testing::InMemoryUserDefaults* defaults = nullptr;
     platform::testing::FakeSecretStore* secrets = nullptr;
     platform::testing::ManualMainQueue* mainQueue = nullptr;
+    platform::testing::FakeGuard* guard = nullptr;  // absent until a test connects it
     std::unique_ptr<ConfigurationAndPreferencesService> configuration;
     std::unique_ptr<ApplicationsLockerCentralService> service;
     std::map<QString, QString> names;

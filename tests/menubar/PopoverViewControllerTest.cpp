@@ -283,12 +283,15 @@ class PopoverOptionsMenuTest : public PopoverViewControllerTest {
     static QString imageOf(QAction* item) { return item->property("imageName").toString(); }
 };
 
-TEST_F(PopoverOptionsMenuTest, HasTheSixItemsInOrder) {
+TEST_F(PopoverOptionsMenuTest, HasTheFiveItemsInOrderThenWhichProtectionIsInForce) {
     QMenu* menu = openMenu();
     ASSERT_NE(menu, nullptr);
     const QList<QAction*> items = menu->actions();
 
-    ASSERT_EQ(items.size(), 6);
+    ASSERT_EQ(items.size(), 8);
+    EXPECT_TRUE(items[6]->isSeparator());
+    EXPECT_TRUE(items[7]->text().startsWith(QStringLiteral("Standard protection")));
+    EXPECT_FALSE(items[7]->isEnabled());
     EXPECT_EQ(items[0]->text(), QStringLiteral("Password Preferences"));
     EXPECT_EQ(items[1]->text(), QStringLiteral("Lock Other Applications"));
     EXPECT_TRUE(items[2]->isSeparator());
@@ -337,7 +340,7 @@ TEST_F(PopoverOptionsMenuTest, IsBuiltAnewAtEveryClick) {
     QTest::mousePress(controller.menuButtonOutlet, Qt::LeftButton);
 
     EXPECT_NE(controller.optionsMenu(), nullptr);
-    EXPECT_EQ(controller.optionsMenu()->actions().size(), 6);
+    EXPECT_EQ(controller.optionsMenu()->actions().size(), 8);
 }
 
 TEST_F(PopoverOptionsMenuTest, HighlightingShowsTheWhiteImageAndRestoresTheOthers) {
