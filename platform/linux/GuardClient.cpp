@@ -15,7 +15,7 @@ namespace {
 
 namespace protocol = guard::protocol;
 
-constexpr int retryIntervalMs = 2000;
+constexpr int retryIntervalMs = 5000;
 
 Guard::Answer answerOf(protocol::Status status) {
     switch (status) {
