@@ -64,8 +64,8 @@ int forget(const guard::GuardOptions& options, const std::string& user) {
         std::fprintf(stderr, "vaultine-guard: cannot forget the policy of %s\n", user.c_str());
         return 1;
     }
-    std::printf("vaultine-guard: forgot the policy of %s (uid %u); restart the guard\n",
-                user.c_str(), *uid);
+    // A running guard sees the file go and drops the policy too.
+    std::printf("vaultine-guard: forgot the policy of %s (uid %u)\n", user.c_str(), *uid);
     return 0;
 }
 
@@ -82,7 +82,11 @@ int main(int argc, char** argv) {
     if (arguments->forget)
         return forget(arguments->options, *arguments->forget);
     arguments->options.trustedExecutable = trustedExecutable();
-    guard::GuardServer server(arguments->options, guard::systemFreezer());
+    // The record of frozen runs lives beside the policies: a restarted guard thaws what it froze.
+    guard::GuardServer server(
+        arguments->options,
+        guard::systemFreezer(
+            guard::PolicyStore(arguments->options.stateDirectory).pathOfOwn("frozen-runs")));
     if (!server.start())
         return 1;
     server.run();
