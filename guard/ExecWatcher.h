@@ -27,6 +27,8 @@ class ExecWatcher {
     // False when the kernel or the container refuses a fanotify group of this class.
     bool start();
     int fd() const { return group.get(); }
+    // Closes the group; its pending events are allowed by the kernel.
+    void stop() { group.reset(); }
     // /proc/self/mountinfo, readable with POLLPRI when the mount table changed.
     int mountTableFd() const { return mountTable.get(); }
     // Marks every mounted filesystem but the kernel's own pseudo ones; the count marked. Marking

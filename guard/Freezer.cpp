@@ -178,6 +178,14 @@ std::vector<pid_t> CgroupFreezer::adoptFrozen() {
     return pids;
 }
 
+// Only v1 freezes a task where it sleeps in the kernel; v2 stops it on its way to user space. The
+// state is written back at once: a thawed task needs far longer to reach user space, where the
+// pending freeze stops it.
+void CgroupFreezer::leaveKernelWaits() {
+    if (version == CgroupVersion::V1 && writeFile(frozenFolder() + "/freezer.state", "THAWED"))
+        writeFile(frozenFolder() + "/freezer.state", "FROZEN");
+}
+
 void CgroupFreezer::saveRecord() const {
     if (record.empty())
         return;

@@ -23,6 +23,9 @@ class Freezer {
     virtual bool thaw(pid_t pid) = 0;
     // The runs found frozen when the guard starts (a previous guard's), now this one's to thaw.
     virtual std::vector<pid_t> adoptFrozen() = 0;
+    // Lets frozen runs leave the kernel waits they were frozen in (a permission wait of the
+    // guard's fanotify group keeps the group from closing); they freeze again before user space.
+    virtual void leaveKernelWaits() = 0;
 };
 
 enum class CgroupVersion { V1, V2 };
@@ -41,6 +44,7 @@ class CgroupFreezer : public Freezer {
     bool freeze(pid_t pid) override;
     bool thaw(pid_t pid) override;
     std::vector<pid_t> adoptFrozen() override;
+    void leaveKernelWaits() override;
 
   private:
     std::optional<std::string> cgroupOf(pid_t pid) const;

@@ -8,7 +8,9 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <thread>
 
 #include "guard/ElfBuildId.h"
 
@@ -127,6 +129,24 @@ void GuardServer::run() {
     for (HeldLaunch& launch : held)
         launch.deadline = Clock::now();
     expireHolds();
+    closeWatcher();
+}
+
+// Closing the group waits until every process that waited on one of its events has left that wait,
+// which a run frozen in the wait never does by itself: the group is closed on a thread while the
+// frozen runs are let out of their waits (a restart keeps them frozen).
+void GuardServer::closeWatcher() {
+    std::atomic<bool> closed = false;
+    std::thread closer([this, &closed] {
+        watcher.stop();
+        closed = true;
+    });
+    for (int round = 0; round < 200 && !closed; ++round) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        if (!closed && freezer)
+            freezer->leaveKernelWaits();
+    }
+    closer.join();
 }
 
 void GuardServer::pollOnce(int signals) {

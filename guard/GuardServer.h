@@ -73,6 +73,7 @@ class GuardServer {
     void dropSilentVaultines(uid_t uid);
     void onPolicyRemovals();
     void resetMarks();
+    void closeWatcher();
     void onAccept();
     void onClient(std::uint64_t id);
     void dropClient(std::uint64_t id);

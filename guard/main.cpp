@@ -1,6 +1,7 @@
 // vaultine-guard: the system service that holds locked launches in the kernel and keeps each
 // user's policy out of that user's reach. Runs as root; see README.md, "The system guard".
 #include <pwd.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -81,6 +82,13 @@ int main(int argc, char** argv) {
     }
     if (arguments->forget)
         return forget(arguments->options, *arguments->forget);
+    // SIGTERM and SIGINT end the loop through its signalfd; blocked before the password worker's
+    // thread starts, so that none of them ends the guard without its orderly stop.
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGTERM);
+    sigaddset(&stops, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
     arguments->options.trustedExecutable = trustedExecutable();
     // The record of frozen runs lives beside the policies: a restarted guard thaws what it froze.
     guard::GuardServer server(
