@@ -164,18 +164,21 @@ bool CgroupFreezer::thaw(pid_t pid) {
     return moved;
 }
 
-// A run whose origin the record lost thaws into the hierarchy's root: out of the guard's reach
-// is what matters.
+// Only the runs this guard's record names are adopted: the frozen cgroup is the machine's, and a
+// run another guard (with other state) froze is that guard's to thaw.
 std::vector<pid_t> CgroupFreezer::adoptFrozen() {
     const auto recorded = record.empty() ? std::map<pid_t, std::string>()
                                          : parseOrigins(readText(record).value_or(""));
-    const std::vector<pid_t> pids = pidsIn(readText(frozenFolder() + "/cgroup.procs").value_or(""));
-    for (const pid_t pid : pids) {
+    std::vector<pid_t> adopted;
+    for (const pid_t pid : pidsIn(readText(frozenFolder() + "/cgroup.procs").value_or(""))) {
         const auto found = recorded.find(pid);
-        origins[pid] = found == recorded.end() ? "/" : found->second;
+        if (found == recorded.end())
+            continue;
+        origins[pid] = found->second;
+        adopted.push_back(pid);
     }
     saveRecord();
-    return pids;
+    return adopted;
 }
 
 // Only v1 freezes a task where it sleeps in the kernel; v2 stops it on its way to user space. The

@@ -21,7 +21,8 @@ class Freezer {
     virtual ~Freezer() = default;
     virtual bool freeze(pid_t pid) = 0;
     virtual bool thaw(pid_t pid) = 0;
-    // The runs found frozen when the guard starts (a previous guard's), now this one's to thaw.
+    // The runs found frozen when the guard starts that a previous guard with the same record froze,
+    // now this one's to thaw.
     virtual std::vector<pid_t> adoptFrozen() = 0;
     // Lets frozen runs leave the kernel waits they were frozen in (a permission wait of the
     // guard's fanotify group keeps the group from closing); they freeze again before user space.
