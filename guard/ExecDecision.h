@@ -1,5 +1,6 @@
 // What the guard answers to an execution: let it run (and stop watching a file no policy locks
-// and no user can change), or hold it until the user's Vaultine covers it.
+// and no user can change), or hold it until the user's Vaultine covers it; and to an open of a
+// locked program's file, held the same way when a loader opens it to run it.
 #pragma once
 
 #include <sys/types.h>
@@ -7,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -35,5 +37,24 @@ bool locksFile(const Policy& policy, const ExecutedFile& file, const std::string
 // ancestors: a run the password released covers what it starts. The build-id is read at most once.
 ExecAnswer decideExec(const std::map<uid_t, Policy>& policies, uid_t uid,
                       const std::vector<Run>& lineage, const ExecutedFile& file);
+
+// The answer to an open of a file by a process of uid: a loader (`ld.so program`) opening a locked
+// program runs it, so it is held like that program's exec; any other reader goes on at once.
+ExecAnswer decideOpen(const std::map<uid_t, Policy>& policies, uid_t uid,
+                      const std::vector<Run>& lineage, const ExecutedFile& file, bool byLoader);
+
+// The system's dynamic loaders, known by device and inode and by build-id, so that a copy of one
+// run from elsewhere is known too.
+struct Loaders {
+    std::set<std::pair<std::uint64_t, std::uint64_t>> files;
+    std::set<std::string> buildIds;
+
+    // The build-id is read only when the file is not one of the loaders themselves.
+    bool contains(std::uint64_t device, std::uint64_t inode,
+                  const std::function<std::string()>& buildId) const;
+};
+
+// The loaders found at their usual paths.
+Loaders systemLoaders();
 
 }  // namespace guard

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <sys/fanotify.h>
+#include <sys/stat.h>
 
 #include <array>
 #include <cerrno>
@@ -10,6 +11,8 @@
 #include <set>
 #include <sstream>
 #include <string>
+
+#include "guard/ElfBuildId.h"
 
 namespace guard {
 
@@ -40,10 +43,18 @@ std::string unescapeMountPath(const std::string& text) {
     return path;
 }
 
-// The mount points of /proc/self/mountinfo that can hold programs.
-std::vector<std::string> programMounts() {
-    std::vector<std::string> mounts;
+std::string readMountTable() {
     std::ifstream info("/proc/self/mountinfo");
+    std::stringstream text;
+    text << info.rdbuf();
+    return text.str();
+}
+
+}  // namespace
+
+std::vector<std::string> programMountsIn(const std::string& mountinfo) {
+    std::vector<std::string> mounts;
+    std::istringstream info(mountinfo);
     std::string line;
     while (std::getline(info, line)) {
         std::istringstream fields(line);
@@ -59,17 +70,16 @@ std::vector<std::string> programMounts() {
     return mounts;
 }
 
-}  // namespace
-
 bool ExecWatcher::start() {
     group.reset(::fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC | FAN_NONBLOCK,
                                 O_RDONLY | O_LARGEFILE | O_CLOEXEC));
-    return static_cast<bool>(group);
+    mountTable.reset(::open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC));
+    return group && mountTable;
 }
 
 int ExecWatcher::markFilesystems() {
     int marked = 0;
-    for (const std::string& mount : programMounts()) {
+    for (const std::string& mount : programMountsIn(readMountTable())) {
         const bool whole = ::fanotify_mark(group.get(), FAN_MARK_ADD | FAN_MARK_FILESYSTEM,
                                            FAN_OPEN_EXEC_PERM, AT_FDCWD, mount.c_str()) == 0;
         if (whole || ::fanotify_mark(group.get(), FAN_MARK_ADD | FAN_MARK_MOUNT, FAN_OPEN_EXEC_PERM,
@@ -90,8 +100,9 @@ std::vector<ExecEvent> ExecWatcher::readEvents() {
     for (; FAN_EVENT_OK(metadata, left); metadata = FAN_EVENT_NEXT(metadata, left)) {
         if (metadata->fd < 0)
             continue;
-        ExecEvent event{UniqueFd(metadata->fd), metadata->pid};
-        if (metadata->mask & FAN_OPEN_EXEC_PERM)
+        const bool exec = metadata->mask & FAN_OPEN_EXEC_PERM;
+        ExecEvent event{UniqueFd(metadata->fd), metadata->pid, exec};
+        if (exec || (metadata->mask & FAN_OPEN_PERM))
             events.push_back(std::move(event));
         else
             answer(event, true);
@@ -114,9 +125,42 @@ void ExecWatcher::ignore(const ExecEvent& event, bool surviveModify) {
     (void)::fanotify_mark(group.get(), flags, FAN_OPEN_EXEC_PERM, event.file.get(), nullptr);
 }
 
-void ExecWatcher::forgetIgnores() {
-    // Only inode marks are ignore marks here; the filesystem and mount marks stay.
+void ExecWatcher::resetInodeMarks(const std::vector<std::string>& lockedPaths) {
+    // Only inode marks are flushed here; the filesystem and mount marks stay.
     (void)::fanotify_mark(group.get(), FAN_MARK_FLUSH, 0, AT_FDCWD, nullptr);
+    openWatched.clear();
+    for (const std::string& path : lockedPaths) {
+        // O_PATH opens no file, so it raises no event of the guard's own.
+        UniqueFd handle(::open(path.c_str(), O_PATH | O_CLOEXEC));
+        struct stat status {};
+        if (handle && ::fstat(handle.get(), &status) == 0 && S_ISREG(status.st_mode) &&
+            markOpens(handle.get(), FAN_MARK_ADD))
+            openWatched.insert({status.st_dev, status.st_ino});
+    }
+}
+
+bool ExecWatcher::watchesOpens(std::uint64_t device, std::uint64_t inode) const {
+    return openWatched.contains({device, inode});
+}
+
+std::string ExecWatcher::buildIdOfPath(int pathFd) {
+    struct stat status {};
+    if (::fstat(pathFd, &status) != 0 || !S_ISREG(status.st_mode))
+        return {};
+    const bool watched = watchesOpens(status.st_dev, status.st_ino);
+    if (watched && !markOpens(pathFd, FAN_MARK_REMOVE))
+        return {};
+    const std::string reopen = "/proc/self/fd/" + std::to_string(pathFd);
+    UniqueFd file(::open(reopen.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    std::string buildId = file ? buildIdOfFile(file.get()) : std::string();
+    if (watched && !markOpens(pathFd, FAN_MARK_ADD))
+        openWatched.erase({status.st_dev, status.st_ino});
+    return buildId;
+}
+
+bool ExecWatcher::markOpens(int pathFd, unsigned int flags) {
+    const std::string link = "/proc/self/fd/" + std::to_string(pathFd);
+    return ::fanotify_mark(group.get(), flags, FAN_OPEN_PERM, AT_FDCWD, link.c_str()) == 0;
 }
 
 }  // namespace guard

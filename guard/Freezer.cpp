@@ -6,7 +6,9 @@
 #include <sys/stat.h>
 #include <sys/statfs.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <fstream>
 #include <sstream>
 
@@ -37,11 +39,33 @@ bool namesFreezer(const std::string& controllers) {
     return false;
 }
 
-std::optional<std::string> readProcCgroup(pid_t pid) {
-    std::ifstream file("/proc/" + std::to_string(pid) + "/cgroup");
+std::optional<std::string> readText(const std::string& path) {
+    std::ifstream file(path);
     std::stringstream text;
     text << file.rdbuf();
     return file ? std::optional(text.str()) : std::nullopt;
+}
+
+std::optional<std::string> readProcCgroup(pid_t pid) {
+    return readText("/proc/" + std::to_string(pid) + "/cgroup");
+}
+
+std::optional<pid_t> pidOf(std::string_view text) {
+    pid_t pid = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), pid);
+    if (error != std::errc() || end != text.data() + text.size() || pid <= 0)
+        return std::nullopt;
+    return pid;
+}
+
+template <typename Line>
+void forEachLine(std::string_view text, Line line) {
+    std::size_t start = 0;
+    while (start < text.size()) {
+        const std::size_t end = std::min(text.find('\n', start), text.size());
+        line(text.substr(start, end - start));
+        start = end + 1;
+    }
 }
 
 bool isCgroupMount(const char* path, long magic) {
@@ -69,8 +93,41 @@ std::optional<std::string> cgroupPathIn(const std::string& text, CgroupVersion v
     return std::nullopt;
 }
 
-CgroupFreezer::CgroupFreezer(std::string root, CgroupVersion version, CgroupFileReader readCgroup)
-    : root(std::move(root)), version(version), readCgroup(std::move(readCgroup)) {}
+std::string serializeOrigins(const std::map<pid_t, std::string>& origins) {
+    std::string text;
+    for (const auto& [pid, origin] : origins)
+        text += std::to_string(pid) + " " + origin + "\n";
+    return text;
+}
+
+std::map<pid_t, std::string> parseOrigins(std::string_view text) {
+    std::map<pid_t, std::string> origins;
+    forEachLine(text, [&origins](std::string_view line) {
+        const std::size_t space = line.find(' ');
+        const auto pid =
+            space == std::string_view::npos ? std::nullopt : pidOf(line.substr(0, space));
+        const std::string origin(line.substr(std::min(space + 1, line.size())));
+        if (pid && safeCgroupPath(origin))
+            origins[*pid] = origin;
+    });
+    return origins;
+}
+
+std::vector<pid_t> pidsIn(std::string_view text) {
+    std::vector<pid_t> pids;
+    forEachLine(text, [&pids](std::string_view line) {
+        if (const auto pid = pidOf(line))
+            pids.push_back(*pid);
+    });
+    return pids;
+}
+
+CgroupFreezer::CgroupFreezer(std::string root, CgroupVersion version, CgroupFileReader readCgroup,
+                             std::string record)
+    : root(std::move(root)),
+      version(version),
+      readCgroup(std::move(readCgroup)),
+      record(std::move(record)) {}
 
 bool CgroupFreezer::prepare() {
     if (::mkdir(frozenFolder().c_str(), 0755) != 0 && errno != EEXIST)
@@ -92,6 +149,7 @@ bool CgroupFreezer::freeze(pid_t pid) {
     if (!origin || !writeFile(frozenFolder() + "/cgroup.procs", std::to_string(pid)))
         return false;
     origins.emplace(pid, *origin);
+    saveRecord();
     return true;
 }
 
@@ -102,17 +160,57 @@ bool CgroupFreezer::thaw(pid_t pid) {
     const std::string folder = found->second == "/" ? root : root + found->second;
     const bool moved = writeFile(folder + "/cgroup.procs", std::to_string(pid));
     origins.erase(found);
+    saveRecord();
     return moved;
 }
 
-std::unique_ptr<Freezer> systemFreezer() {
+// Only the runs this guard's record names are adopted: the frozen cgroup is the machine's, and a
+// run another guard (with other state) froze is that guard's to thaw.
+std::vector<pid_t> CgroupFreezer::adoptFrozen() {
+    const auto recorded = record.empty() ? std::map<pid_t, std::string>()
+                                         : parseOrigins(readText(record).value_or(""));
+    std::vector<pid_t> adopted;
+    for (const pid_t pid : pidsIn(readText(frozenFolder() + "/cgroup.procs").value_or(""))) {
+        const auto found = recorded.find(pid);
+        if (found == recorded.end())
+            continue;
+        origins[pid] = found->second;
+        adopted.push_back(pid);
+    }
+    saveRecord();
+    return adopted;
+}
+
+// Only v1 freezes a task where it sleeps in the kernel; v2 stops it on its way to user space. The
+// state is written back at once: a thawed task needs far longer to reach user space, where the
+// pending freeze stops it.
+void CgroupFreezer::leaveKernelWaits() {
+    if (version == CgroupVersion::V1 && writeFile(frozenFolder() + "/freezer.state", "THAWED"))
+        writeFile(frozenFolder() + "/freezer.state", "FROZEN");
+}
+
+void CgroupFreezer::saveRecord() const {
+    if (record.empty())
+        return;
+    const std::string temporary = record + ".new";
+    ::unlink(temporary.c_str());
+    UniqueFd fd(
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    const std::string text = serializeOrigins(origins);
+    if (fd && ::write(fd.get(), text.data(), text.size()) == static_cast<ssize_t>(text.size()))
+        (void)::rename(temporary.c_str(), record.c_str());
+    else
+        ::unlink(temporary.c_str());
+}
+
+std::unique_ptr<Freezer> systemFreezer(std::string record) {
     std::unique_ptr<CgroupFreezer> freezer;
     if (isCgroupMount("/sys/fs/cgroup", CGROUP2_SUPER_MAGIC))
-        freezer =
-            std::make_unique<CgroupFreezer>("/sys/fs/cgroup", CgroupVersion::V2, readProcCgroup);
+        freezer = std::make_unique<CgroupFreezer>("/sys/fs/cgroup", CgroupVersion::V2,
+                                                  readProcCgroup, std::move(record));
     else if (isCgroupMount("/sys/fs/cgroup/freezer", CGROUP_SUPER_MAGIC))
         freezer = std::make_unique<CgroupFreezer>("/sys/fs/cgroup/freezer", CgroupVersion::V1,
-                                                  readProcCgroup);
+                                                  readProcCgroup, std::move(record));
     if (!freezer || !freezer->prepare())
         return nullptr;
     return freezer;

@@ -15,16 +15,14 @@ using protocol::Status;
 
 constexpr std::size_t kMaxClients = 256;
 
-// Opens the path without following it into a device or a FIFO: only a regular file is read.
-std::optional<LockedProgram> identifyProgram(const std::string& path) {
+// Opens the path without following it into a device or a FIFO: only a regular file is read, by the
+// watcher, which knows whether the guard itself watches its opens.
+std::optional<LockedProgram> identifyProgram(const std::string& path, ExecWatcher& watcher) {
     UniqueFd handle(::open(path.c_str(), O_PATH | O_CLOEXEC));
     struct stat status {};
     if (!handle || ::fstat(handle.get(), &status) != 0 || !S_ISREG(status.st_mode))
         return std::nullopt;
-    const std::string reopen = "/proc/self/fd/" + std::to_string(handle.get());
-    UniqueFd file(::open(reopen.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    return LockedProgram{path, status.st_dev, status.st_ino,
-                         file ? buildIdOfFile(file.get()) : std::string()};
+    return LockedProgram{path, status.st_dev, status.st_ino, watcher.buildIdOfPath(handle.get())};
 }
 
 Run runOf(std::uint32_t pid, std::uint64_t startTime) {
@@ -166,7 +164,9 @@ void GuardServer::onPolicyUpdate(std::uint64_t id, const protocol::PolicyUpdate&
         lowerPolicy(id, uid, update);
         return;
     }
-    const Status status = applyPolicyUpdate(policies[uid], update, false, identifyProgram);
+    const Status status = applyPolicyUpdate(
+        policies[uid], update, false,
+        [this](const std::string& path) { return identifyProgram(path, watcher); });
     if (status == Status::Ok)
         savePolicy(uid);
     reply(id, MessageType::PolicyUpdate, status);
@@ -198,19 +198,38 @@ void GuardServer::lowerPolicy(std::uint64_t id, uid_t uid, const protocol::Polic
 void GuardServer::savePolicy(uid_t uid) {
     store.save(uid, policies[uid]);
     // What is locked changed: every file is judged again.
-    watcher.forgetIgnores();
-    if (policies[uid].protects())
-        return;
-    // Protection switched off: nothing of this user is held or frozen any longer.
-    for (HeldLaunch& launch : held) {
+    resetMarks();
+    if (!policies[uid].protects())
+        releaseUser(uid);
+}
+
+// Protection switched off or the policy forgotten: nothing of this user is held or frozen any
+// longer.
+void GuardServer::releaseUser(uid_t uid) {
+    std::vector<Run> runs;
+    for (const HeldLaunch& launch : held) {
         if (launch.uid == uid)
-            letGo(uid, launch.run);
+            runs.push_back(launch.run);
     }
+    for (const Run& run : runs)
+        letGo(uid, run);
     for (CoveredRun& run : covered) {
         if (run.uid == uid && run.frozen && freezer)
             freezer->thaw(static_cast<pid_t>(run.run.pid));
     }
     std::erase_if(covered, [uid](const CoveredRun& run) { return run.uid == uid; });
+}
+
+// A policy file removed by hand or by `vaultine-guard --forget` is dropped by the running guard
+// too; one that is still there (the guard's own atomic replace) is kept.
+void GuardServer::onPolicyRemovals() {
+    for (const uid_t uid : PolicyStore::readRemovals(policyRemovals.get())) {
+        if (!policies.contains(uid) || store.load(uid))
+            continue;
+        policies.erase(uid);
+        resetMarks();
+        releaseUser(uid);
+    }
 }
 
 void GuardServer::reply(std::uint64_t id, MessageType request, Status status) {

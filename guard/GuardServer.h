@@ -1,6 +1,7 @@
-// The guard's one thread: a poll loop over the exec events, the socket's clients, the password
-// worker and a queue of deadlines, so that every held exec is answered within the bound whatever
-// a client does.
+// The guard's one thread: a poll loop over the exec events, the mount table, the state folder, the
+// socket's clients, the password worker and a queue of deadlines, so that every held exec is
+// answered within the bound whatever a client does. While a run waits on a lock, its user's
+// Vaultines are checked on the same bound: one stopped or traced covers nothing.
 #pragma once
 
 #include <sys/types.h>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "guard/ExecDecision.h"
 #include "guard/ExecWatcher.h"
 #include "guard/Freezer.h"
 #include "guard/GuardProtocol.h"
@@ -58,10 +60,20 @@ class GuardServer {
     };
 
     void pollOnce(int signals);
+    int pollTimeout() const;
     void onExecEvents();
-    void judgeExec(ExecEvent event);
+    void judgeEvent(ExecEvent event);
+    bool openedByLoader(pid_t pid) const;
+    bool isCovered(uid_t uid, const Run& run) const;
     void hold(ExecEvent event, uid_t uid, const Run& run, std::string path);
     void expireHolds();
+    void adoptFrozen();
+    bool watchingVaultines() const;
+    void checkVaultines();
+    void dropSilentVaultines(uid_t uid);
+    void onPolicyRemovals();
+    void resetMarks();
+    void closeWatcher();
     void onAccept();
     void onClient(std::uint64_t id);
     void dropClient(std::uint64_t id);
@@ -77,6 +89,7 @@ class GuardServer {
     void announceAll(std::uint64_t id);
     void freezeUncovered(uid_t uid);
     void letGo(uid_t uid, const Run& run);
+    void releaseUser(uid_t uid);
     void savePolicy(uid_t uid);
     bool hasVaultine(uid_t uid) const;
 
@@ -86,11 +99,14 @@ class GuardServer {
     PolicyStore store;
     std::map<uid_t, Policy> policies;
     ExecWatcher watcher;
+    Loaders loaders;
+    UniqueFd policyRemovals;
     UniqueFd listener;
     std::map<std::uint64_t, Client> clients;
     std::uint64_t nextClient = 1;
     std::vector<HeldLaunch> held;
     std::vector<CoveredRun> covered;
+    Clock::time_point nextCheck;  // of the Vaultines, while runs wait on a lock
     std::unique_ptr<PasswordWorker> worker = std::make_unique<PasswordWorker>();
 };
 

@@ -99,6 +99,13 @@ std::optional<std::uint64_t> startTimeOfStat(std::string_view stat) {
     return value;
 }
 
+std::optional<char> stateOfStat(std::string_view stat) {
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string_view::npos || close + 2 >= stat.size() || stat[close + 1] != ' ')
+        return std::nullopt;
+    return stat[close + 2];
+}
+
 std::optional<std::string> statusField(std::string_view status, std::string_view name) {
     std::size_t start = 0;
     while (start < status.size()) {
@@ -151,6 +158,16 @@ ProcessReaders systemReaders() {
         return fileStatusOf(status);
     };
     return readers;
+}
+
+bool peerAnswers(pid_t pid, std::uint64_t startTime, const ProcessReaders& readers) {
+    const auto stat = readers.procFile(pid, "stat");
+    const auto status = readers.procFile(pid, "status");
+    if (!stat || !status || startTimeOfStat(*stat) != startTime)
+        return false;
+    const char state = stateOfStat(*stat).value_or('?');
+    const bool running = state == 'R' || state == 'S' || state == 'D' || state == 'I';
+    return running && statusField(*status, "TracerPid").value_or("") == "0";
 }
 
 std::optional<std::uint64_t> startTimeOf(pid_t pid, const ProcessReaders& readers) {

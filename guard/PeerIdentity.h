@@ -45,6 +45,8 @@ enum class PeerVerdict {
 
 // Field 22 of /proc/<pid>/stat, counted after the command name's closing parenthesis.
 std::optional<std::uint64_t> startTimeOfStat(std::string_view stat);
+// Field 3 of /proc/<pid>/stat, the process's state: R, S, D, T (stopped), t (traced), Z…
+std::optional<char> stateOfStat(std::string_view stat);
 // A "Name:\tvalue" field of /proc/<pid>/status.
 std::optional<std::string> statusField(std::string_view status, std::string_view name);
 bool hasLoaderVariables(std::string_view environ);
@@ -56,6 +58,10 @@ ProcessReaders systemReaders();
 // reused meanwhile is never taken for the peer.
 PeerVerdict judgePeer(pid_t pid, uid_t uid, std::uint64_t startTime,
                       const std::string& trustedExecutable, const ProcessReaders& readers);
+
+// Whether a connected peer can still answer: the same process, neither stopped, traced, nor
+// ended. A Vaultine that cannot answer covers nothing.
+bool peerAnswers(pid_t pid, std::uint64_t startTime, const ProcessReaders& readers);
 
 // The start time of a process now, through the readers.
 std::optional<std::uint64_t> startTimeOf(pid_t pid, const ProcessReaders& readers);

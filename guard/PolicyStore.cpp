@@ -3,10 +3,13 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 
+#include <array>
 #include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <memory>
 
 #include "guard/UniqueFd.h"
@@ -113,6 +116,33 @@ bool PolicyStore::forget(uid_t uid) const {
     if (::unlink(pathOf(uid).c_str()) != 0 && errno != ENOENT)
         return false;
     return syncFolder(directory);
+}
+
+UniqueFd PolicyStore::watchRemovals() const {
+    UniqueFd watch(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    if (watch && ::inotify_add_watch(watch.get(), directory.c_str(),
+                                     IN_DELETE | IN_MOVED_FROM | IN_ONLYDIR) < 0)
+        return {};
+    return watch;
+}
+
+std::vector<uid_t> PolicyStore::readRemovals(int watch) {
+    std::vector<uid_t> uids;
+    alignas(inotify_event) std::array<char, 4096> buffer;
+    ssize_t length = 0;
+    while ((length = ::read(watch, buffer.data(), buffer.size())) > 0) {
+        for (ssize_t at = 0; at + static_cast<ssize_t>(sizeof(inotify_event)) <= length;) {
+            inotify_event event;
+            std::memcpy(&event, buffer.data() + at, sizeof event);
+            const char* name = buffer.data() + at + sizeof event;
+            const std::size_t room = static_cast<std::size_t>(length - at) - sizeof event;
+            if (event.len > 0 && event.len <= room && ::memchr(name, '\0', event.len))
+                if (const auto uid = uidOfName(name))
+                    uids.push_back(*uid);
+            at += static_cast<ssize_t>(sizeof event + event.len);
+        }
+    }
+    return uids;
 }
 
 }  // namespace guard

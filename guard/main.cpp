@@ -1,6 +1,7 @@
 // vaultine-guard: the system service that holds locked launches in the kernel and keeps each
 // user's policy out of that user's reach. Runs as root; see README.md, "The system guard".
 #include <pwd.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -64,8 +65,8 @@ int forget(const guard::GuardOptions& options, const std::string& user) {
         std::fprintf(stderr, "vaultine-guard: cannot forget the policy of %s\n", user.c_str());
         return 1;
     }
-    std::printf("vaultine-guard: forgot the policy of %s (uid %u); restart the guard\n",
-                user.c_str(), *uid);
+    // A running guard sees the file go and drops the policy too.
+    std::printf("vaultine-guard: forgot the policy of %s (uid %u)\n", user.c_str(), *uid);
     return 0;
 }
 
@@ -81,8 +82,19 @@ int main(int argc, char** argv) {
     }
     if (arguments->forget)
         return forget(arguments->options, *arguments->forget);
+    // SIGTERM and SIGINT end the loop through its signalfd; blocked before the password worker's
+    // thread starts, so that none of them ends the guard without its orderly stop.
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGTERM);
+    sigaddset(&stops, SIGINT);
+    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
     arguments->options.trustedExecutable = trustedExecutable();
-    guard::GuardServer server(arguments->options, guard::systemFreezer());
+    // The record of frozen runs lives beside the policies: a restarted guard thaws what it froze.
+    guard::GuardServer server(
+        arguments->options,
+        guard::systemFreezer(
+            guard::PolicyStore(arguments->options.stateDirectory).pathOfOwn("frozen-runs")));
     if (!server.start())
         return 1;
     server.run();

@@ -1,5 +1,6 @@
-// Fuzzes what the guard reads from disk and from programs: the policy file's parser (a parsed
-// policy serialises to the same text) and the ELF build-id reader.
+// Fuzzes what the guard reads from disk, the kernel and programs: the policy file's parser (a
+// parsed policy serialises to the same text), the frozen runs' record and cgroup.procs, a process's
+// stat state, the mount table, and the ELF build-id reader.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -7,6 +8,9 @@
 #include <string_view>
 
 #include "guard/ElfBuildId.h"
+#include "guard/ExecWatcher.h"
+#include "guard/Freezer.h"
+#include "guard/PeerIdentity.h"
 #include "guard/Policy.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -17,5 +21,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (guard::buildIdOfBytes(std::span(data, size)).size() > 64)
         std::abort();
+    // Every origin kept is a path cgroupPathIn would accept, and the record reads back the same.
+    const auto origins = guard::parseOrigins(text);
+    for (const auto& [pid, origin] : origins) {
+        if (pid <= 0 ||
+            guard::cgroupPathIn("0::" + origin + "\n", guard::CgroupVersion::V2) != origin)
+            std::abort();
+    }
+    if (guard::parseOrigins(guard::serializeOrigins(origins)) != origins)
+        std::abort();
+    for (const pid_t pid : guard::pidsIn(text)) {
+        if (pid <= 0)
+            std::abort();
+    }
+    (void)guard::stateOfStat(text);
+    for (const std::string& mount : guard::programMountsIn(std::string(text))) {
+        if (mount.empty())
+            std::abort();
+    }
     return 0;
 }

@@ -1,4 +1,5 @@
-// The answer to an execution, and the build-id that recognises a copy of a locked program.
+// The answer to an execution or a loader's open, the loaders, and the build-id that recognises a
+// copy of a locked program.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -68,6 +69,44 @@ TEST(ExecDecision, IgnoresOnlyUnlockedFilesOnlyRootCanChange) {
     groupWritable.mode |= S_IWGRP;
     EXPECT_EQ(decideExec(policies, kUser, kRun, groupWritable), ExecAnswer::Allow);
     EXPECT_EQ(decideExec({}, kUser, kRun, file(100, "/usr/bin/xterm")), ExecAnswer::AllowAndIgnore);
+}
+
+TEST(ExecDecision, HoldsALockedProgramsOpenOnlyByALoader) {
+    auto policies = lockingXterm();
+    EXPECT_EQ(decideOpen(policies, kUser, kRun, file(100, "/usr/bin/xterm"), true),
+              ExecAnswer::Hold);
+    // Any other reader (cat, a file manager's thumbnails) goes on at once.
+    EXPECT_EQ(decideOpen(policies, kUser, kRun, file(100, "/usr/bin/xterm"), false),
+              ExecAnswer::Allow);
+    EXPECT_EQ(decideOpen(policies, kOther, kRun, file(100, "/usr/bin/xterm"), true),
+              ExecAnswer::Allow);
+    // What is never locked is allowed, not ignored: the ignore marks are for exec events.
+    EXPECT_EQ(decideOpen(policies, kUser, kRun, file(7, "/usr/bin/ls"), true), ExecAnswer::Allow);
+    policies[kUser].releasedRuns.push_back({400, 8000});
+    EXPECT_EQ(decideOpen(policies, kUser, kRun, file(100, "/usr/bin/xterm"), true),
+              ExecAnswer::Allow);
+}
+
+TEST(Loaders, KnowsALoaderByItsFileOrACopyByItsBuildId) {
+    Loaders loaders;
+    loaders.files.insert({8, 50});
+    loaders.buildIds.insert("LOADER");
+    int reads = 0;
+    const auto buildId = [&reads](std::string id) {
+        return [&reads, id] {
+            ++reads;
+            return id;
+        };
+    };
+    EXPECT_TRUE(loaders.contains(8, 50, buildId("LOADER")));
+    EXPECT_EQ(reads, 0);
+    EXPECT_TRUE(loaders.contains(9, 70, buildId("LOADER")));
+    EXPECT_FALSE(loaders.contains(9, 70, buildId("OTHER")));
+    EXPECT_FALSE(loaders.contains(9, 70, buildId("")));
+    // The loader of this machine is among them, when it has one at a usual path.
+    struct stat status {};
+    if (::stat("/lib64/ld-linux-x86-64.so.2", &status) == 0)
+        EXPECT_TRUE(systemLoaders().contains(status.st_dev, status.st_ino, nullptr));
 }
 
 TEST(ElfBuildId, ReadsTheSameIdFromAProgramAndItsCopy) {

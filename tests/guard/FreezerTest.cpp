@@ -53,6 +53,34 @@ TEST(CgroupFreezer, FreezesIntoItsCgroupAndThawsBackToTheOrigin) {
     EXPECT_FALSE(freezer.thaw(4242));
 }
 
+TEST(CgroupFreezer, ARestartedFreezerThawsWhatTheLastOneFroze) {
+    FakeTree tree;
+    const std::string record = tree.root + "/frozen-runs";
+    {
+        CgroupFreezer previous(tree.root, CgroupVersion::V2,
+                               cgroupOfEveryProcess("0::/user.slice/app.scope\n"), record);
+        ASSERT_TRUE(previous.prepare());
+        ASSERT_TRUE(previous.freeze(4242));
+    }
+    // The fake cgroup.procs holds what was written; a real one lists every frozen pid a line.
+    std::ofstream(tree.root + "/vaultine-guard.frozen/cgroup.procs") << "4242\n77\n";
+    CgroupFreezer restarted(tree.root, CgroupVersion::V2, cgroupOfEveryProcess("0::/elsewhere\n"),
+                            record);
+    // 77 is another guard's: the frozen cgroup is the machine's.
+    EXPECT_EQ(restarted.adoptFrozen(), std::vector<pid_t>{4242});
+    ASSERT_TRUE(restarted.thaw(4242));
+    EXPECT_EQ(contents(tree.root + "/user.slice/app.scope/cgroup.procs"), "4242");
+    EXPECT_FALSE(restarted.thaw(77));
+}
+
+TEST(CgroupFreezer, ReadsOnlyWellFormedRecordLines) {
+    const auto origins =
+        parseOrigins("12 /a b\n0 /zero\n-3 /neg\nx /y\n13 relative\n14 /x/../y\n15\n16 /ok\n");
+    EXPECT_EQ(origins, (std::map<pid_t, std::string>{{12, "/a b"}, {16, "/ok"}}));
+    EXPECT_EQ(parseOrigins(serializeOrigins(origins)), origins);
+    EXPECT_EQ(pidsIn("1\n\n2x\n3\n"), (std::vector<pid_t>{1, 3}));
+}
+
 TEST(CgroupFreezer, RefusesAnOriginItCannotTrust) {
     FakeTree tree;
     CgroupFreezer freezer(tree.root, CgroupVersion::V2, cgroupOfEveryProcess("0::/a/../../etc\n"));

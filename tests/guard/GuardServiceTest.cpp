@@ -1,9 +1,13 @@
 // The guard as a running service: its socket's peer identification (SO_PEERPIDFD and the
 // SO_PEERCRED fallback), then, as root where the kernel allows fanotify, a locked program executed
-// by another user held and frozen while no genuine Vaultine covers it.
+// by another user (directly, through the loader, or from a filesystem mounted later) held and
+// frozen while no genuine Vaultine covers it, kept frozen by a restarted guard and thawed when its
+// policy is forgotten.
 #include <fcntl.h>
+#include <grp.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -58,21 +62,39 @@ struct RunningGuard {
         ::chmod(folder.c_str(), 0755);
     }
     ~RunningGuard() {
-        if (pid > 0) {
-            // Politely, then for sure: a guard that does not end would hold every exec.
-            ::kill(pid, SIGTERM);
-            bool ended = false;
-            for (int tries = 0; tries < 200 && !ended; ++tries) {
-                ended = ::waitpid(pid, nullptr, WNOHANG) == pid;
-                if (!ended)
-                    ::usleep(10'000);
-            }
-            if (!ended) {
-                ::kill(pid, SIGKILL);
-                ::waitpid(pid, nullptr, 0);
-            }
-        }
+        stop();
         std::filesystem::remove_all(folder);
+    }
+    void stop() {
+        if (pid <= 0)
+            return;
+        // Politely, then for sure: a guard that does not end would hold every exec.
+        ::kill(pid, SIGTERM);
+        bool ended = false;
+        for (int tries = 0; tries < 200 && !ended; ++tries) {
+            ended = ::waitpid(pid, nullptr, WNOHANG) == pid;
+            if (!ended)
+                ::usleep(10'000);
+        }
+        if (!ended) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+        pid = -1;
+        std::filesystem::remove(folder + "/run/socket");
+    }
+    // Runs the guard's program to an end with these arguments after the folders'; its exit code.
+    int command(const char* option, const char* value) const {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            const std::string state = folder + "/state", run = folder + "/run";
+            ::execl(VAULTINE_GUARD_PROGRAM, VAULTINE_GUARD_PROGRAM, "--state-dir", state.c_str(),
+                    "--runtime-dir", run.c_str(), option, value, nullptr);
+            ::_exit(127);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     // False when the guard could not start here (no fanotify in this kernel or container).
     bool start() {
@@ -99,6 +121,57 @@ UniqueFd connectTo(const std::string& path) {
     if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
         return {};
     return fd;
+}
+
+// A copy of /bin/true in the folder, locked for nobody alone (by inode, path and build-id).
+std::string lockCopyOfTrue(const std::string& folder) {
+    const std::string program = folder + "/locked-true";
+    std::filesystem::copy_file("/bin/true", program);
+    ::chmod(program.c_str(), 0755);
+    struct stat status {};
+    ::stat(program.c_str(), &status);
+    const int fd = ::open(program.c_str(), O_RDONLY | O_CLOEXEC);
+    Policy policy;
+    policy.programs.push_back({program, status.st_dev, status.st_ino, buildIdOfFile(fd)});
+    ::close(fd);
+    PolicyStore store(folder + "/state");
+    return store.prepare() && store.save(kNobody, policy) ? program : std::string();
+}
+
+pid_t runAsNobody(std::vector<std::string> arguments) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        std::vector<char*> argv;
+        for (std::string& argument : arguments)
+            argv.push_back(argument.data());
+        argv.push_back(nullptr);
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, STDOUT_FILENO);
+        if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
+            ::_exit(126);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    return child;
+}
+
+bool isFrozen(pid_t pid) {
+    return contents("/proc/" + std::to_string(pid) + "/cgroup").find("vaultine-guard.frozen") !=
+           std::string::npos;
+}
+
+// Out of the frozen cgroup (v1 keeps a killed task frozen), then ended.
+void endFrozen(pid_t pid) {
+    for (const char* root : {"/sys/fs/cgroup/freezer", "/sys/fs/cgroup"})
+        std::ofstream(std::string(root) + "/cgroup.procs") << pid;
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+}
+
+bool exitsCleanly(pid_t pid) {
+    int status = -1;
+    const bool ended = eventually([&] { return ::waitpid(pid, &status, WNOHANG) == pid; });
+    return ended && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 }  // namespace
@@ -129,18 +202,8 @@ TEST(GuardService, FreezesALockedLaunchNoVaultineCoversAndRefusesOtherClients) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "the guard runs as root";
     RunningGuard guard;
-    // A copy of /bin/true that nobody may execute, locked for that user alone.
-    const std::string program = guard.folder + "/locked-true";
-    std::filesystem::copy_file("/bin/true", program);
-    ::chmod(program.c_str(), 0755);
-    struct stat status {};
-    ASSERT_EQ(::stat(program.c_str(), &status), 0);
-    const int fd = ::open(program.c_str(), O_RDONLY | O_CLOEXEC);
-    Policy policy;
-    policy.programs.push_back({program, status.st_dev, status.st_ino, buildIdOfFile(fd)});
-    ::close(fd);
-    PolicyStore store(guard.folder + "/state");
-    ASSERT_TRUE(store.prepare() && store.save(kNobody, policy));
+    const std::string program = lockCopyOfTrue(guard.folder);
+    ASSERT_FALSE(program.empty());
     if (!guard.start())
         GTEST_SKIP() << "the guard cannot watch executions here (fanotify or cgroups refused)";
 
@@ -154,19 +217,9 @@ TEST(GuardService, FreezesALockedLaunchNoVaultineCoversAndRefusesOtherClients) {
     ASSERT_EQ(::waitpid(rootRun, &exitStatus, 0), rootRun);
     EXPECT_TRUE(WIFEXITED(exitStatus) && WEXITSTATUS(exitStatus) == 0);
 
-    const pid_t child = ::fork();
-    if (child == 0) {
-        if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
-            ::_exit(126);
-        ::execl(program.c_str(), program.c_str(), nullptr);
-        ::_exit(127);
-    }
+    const pid_t child = runAsNobody({program});
     // No Vaultine answers: the run is frozen in the guard's cgroup rather than run uncovered.
-    const bool frozen = eventually([child] {
-        return contents("/proc/" + std::to_string(child) + "/cgroup")
-                   .find("vaultine-guard.frozen") != std::string::npos;
-    });
-    EXPECT_TRUE(frozen);
+    EXPECT_TRUE(eventually([child] { return isFrozen(child); }));
     EXPECT_EQ(::waitpid(child, &exitStatus, WNOHANG), 0);
 
     // A client that is not the trusted Vaultine cannot cover the run.
@@ -183,9 +236,47 @@ TEST(GuardService, FreezesALockedLaunchNoVaultineCoversAndRefusesOtherClients) {
     EXPECT_EQ(std::get<protocol::Reply>(*event).status, protocol::Status::NotGenuine);
     EXPECT_EQ(::waitpid(child, &exitStatus, WNOHANG), 0);
 
-    // Tear down: out of the frozen cgroup (v1 keeps a killed task frozen), then ended.
-    for (const char* root : {"/sys/fs/cgroup/freezer", "/sys/fs/cgroup"})
-        std::ofstream(std::string(root) + "/cgroup.procs") << child;
-    ::kill(child, SIGKILL);
-    ::waitpid(child, nullptr, 0);
+    // A restarted guard keeps the run frozen, and thaws it when the policy is forgotten.
+    guard.stop();
+    ASSERT_TRUE(guard.start());
+    EXPECT_TRUE(isFrozen(child));
+    EXPECT_EQ(guard.command("--forget", "65534"), 0);
+    EXPECT_TRUE(exitsCleanly(child));
+    if (isFrozen(child))
+        endFrozen(child);
+}
+
+TEST(GuardService, HoldsALockedProgramRunThroughTheLoaderOrFromALaterMountButNotItsReaders) {
+    const char* loader = "/lib64/ld-linux-x86-64.so.2";
+    if (::geteuid() != 0 || ::access(loader, X_OK) != 0)
+        GTEST_SKIP() << "the guard runs as root; this test knows the x86-64 loader";
+    RunningGuard guard;
+    const std::string program = lockCopyOfTrue(guard.folder);
+    ASSERT_FALSE(program.empty());
+    if (!guard.start())
+        GTEST_SKIP() << "the guard cannot watch executions here (fanotify or cgroups refused)";
+
+    EXPECT_TRUE(exitsCleanly(runAsNobody({"/bin/cat", program})));
+    const pid_t loaded = runAsNobody({loader, program});
+    EXPECT_TRUE(eventually([loaded] { return isFrozen(loaded); }));
+    endFrozen(loaded);
+
+    // A copy on a filesystem mounted after the guard started is still recognised by its build-id.
+    const std::string mount = guard.folder + "/late";
+    std::filesystem::create_directory(mount);
+    if (::mount("none", mount.c_str(), "tmpfs", 0, "mode=0755") != 0)
+        GTEST_SKIP() << "no mount here";
+    std::filesystem::copy_file("/bin/true", mount + "/true");
+    // The guard marks the mount when it sees the table change; a run before that is not held.
+    pid_t late = -1;
+    const bool frozen = eventually([&] {
+        if (late > 0 && ::waitpid(late, nullptr, WNOHANG) == late)
+            late = -1;
+        if (late < 0)
+            late = runAsNobody({mount + "/true"});
+        return isFrozen(late);
+    });
+    EXPECT_TRUE(frozen);
+    endFrozen(late);
+    ::umount2(mount.c_str(), MNT_DETACH);
 }

@@ -14,8 +14,8 @@ constexpr pid_t kPid = 321;
 constexpr uid_t kUid = 1000;
 const std::string kTrusted = "/opt/vaultine/Vaultine.app/Contents/bin/Vaultine";
 
-std::string statWithStart(std::uint64_t start) {
-    std::string stat = "321 (Vault ine) S";
+std::string statWithStart(std::uint64_t start, char state = 'S') {
+    std::string stat = std::string("321 (Vault ine) ") + state;
     for (int field = 4; field < 22; ++field)
         stat += " 1";
     return stat + " " + std::to_string(start) + " 100 200\n";
@@ -114,6 +114,27 @@ TEST(PeerIdentity, AnotherUsersProcessIsRefused) {
     FakeSystem system;
     system.status = "Uid:\t1000\t0\t0\t0\nTracerPid:\t0\n";
     EXPECT_EQ(system.judge(), PeerVerdict::OtherUser);
+}
+
+TEST(PeerIdentity, AStoppedTracedOrEndedPeerNoLongerAnswers) {
+    const auto answers = [](FakeSystem& system) {
+        return peerAnswers(kPid, 5000, system.readers());
+    };
+    FakeSystem running;
+    EXPECT_TRUE(answers(running));
+    for (const char state : {'T', 't', 'Z', 'X'}) {
+        FakeSystem stopped;
+        stopped.stats = {statWithStart(5000, state)};
+        EXPECT_FALSE(answers(stopped)) << state;
+    }
+    FakeSystem traced;
+    traced.status = "Uid:\t1000\t1000\t1000\t1000\nTracerPid:\t4711\n";
+    EXPECT_FALSE(answers(traced));
+    FakeSystem reused;
+    reused.stats = {statWithStart(6000)};
+    EXPECT_FALSE(answers(reused));
+    EXPECT_EQ(stateOfStat("1 (a) b) T 1"), 'T');
+    EXPECT_EQ(stateOfStat("1 (a)"), std::nullopt);
 }
 
 TEST(PeerIdentity, StartTimeIsField22AfterTheName) {

@@ -75,7 +75,13 @@ TEST(PolicyStore, SavesRootOnlyFilesAndLoadsThemBack) {
     EXPECT_EQ(status.st_mode & 07777, 0600u);
     EXPECT_EQ(store.load(1000), samplePolicy());
     EXPECT_EQ(store.loadAll().size(), 1u);
+    // A running guard learns of a forgotten policy, and not of its own atomic replace.
+    const UniqueFd watch = store.watchRemovals();
+    ASSERT_TRUE(watch);
+    ASSERT_TRUE(store.save(1000, samplePolicy()));
+    EXPECT_TRUE(PolicyStore::readRemovals(watch.get()).empty());
     EXPECT_TRUE(store.forget(1000));
+    EXPECT_EQ(PolicyStore::readRemovals(watch.get()), std::vector<uid_t>{1000});
     EXPECT_FALSE(store.load(1000));
     EXPECT_TRUE(store.loadAll().empty());
 }
