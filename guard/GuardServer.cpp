@@ -58,14 +58,15 @@ bool GuardServer::start() {
             return startTimeOf(static_cast<pid_t>(run.pid), readers) != run.startTime;
         });
     }
+    if (!watcher.start() || watcher.markFilesystems() == 0) {
+        std::fprintf(stderr, "vaultine-guard: fanotify refused exec-permission marks\n");
+        return false;
+    }
+    // The socket comes last: where it is, a guard that holds executions answers.
     listener = listenAt(options.runtimeDirectory);
     if (!listener) {
         std::fprintf(stderr, "vaultine-guard: cannot listen in %s\n",
                      options.runtimeDirectory.c_str());
-        return false;
-    }
-    if (!watcher.start() || watcher.markFilesystems() == 0) {
-        std::fprintf(stderr, "vaultine-guard: fanotify refused exec-permission marks\n");
         return false;
     }
     return true;
