@@ -103,18 +103,33 @@ else
     log "no systemd-analyze here: the guard's unit is not verified"
 fi
 
-# The maintainer scripts: enable and start the guard, stop it at removal, delete its state at purge.
+# The maintainer scripts, run as dpkg runs them on a system in DPKG_ROOT (the scratch root, so this
+# machine's systemd is left alone): installing enables the guard, removing masks it, purging
+# forgets both and deletes its state.
 dpkg-deb -e "$deb" "$SCRATCH/control"
 for script in postinst prerm postrm; do
     [ -x "$SCRATCH/control/$script" ] || fail "the package has no executable $script"
     sh -n "$SCRATCH/control/$script" || fail "$script is not valid sh"
 done
-grep -q 'deb-systemd-helper enable' "$SCRATCH/control/postinst" ||
-    fail "postinst does not enable the guard"
-grep -q 'deb-systemd-invoke stop vaultine-guard.service' "$SCRATCH/control/prerm" ||
-    fail "prerm does not stop the guard"
-grep -q 'rm -rf /var/lib/vaultine-guard' "$SCRATCH/control/postrm" ||
-    fail "postrm does not delete the guard's state at purge"
+maintainer_script() {
+    DPKG_ROOT=$ROOT DPKG_MAINTSCRIPT_PACKAGE=vaultine DPKG_MAINTSCRIPT_NAME=$1 \
+        sh "$SCRATCH/control/$1" "${@:2}" || fail "$* failed"
+}
+wants=$ROOT/etc/systemd/system/multi-user.target.wants/vaultine-guard.service
+maintainer_script postinst configure
+[ -L "$wants" ] || fail "postinst does not enable the guard"
+grep -q 'deb-systemd-invoke start' "$SCRATCH/control/postinst" || fail "postinst does not start the guard"
+grep -q 'deb-systemd-invoke stop' "$SCRATCH/control/prerm" || fail "prerm does not stop the guard"
+maintainer_script prerm remove
+maintainer_script postrm remove
+[ "$(readlink "$ROOT/etc/systemd/system/vaultine-guard.service")" = /dev/null ] ||
+    fail "postrm does not mask the removed guard"
+mkdir -p "$ROOT/var/lib/vaultine-guard"
+touch "$ROOT/var/lib/vaultine-guard/1000"
+maintainer_script postrm purge
+[ ! -e "$ROOT/var/lib/vaultine-guard" ] || fail "purging leaves the guard's state"
+[ ! -L "$wants" ] && [ ! -L "$ROOT/etc/systemd/system/vaultine-guard.service" ] ||
+    fail "purging leaves the guard enabled or masked"
 
 # The packaged guard makes its socket with no more than the unit's capabilities, and forgets a
 # user's policy when asked. It needs root and a kernel that allows fanotify.
