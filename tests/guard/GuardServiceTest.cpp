@@ -58,21 +58,28 @@ struct RunningGuard {
         ::chmod(folder.c_str(), 0755);
     }
     ~RunningGuard() {
-        if (pid > 0) {
-            // Politely, then for sure: a guard that does not end would hold every exec.
-            ::kill(pid, SIGTERM);
-            bool ended = false;
-            for (int tries = 0; tries < 200 && !ended; ++tries) {
-                ended = ::waitpid(pid, nullptr, WNOHANG) == pid;
-                if (!ended)
-                    ::usleep(10'000);
-            }
-            if (!ended) {
-                ::kill(pid, SIGKILL);
-                ::waitpid(pid, nullptr, 0);
-            }
-        }
+        stop();
         std::filesystem::remove_all(folder);
+    }
+    // Politely, then for sure: a guard that does not end would hold every exec. True when SIGTERM
+    // brought the guard through its own orderly stop to a normal exit.
+    bool stop() {
+        if (pid <= 0)
+            return false;
+        ::kill(pid, SIGTERM);
+        int status = 0;
+        bool ended = false;
+        for (int tries = 0; tries < 200 && !ended; ++tries) {
+            ended = ::waitpid(pid, &status, WNOHANG) == pid;
+            if (!ended)
+                ::usleep(10'000);
+        }
+        if (!ended) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+        }
+        pid = -1;
+        return ended && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     }
     // False when the guard could not start here (no fanotify in this kernel or container).
     bool start() {
@@ -188,4 +195,5 @@ TEST(GuardService, FreezesALockedLaunchNoVaultineCoversAndRefusesOtherClients) {
         std::ofstream(std::string(root) + "/cgroup.procs") << child;
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
+    EXPECT_TRUE(guard.stop()) << "SIGTERM ended the guard before its orderly stop";
 }
