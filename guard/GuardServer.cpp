@@ -65,12 +65,6 @@ bool GuardServer::start() {
     if (!policyRemovals)
         std::fprintf(stderr, "vaultine-guard: cannot watch %s for forgotten policies\n",
                      options.stateDirectory.c_str());
-    listener = listenAt(options.runtimeDirectory);
-    if (!listener) {
-        std::fprintf(stderr, "vaultine-guard: cannot listen in %s\n",
-                     options.runtimeDirectory.c_str());
-        return false;
-    }
     // The loaders are read before any open mark exists: the guard's own opens are never held.
     loaders = systemLoaders();
     if (!watcher.start() || watcher.markFilesystems() == 0) {
@@ -78,6 +72,13 @@ bool GuardServer::start() {
         return false;
     }
     resetMarks();
+    // The socket comes last: where it is, a guard that holds executions answers.
+    listener = listenAt(options.runtimeDirectory);
+    if (!listener) {
+        std::fprintf(stderr, "vaultine-guard: cannot listen in %s\n",
+                     options.runtimeDirectory.c_str());
+        return false;
+    }
     return true;
 }
 

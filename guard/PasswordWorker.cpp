@@ -1,6 +1,7 @@
 // One worker thread, a bounded queue, and an eventfd to tell the loop that work has finished.
 #include "guard/PasswordWorker.h"
 
+#include <signal.h>
 #include <sys/eventfd.h>
 
 #include <cstdint>
@@ -47,6 +48,11 @@ void PasswordWorker::finish() {
 }
 
 void PasswordWorker::run() {
+    // Signals are the loop's: a SIGTERM taken here would end the guard at once, letting every held
+    // exec through, instead of going through its orderly stop.
+    sigset_t all;
+    sigfillset(&all);
+    pthread_sigmask(SIG_BLOCK, &all, nullptr);
     std::unique_lock lock(mutex);
     while (true) {
         wake.wait(lock, [this] { return stopping || !waiting.empty(); });

@@ -105,8 +105,9 @@ TEST(Loaders, KnowsALoaderByItsFileOrACopyByItsBuildId) {
     EXPECT_FALSE(loaders.contains(9, 70, buildId("")));
     // The loader of this machine is among them, when it has one at a usual path.
     struct stat status {};
-    if (::stat("/lib64/ld-linux-x86-64.so.2", &status) == 0)
+    if (::stat("/lib64/ld-linux-x86-64.so.2", &status) == 0) {
         EXPECT_TRUE(systemLoaders().contains(status.st_dev, status.st_ino, nullptr));
+    }
 }
 
 TEST(ElfBuildId, ReadsTheSameIdFromAProgramAndItsCopy) {

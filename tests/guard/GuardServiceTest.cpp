@@ -65,23 +65,26 @@ struct RunningGuard {
         stop();
         std::filesystem::remove_all(folder);
     }
-    void stop() {
+    // Politely, then for sure: a guard that does not end would hold every exec. True when SIGTERM
+    // brought the guard through its own orderly stop to a normal exit.
+    bool stop() {
         if (pid <= 0)
-            return;
-        // Politely, then for sure: a guard that does not end would hold every exec.
+            return false;
         ::kill(pid, SIGTERM);
+        int status = 0;
         bool ended = false;
         for (int tries = 0; tries < 200 && !ended; ++tries) {
-            ended = ::waitpid(pid, nullptr, WNOHANG) == pid;
+            ended = ::waitpid(pid, &status, WNOHANG) == pid;
             if (!ended)
                 ::usleep(10'000);
         }
         if (!ended) {
             ::kill(pid, SIGKILL);
-            ::waitpid(pid, nullptr, 0);
+            ::waitpid(pid, &status, 0);
         }
         pid = -1;
         std::filesystem::remove(folder + "/run/socket");
+        return ended && WIFEXITED(status) && WEXITSTATUS(status) == 0;
     }
     // Runs the guard's program to an end with these arguments after the folders'; its exit code.
     int command(const char* option, const char* value) const {
@@ -244,6 +247,7 @@ TEST(GuardService, FreezesALockedLaunchNoVaultineCoversAndRefusesOtherClients) {
     EXPECT_TRUE(exitsCleanly(child));
     if (isFrozen(child))
         endFrozen(child);
+    EXPECT_TRUE(guard.stop()) << "SIGTERM ended the guard before its orderly stop";
 }
 
 TEST(GuardService, HoldsALockedProgramRunThroughTheLoaderOrFromALaterMountButNotItsReaders) {
