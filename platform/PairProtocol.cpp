@@ -1,5 +1,6 @@
-// The two programs' shared steps: the bus-name check through the peer's liveness probes, the
-// launch entries read back from the environment, and the immediate exit.
+// The two programs' shared steps: where the pair's bundles lie, the launch entries read back from
+// the environment, and the immediate exit. The checks of the pair's processes and bus names ask the
+// system through the peer's liveness probes, beside those probes in platform/linux.
 #include "platform/PairProtocol.h"
 
 #include <cstdio>
@@ -8,7 +9,6 @@
 #include <QDir>
 
 #include "platform/MainBundle.h"
-#include "platform/PeerLiveness.h"
 #include "platform/Workspace.h"
 
 namespace platform {
@@ -27,14 +27,6 @@ QString PairProtocol::expectedBundlePath(const QString& bundleIdentifier) {
         return QDir::cleanPath(own.bundlePath() + QStringLiteral("/../../../.."));
     }
     return {};
-}
-
-bool PairProtocol::isPairProcess(pid_t pid, const QString& bundleIdentifier) {
-    return pid > 0 && PeerLiveness::systemProbes().runsBundle(pid, bundleIdentifier);
-}
-
-bool PairProtocol::holdsItsName(const QString& bundleIdentifier) {
-    return PeerLiveness(bundleIdentifier).peerHoldsItsName();
 }
 
 bool PairProtocol::launchedWith(const QString& key) {

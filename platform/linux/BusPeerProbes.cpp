@@ -1,5 +1,6 @@
 // The peer check's questions put to the system: the bus daemon names the holder of a name, /proc
 // tells its executable and state, and a method of our own, answered on the main loop, is the ping.
+// The pair protocol's checks of a process and of a bus name are asked through the same probes.
 #include <signal.h>
 
 #include <QCoreApplication>
@@ -105,6 +106,14 @@ PeerLiveness::Probes PeerLiveness::systemProbes() {
     return Probes{&nameHolder, &runsBundle,
                   &state,      [](pid_t pid, int signal) { ::kill(pid, signal); },
                   &ping,       &watchOwner};
+}
+
+bool PairProtocol::isPairProcess(pid_t pid, const QString& bundleIdentifier) {
+    return pid > 0 && PeerLiveness::systemProbes().runsBundle(pid, bundleIdentifier);
+}
+
+bool PairProtocol::holdsItsName(const QString& bundleIdentifier) {
+    return PeerLiveness(bundleIdentifier).peerHoldsItsName();
 }
 
 void PeerLiveness::answerPings() {
