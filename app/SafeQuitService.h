@@ -17,10 +17,15 @@ class SafeQuitService {
     // relaunches it), then ends the process with status 0. Nothing else needs saving: every
     // setting is stored when it changes, and a lock's "cbaal" stays in place.
     void quitApplication();
+    // Quit took the password: the system guard, when one protects this user, stops holding the
+    // user's locked launches until Vaultine starts again, so that nothing is left frozen with no
+    // Vaultine to open it. Waits (a bounded time) for the guard's answer.
+    void switchOffGuard();
 
     // Replaceable by tests; by default they ask whether Corvane holds its bus name and end the
     // process at once.
     std::function<bool()> helperIsRunning;
     std::function<void(int status)> exitProcess;
     std::chrono::milliseconds helperExitTimeout = defaultHelperExitTimeout;
+    std::chrono::milliseconds guardAnswerTimeout{3000};
 };

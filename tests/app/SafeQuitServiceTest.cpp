@@ -5,6 +5,8 @@
 #include "app/SafeQuitService.h"
 #include "platform/testing/Doubles.h"
 #include "platform/testing/FakeDistributedNotificationCenter.h"
+#include "platform/testing/FakeGuard.h"
+#include "storage/ConfigurationAndPreferencesService.h"
 
 using namespace std::chrono_literals;
 
@@ -41,6 +43,25 @@ TEST_F(SafeQuitServiceTest, PostsTheTerminateNotificationWithOurIdentifierThenEx
     EXPECT_EQ(notifications->posted[0].object, QStringLiteral("org.vaultine.Vaultine"));
     EXPECT_EQ(exitStatus, 0);
     EXPECT_EQ(postedBeforeExit, 1u);
+}
+
+TEST_F(SafeQuitServiceTest, TheSystemGuardStopsHoldingWithThePasswordBeforeCorvaneIsTold) {
+    platform::SecretStore::install(std::make_unique<platform::testing::FakeSecretStore>());
+    platform::UserDefaults::install(std::make_unique<platform::testing::InMemoryUserDefaults>());
+    ConfigurationAndPreferencesService::sharedInstance().setApplicationPassword(
+        QStringLiteral("Secret 1"));
+    auto fake = std::make_unique<platform::testing::FakeGuard>();
+    platform::testing::FakeGuard* guard = fake.get();
+    guard->enrolled = QStringLiteral("Secret 1");
+    guard->present = true;
+    platform::Guard::install(std::move(fake));
+
+    service.quitApplication();
+
+    ASSERT_EQ(guard->changes.size(), 1u);
+    EXPECT_EQ(guard->changes[0].change, platform::Guard::Change::switchOff);
+    EXPECT_EQ(guard->changes[0].password, QStringLiteral("Secret 1"));
+    EXPECT_EQ(exitStatus, 0);
 }
 
 TEST_F(SafeQuitServiceTest, WaitsUntilCorvaneHasGoneBeforeExiting) {
