@@ -18,12 +18,15 @@ namespace guard {
 
 namespace {
 
-bool isPseudoFilesystem(const std::string& type) {
+// Pseudo filesystems hold no programs. A user's FUSE filesystem is left unmarked too: the file
+// of each event is opened by the kernel in the guard's read, through the user's FUSE server, so a
+// server that stalls would stall the guard and with it every execution on the machine.
+bool isUnwatchedFilesystem(const std::string& type) {
     static const std::set<std::string> pseudo = {
         "proc",    "sysfs", "cgroup",   "cgroup2",   "devpts",      "mqueue",    "debugfs",
         "tracefs", "bpf",   "pstore",   "configfs",  "securityfs",  "fusectl",   "hugetlbfs",
         "autofs",  "nsfs",  "efivarfs", "selinuxfs", "binfmt_misc", "rpc_pipefs"};
-    return pseudo.contains(type);
+    return pseudo.contains(type) || type == "fuse" || type.starts_with("fuse.");
 }
 
 // mountinfo escapes spaces and the like as \ooo.
@@ -64,7 +67,7 @@ std::vector<std::string> programMountsIn(const std::string& mountinfo) {
         }
         std::string type;
         fields >> type;
-        if (!point.empty() && !type.empty() && !isPseudoFilesystem(type))
+        if (!point.empty() && !type.empty() && !isUnwatchedFilesystem(type))
             mounts.push_back(unescapeMountPath(point));
     }
     return mounts;
