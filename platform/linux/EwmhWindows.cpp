@@ -33,12 +33,12 @@ std::uint32_t internAtom(xcb_connection_t* connection, const char* name) {
 constexpr std::uint32_t sourceIndicationPager = 2;
 // Far more windows than any desktop holds; bounds what a hostile property can make us read.
 constexpr std::uint32_t maximumWindows = 1 << 16;
-// After a sign that a client may connect, the server's client list is read again after each of
-// these waits: a starting program connects a few milliseconds after it loads the X client library,
-// a heavy one (or one seen by the process watcher's sweep before it got there) seconds later. A
-// window embedded into another client's window ("-into") is made where no root event tells of it,
-// so its client is found this way.
-constexpr std::array<int, 6> clientFollowUpsMs = {20, 80, 200, 700, 2000, 7000};
+// After a sign that a client may connect, the server's client list is read this long after it: a
+// starting program connects a few milliseconds after it loads the X client library, a heavy one
+// (or one seen by the process watcher's sweep before it got there) seconds later. A window
+// embedded into another client's window ("-into") is made where no root event tells of it, so its
+// client is found this way.
+constexpr std::array<int, 6> clientFollowUpsMs = {20, 100, 300, 1000, 3000, 10000};
 // Longer than any real class or application id, in 32-bit units.
 constexpr std::uint32_t maximumNameLength = 256;
 
@@ -312,8 +312,9 @@ void EwmhWindows::followUpClientsSoon() {
 
 void EwmhWindows::followUpClients() {
     refreshClients(true);
-    if (connection && ++followUpStep < clientFollowUpsMs.size())
-        clientFollowUp.start(clientFollowUpsMs[followUpStep]);
+    if (!connection || ++followUpStep == clientFollowUpsMs.size())
+        return;
+    clientFollowUp.start(clientFollowUpsMs[followUpStep] - clientFollowUpsMs[followUpStep - 1]);
 }
 
 // Every dynamically linked X client loads the library that our own connection runs on, and the

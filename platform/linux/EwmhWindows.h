@@ -53,8 +53,8 @@ class EwmhWindows : public QObject {
     // Asks the window manager to activate the window, as a pager does; false without a connection.
     bool activateWindow(WindowId window);
     // A process may connect to the display soon or may just have (a new process was seen): the
-    // server's client list is read now-ish and a few more times over the next seconds, as a
-    // starting program gets to its connection.
+    // server's client list is read within 20 ms and a few more times over the next ten seconds, as
+    // a starting program gets to its connection.
     void clientsMayConnect();
 
   private:
