@@ -1,13 +1,18 @@
 // Follows _NET_CLIENT_LIST and _NET_ACTIVE_WINDOW on the root window through an xcb connection
 // of our own, read from the main loop, sends the _NET_ACTIVE_WINDOW activation request, and lists
-// the server's clients through the X-Resource extension.
+// the server's clients through the X-Resource extension whenever a client may have connected.
 #include "platform/linux/EwmhWindows.h"
 
+#include <dlfcn.h>
+#include <sys/inotify.h>
 #include <xcb/res.h>
 #include <xcb/xcb.h>
 
+#include <QFile>
+#include <QFileInfo>
 #include <QTimer>
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "platform/linux/XcbReply.h"
@@ -28,9 +33,12 @@ std::uint32_t internAtom(xcb_connection_t* connection, const char* name) {
 constexpr std::uint32_t sourceIndicationPager = 2;
 // Far more windows than any desktop holds; bounds what a hostile property can make us read.
 constexpr std::uint32_t maximumWindows = 1 << 16;
-// How often the server's client list is read, besides at every new top-level window: a window
-// embedded into another client's window ("-into") is made where no root event tells of it.
-constexpr int clientCheckIntervalMs = 250;
+// After a sign that a client may connect, the server's client list is read this long after it: a
+// starting program connects a few milliseconds after it loads the X client library, a heavy one
+// (or one seen by the process watcher's sweep before it got there) seconds later. A window
+// embedded into another client's window ("-into") is made where no root event tells of it, so its
+// client is found this way.
+constexpr std::array<int, 6> clientFollowUpsMs = {20, 100, 300, 1000, 3000, 10000};
 // Longer than any real class or application id, in 32-bit units.
 constexpr std::uint32_t maximumNameLength = 256;
 
@@ -87,9 +95,9 @@ EwmhWindows::EwmhWindows() {
     if (dropBrokenConnection())
         return;
     if (hasClientIds) {
-        clientTimer.setInterval(clientCheckIntervalMs);
-        connect(&clientTimer, &QTimer::timeout, this, [this] { refreshClients(true); });
-        clientTimer.start();
+        clientFollowUp.setSingleShot(true);
+        connect(&clientFollowUp, &QTimer::timeout, this, [this] { followUpClients(); });
+        watchClientLibrary();
     }
     notifier = std::make_unique<QSocketNotifier>(xcb_get_file_descriptor(connection.get()),
                                                  QSocketNotifier::Read, this);
@@ -105,7 +113,9 @@ bool EwmhWindows::dropBrokenConnection() {
     // The X server went away: from now on there are no window events, never a crash.
     notifier.reset();
     connection.reset();
-    clientTimer.stop();
+    clientFollowUp.stop();
+    libraryNotifier.reset();
+    libraryOpens.reset();
     ownersByWindow.clear();
     return true;
 }
@@ -282,6 +292,71 @@ void EwmhWindows::refreshClients(bool report) {
     processByClient = std::move(current);
     if (report && !appeared.empty() && onClientsAppeared)
         onClientsAppeared(appeared);
+}
+
+void EwmhWindows::clientsMayConnect() {
+    // The library may have been replaced since (an upgrade): new programs load the new file.
+    watchClientLibrary();
+    followUpClientsSoon();
+}
+
+void EwmhWindows::followUpClientsSoon() {
+    if (!connection || !hasClientIds)
+        return;
+    // A first look about to come serves this sign as well; a sign later in the series starts over.
+    if (clientFollowUp.isActive() && followUpStep == 0)
+        return;
+    followUpStep = 0;
+    clientFollowUp.start(clientFollowUpsMs[0]);
+}
+
+void EwmhWindows::followUpClients() {
+    refreshClients(true);
+    if (!connection || ++followUpStep == clientFollowUpsMs.size())
+        return;
+    clientFollowUp.start(clientFollowUpsMs[followUpStep] - clientFollowUpsMs[followUpStep - 1]);
+}
+
+// Every dynamically linked X client loads the library that our own connection runs on, and the
+// loader opens it before the program's first line runs: its opens tell of clients on their way.
+// A watch on the file already watched changes nothing; one replaced at its path is watched too.
+void EwmhWindows::watchClientLibrary() {
+    if (!connection || !hasClientIds)
+        return;
+    if (clientLibrary.isEmpty()) {
+        Dl_info library{};
+        if (::dladdr(reinterpret_cast<void*>(&xcb_connect), &library) && library.dli_fname)
+            clientLibrary = QFileInfo(QFile::decodeName(library.dli_fname)).canonicalFilePath();
+        if (clientLibrary.isEmpty())
+            return;
+    }
+    if (!libraryOpens) {
+        libraryOpens.reset(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+        if (!libraryOpens)
+            return;
+        libraryNotifier =
+            std::make_unique<QSocketNotifier>(libraryOpens.get(), QSocketNotifier::Read, this);
+        connect(libraryNotifier.get(), &QSocketNotifier::activated, this,
+                [this] { readLibraryOpens(); });
+    }
+    ::inotify_add_watch(libraryOpens.get(), QFile::encodeName(clientLibrary).constData(), IN_OPEN);
+}
+
+void EwmhWindows::readLibraryOpens() {
+    bool opened = false;
+    alignas(inotify_event) std::array<char, 4096> buffer;
+    for (;;) {
+        const ssize_t length = ::read(libraryOpens.get(), buffer.data(), buffer.size());
+        if (length <= 0)
+            break;
+        for (ssize_t offset = 0; offset < length;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer.data() + offset);
+            offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            opened = opened || (event->mask & (IN_OPEN | IN_Q_OVERFLOW));
+        }
+    }
+    if (opened)
+        followUpClientsSoon();
 }
 
 // Asks for all owners first and then collects the replies: one round trip for many windows.

@@ -112,6 +112,8 @@ void LinuxWorkspace::startWatching() {
         clientsAppeared(processes);
     };
     windows->onActiveWindowChanged = [this](pid_t owner) { activeWindowChanged(owner); };
+    // A client that shows only embedded windows is found once its process may have connected.
+    watcher->onProcessesAppeared = [this] { windows->clientsMayConnect(); };
     if (catalogue->changeDescriptor() >= 0) {
         catalogueNotifier =
             std::make_unique<QSocketNotifier>(catalogue->changeDescriptor(), QSocketNotifier::Read);

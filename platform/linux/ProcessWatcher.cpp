@@ -200,6 +200,8 @@ void ProcessWatcher::scanProcesses(ScanDepth depth) {
         addProcess(status);
     if (rematchRequested)
         rematchUnmatched();
+    if (!fresh.empty() && onProcessesAppeared)
+        onProcessesAppeared();
 }
 
 void ProcessWatcher::addProcess(const proc::ProcessStatus& status) {

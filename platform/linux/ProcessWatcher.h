@@ -47,6 +47,9 @@ class ProcessWatcher : public QObject {
     InstanceHandler onInstanceEnded;
     // An instance gained claims of other applications (from a window it opened).
     InstanceHandler onInstanceClaimsChanged;
+    // A scan read new processes (or a process's new image), any of which may be about to connect to
+    // the display. Raised while scanning: it must not ask for a scan.
+    std::function<void()> onProcessesAppeared;
     // Whether an instance's end must be reported at once (a locked application's run): such an
     // instance has a pidfd on its topmost process; the others' ends are noticed by the next scan,
     // so that the descriptors used do not grow with the processes of any program a user names.

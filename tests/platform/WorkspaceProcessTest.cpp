@@ -12,10 +12,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <csignal>
+#include <set>
 
 #include "ScopedEnvironment.h"
 #include "locking/ApplicationsMonitorService.h"
 #include "platform/linux/ElfBuildId.h"
+#include "platform/linux/EwmhWindows.h"
 #include "platform/linux/LinuxWorkspace.h"
 #include "platform/linux/ProcReader.h"
 #include "platform/testing/Doubles.h"
@@ -495,6 +497,33 @@ TEST_F(WindowEventsTest, CopyWhoseOnlyWindowIsEmbeddedIntoAnotherClientsIsKnownB
     xcb_disconnect(other);
     EXPECT_TRUE(reported) << events.join(' ').toStdString();
     EXPECT_EQ(workspace().runningApplicationsWithBundleIdentifier("org.test.Embedded").size(), 1u);
+}
+
+// Nothing polls the server's client list: a program loading the X library is followed up over the
+// next seconds, so a client that connects well after its start, showing only a window embedded
+// into another client's, is still reported.
+TEST_F(WindowEventsTest, ClientConnectingWellAfterItsStartIsReported) {
+    xcb_connection_t* other = xcb_connect(nullptr, nullptr);
+    ASSERT_FALSE(xcb_connection_has_error(other));
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(other)).data;
+    const xcb_window_t host = xcb_generate_id(other);
+    xcb_create_window(other, XCB_COPY_FROM_PARENT, host, screen->root, 0, 0, 300, 200, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+    xcb_flush(other);
+    platform::EwmhWindows windows;
+    ASSERT_TRUE(windows.isConnected());
+    std::set<pid_t> appeared;
+    windows.onClientsAppeared = [&](const std::vector<pid_t>& processes) {
+        appeared.insert(processes.begin(), processes.end());
+    };
+
+    const QProcess& process = start(
+        testApplicationPath(),
+        {"--window", "--no-pid", "--into", QString::number(host), "--connect-after-ms", "1500"});
+    const auto pid = static_cast<pid_t>(process.processId());
+    const bool reported = QTest::qWaitFor([&] { return appeared.count(pid) > 0; }, eventTimeoutMs);
+    xcb_disconnect(other);
+    EXPECT_TRUE(reported);
 }
 
 TEST_F(WindowEventsTest, ActivationBringsTheInstanceForwardAndIsNotified) {

@@ -2,10 +2,12 @@
 // own and maps a top-level window, logging when it asks for the map, then waits to be ended.
 //
 //   workspace-test-application [--window] [--class NAME] [--no-pid] [--into WINDOW]
-//                              [--fork N] [--lifetime-ms M] [anything else is ignored]
+//                              [--connect-after-ms D] [--fork N] [--lifetime-ms M]
+//                              [anything else is ignored]
 //
 // --class sets the window's WM_CLASS to NAME (instance and class); --no-pid leaves out _NET_WM_PID;
-// --into makes the window a child of another client's WINDOW (decimal id), as an embedded one.
+// --into makes the window a child of another client's WINDOW (decimal id), as an embedded one;
+// --connect-after-ms waits D ms before connecting to the display, as a slow program does.
 // With $VAULTINE_TEST_MAP_LOG set, appends "<pid> <CLOCK_MONOTONIC ns>" just before mapping.
 #include <signal.h>
 #include <sys/prctl.h>
@@ -32,6 +34,11 @@ xcb_atom_t atom(xcb_connection_t* connection, const char* name) {
     const xcb_atom_t value = reply ? reply->atom : XCB_ATOM_NONE;
     std::free(reply);
     return value;
+}
+
+void sleepMs(long milliseconds) {
+    const timespec pauseTime{milliseconds / 1000, (milliseconds % 1000) * 1000000};
+    nanosleep(&pauseTime, nullptr);
 }
 
 void logMap() {
@@ -79,6 +86,7 @@ int main(int argc, char** argv) {
     bool declarePid = true;
     std::string windowClass;
     xcb_window_t parent = 0;
+    long connectAfterMs = 0;
     int forks = 0;
     long lifetimeMs = 0;
     for (int i = 1; i < argc; ++i) {
@@ -91,6 +99,8 @@ int main(int argc, char** argv) {
             windowClass = argv[++i];
         else if (argument == "--into" && i + 1 < argc)
             parent = static_cast<xcb_window_t>(std::strtoul(argv[++i], nullptr, 10));
+        else if (argument == "--connect-after-ms" && i + 1 < argc)
+            connectAfterMs = std::atol(argv[++i]);
         else if (argument == "--fork" && i + 1 < argc)
             forks = std::atoi(argv[++i]);
         else if (argument == "--lifetime-ms" && i + 1 < argc)
@@ -104,10 +114,11 @@ int main(int argc, char** argv) {
                 pause();
         }
     }
+    if (window)
+        sleepMs(connectAfterMs);
     xcb_connection_t* connection = window ? mapWindow(windowClass, declarePid, parent) : nullptr;
     if (lifetimeMs > 0) {
-        timespec pauseTime{lifetimeMs / 1000, (lifetimeMs % 1000) * 1000000};
-        nanosleep(&pauseTime, nullptr);
+        sleepMs(lifetimeMs);
     } else {
         for (;;)
             pause();
