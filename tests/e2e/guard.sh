@@ -73,9 +73,8 @@ launch_xterm() {  # TITLE [PROGRAM]
 }
 end_xterms() {
     local pid
-    for pid in $(xterm_pids) $(frozen_runs); do as_user kill -KILL "$pid" 2>/dev/null || true; done
-    thaw_ended
-    wait_until 5 eval '[ -z "$(xterm_pids)$(frozen_runs)" ]' || fail "xterm did not end"
+    for pid in $(xterm_pids); do as_user kill -KILL "$pid" 2>/dev/null || true; done
+    wait_until 5 eval '[ -z "$(xterm_pids)" ]' || fail "xterm did not end"
 }
 keys_reached() { [ -s "$HOME/keys-$1" ]; }
 
@@ -301,54 +300,71 @@ end_xterms
 log "6. the guard's password opened the lock and went back into the keyring"
 
 log "7. a copy of the bundle and the bundle under LD_PRELOAD are not Vaultine to the guard"
-kill_pair KILL
 as_user cp -r "$VAULTINE_BUNDLE" "$HOME/Vaultine.app"
-refused_by_guard() {  # WHAT
-    wait_for_line "does not take this Vaultine for the installed one" 30
-    log "$1: the guard does not take it for Vaultine"
+# A run frozen under a lock of the genuine Vaultine, killed with Corvane: the impostor locks it
+# again as the run it was locking, takes the password, and the guard keeps the run frozen.
+refused_by_guard() {  # WHAT TITLE
+    kill_pair KILL
+    start_guarded_vaultine
     launch_xterm "$2"
-    wait_until 5 eval '[ -n "$(frozen_runs)" ]' || fail "$1: the launch was not frozen"
+    wait_until 10 lock_is_up || fail "$1: xterm was not locked"
     local run
-    run=$(frozen_runs | tail -n 1)
-    # Its own lock, if any, takes the password; the guard keeps the run frozen all the same.
-    if wait_until 10 lock_is_up; then
+    run=$(newest_xterm)
+    kill_pair KILL
+    wait_until 1 is_frozen "$run" || fail "$1: the run was not frozen"
+    (
+        eval "$3"
+        : > "$VAULTINE_LOG"
+        start_vaultine -psn_0
+        wait_for_line "does not take this Vaultine for the installed one" 30
+        log "$1: the guard does not take it for Vaultine"
+        wait_until 10 lock_is_up || fail "$1 did not lock the run it found"
         type_into_lock "$PASSWORD" || fail "$1: could not type into its lock"
         wait_until 10 lock_is_down || fail "$1: its own lock did not take the password"
         sleep 1
-        log "$1: its own lock took the password"
+        is_frozen "$run" || fail "$1 released a frozen run"
+        screenshot "refused-$2"
+        stop_programs
+    )
+    relock_or_gap "$1" "$run" "what it released went into KnownInstances of the user's defaults.json"
+}
+# The genuine Vaultine back, a frozen run is locked again; the known gap: it takes the run for one
+# the password released (its user-writable list of known runs) and tells the guard so.
+relock_or_gap() {  # WHAT RUN HOW
+    start_guarded_vaultine
+    if wait_until 15 lock_is_up; then
+        release "$1: the run"
+    elif is_not_frozen "$2" && wait_until 5 has_window "$2"; then
+        known_gap "$1: the genuine Vaultine restarted told the guard the frozen run was released," \
+            "which thawed it without the password ($3)"
+    else
+        fail "$1: the genuine Vaultine did not lock the run again"
     fi
-    is_frozen "$run" || fail "$1 released a frozen run"
-    has_window "$run" && fail "$1: a window of the frozen run mapped"
-    screenshot "refused-$2"
-    stop_programs
     end_xterms
 }
-: > "$VAULTINE_LOG"
-(
+refused_by_guard "a copy of the bundle" bundle-copy '
     VAULTINE_EXE=$HOME/Vaultine.app/Contents/bin/Vaultine
-    CORVANE_EXE=$HOME/Vaultine.app/Contents/Library/LoginItems/Corvane.app/Contents/bin/Corvane
-    start_vaultine -psn_0
-    refused_by_guard "a copy of the bundle" bundle-copy
-)
-: > "$VAULTINE_LOG"
-(
+    CORVANE_EXE=$HOME/Vaultine.app/Contents/Library/LoginItems/Corvane.app/Contents/bin/Corvane'
+refused_by_guard "the bundle under LD_PRELOAD" preload '
     export LD_PRELOAD=libm.so.6
-    export ASAN_OPTIONS=$ASAN_OPTIONS:verify_asan_link_order=0
-    start_vaultine -psn_0
-    refused_by_guard "the bundle under LD_PRELOAD" preload
-)
+    export ASAN_OPTIONS=$ASAN_OPTIONS:verify_asan_link_order=0'
 as_user rm -rf "$HOME/Vaultine.app"
-log "7. neither was taken for Vaultine nor released a run"
+# No impostor at all: the list of known runs written while neither program runs.
+kill_pair KILL
+start_guarded_vaultine
+launch_xterm known-runs
+wait_until 10 lock_is_up || fail "xterm was not locked"
+run=$(newest_xterm)
+kill_pair KILL
+wait_until 1 is_frozen "$run" || fail "the run was not frozen"
+printf '{"KnownInstances": "known;all;"}\n' |
+    as_user tee "$XDG_CONFIG_HOME/$VAULTINE_ID/defaults.json" >/dev/null
+relock_or_gap "a list of known runs written by the user" "$run" \
+    "KnownInstances \"known;all;\" written into defaults.json"
+log "7. neither was taken for Vaultine; the run stayed frozen whatever they were told"
 
 log "8. the guard killed and restarted"
-start_guarded_vaultine
-# Every run of ours that the guard froze has ended: the new Vaultine has nothing to lock.
-sleep 2
-if log_has "Held by the system guard"; then
-    known_gap "a run the guard froze, killed since, is announced as held to the next Vaultine" \
-        "(lock up: $(lock_is_up && echo yes || echo no))"
-    wait_until 10 lock_is_down || fail "a lock for an ended run stayed up"
-fi
+: > "$VAULTINE_LOG"
 wait_until 10 is_running corvane_pids || fail "Corvane was not launched"
 kill -KILL "$GUARD_PID"
 wait "$GUARD_PID" 2>/dev/null || true
@@ -357,7 +373,7 @@ launch_xterm guard-down
 wait_until 10 lock_is_up || fail "xterm started while the guard was down was not locked"
 run=$(newest_xterm)
 start_guard
-wait_until 20 eval '[ "$(protected_count)" -ge 2 ]' || fail "Vaultine did not take the guard back"
+wait_until 20 eval '[ "$(protected_count)" -ge 1 ]' || fail "Vaultine did not take the guard back"
 kill_pair KILL
 if wait_until 2 is_frozen "$run"; then
     log "8. the run started while the guard was down is frozen once Vaultine is killed"
