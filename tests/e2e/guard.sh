@@ -108,11 +108,17 @@ thaw_ended() {
     done
 }
 
+# One kill of both; killed, each may start the other again in the moment between the two
+# signals, so the user kills again what came back.
 kill_pair() {  # SIGNAL
     as_user kill "-$1" $(vaultine_pids) $(corvane_pids) 2>/dev/null || true
     [ "$1" = KILL ] || return 0
-    wait_until 5 is_gone vaultine_pids || fail "Vaultine did not end"
-    wait_until 5 is_gone corvane_pids || fail "Corvane did not end"
+    local round
+    for round in 1 2 3; do
+        wait_until 2 eval '[ -z "$(vaultine_pids)$(corvane_pids)" ]' && return 0
+        as_user kill -KILL $(vaultine_pids) $(corvane_pids) 2>/dev/null || true
+    done
+    fail "Vaultine and Corvane did not end"
 }
 protected_count() { grep -c "Protected by the system guard" "$VAULTINE_LOG" || true; }
 start_guarded_vaultine() {
