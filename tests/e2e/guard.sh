@@ -251,6 +251,8 @@ run=$(newest_xterm)
 wait_until 10 has_window "$run" || fail "xterm showed no window under the lock"
 kill_pair KILL
 wait_until 1 is_frozen "$run" || fail "the run under the lock was not frozen within a second"
+has_window "$run" && known_gap "xterm frozen once the lock's Vaultine was killed keeps its window" \
+    "mapped, showing what it showed under the lock"
 as_user xdotool windowactivate "$(visible_windows_of "$run" | head -n 1)" 2>/dev/null || true
 as_user xdotool type --delay 15 "echo typed while frozen"
 as_user xdotool key Return
