@@ -45,6 +45,15 @@ else
 fi
 FROZEN=$FREEZER/vaultine-guard.frozen
 
+# The guard trusts the bundle only when it and every folder above it are root's and writable by
+# root alone; a build tree checked out otherwise is named at once rather than failing later.
+path=$(readlink -f "$VAULTINE_EXE")
+while [ -n "$path" ]; do
+    [ "$(stat -c %u "$path")" = 0 ] && [ $((0$(stat -c %a "$path") & 022)) = 0 ] ||
+        fail "the guard will not trust $VAULTINE_EXE: $path is not root's alone"
+    path=${path%/*}
+done
+
 known_gap() {
     log "KNOWN GAP: $*"
     echo "$*" >> "$E2E_ARTIFACTS/known-gaps.txt"
