@@ -5,6 +5,10 @@
 #   desktop-session.sh start            starts a session; prints `export` lines for its environment
 #   desktop-session.sh stop DIR         stops the session whose state folder is DIR
 #   desktop-session.sh run -- CMD...    runs CMD inside a fresh session, stops it, returns CMD's status
+#   desktop-session.sh run --user NAME -- CMD...
+#                                       the same with the session's programs run as the ordinary user
+#                                       NAME (root only); CMD runs as the caller, with
+#                                       VAULTINE_SESSION_USER=NAME, and acts for the user through it
 #
 # Every process is started in a process group of its own and stopped by that group's id, never by
 # name, so the user's own X server, bus and keyring are never touched.
@@ -129,9 +133,22 @@ case "${1:-}" in
         ;;
     run)
         shift
+        user=
+        if [ "${1:-}" = "--user" ]; then
+            user=${2:?usage: $0 run --user NAME -- COMMAND...}
+            shift 2
+        fi
         [ "${1:-}" = "--" ] && shift
-        [ $# -gt 0 ] || die "usage: $0 run -- COMMAND..."
-        environment=$(start)
+        [ $# -gt 0 ] || die "usage: $0 run [--user NAME] -- COMMAND..."
+        if [ -n "$user" ]; then
+            # Started by the user itself, so that every server of the session is the user's.
+            environment=$(setpriv --reuid="$(id -u "$user")" --regid="$(id -g "$user")" \
+                --init-groups -- env -u XDG_RUNTIME_DIR -u DBUS_SESSION_BUS_ADDRESS TMPDIR=/tmp \
+                "$0" start)
+            environment+=$'\n'"export VAULTINE_SESSION_USER=$user"
+        else
+            environment=$(start)
+        fi
         eval "$environment"
         session_dir=$VAULTINE_SESSION_DIR
         trap 'stop_dir "$session_dir"' EXIT

@@ -29,6 +29,18 @@ VAULTINE_LOG=$E2E_ARTIFACTS/vaultine.log
 : > "$VAULTINE_LOG"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=0}
 
+# What stands for the user (starting programs, typing, the keyring, the user's files) runs as the
+# session's user: an ordinary user's when the session was started with `run --user`, the caller
+# otherwise. Observing (windows, /proc) needs no change of user.
+as_user() {
+    if [ -n "${VAULTINE_SESSION_USER:-}" ]; then
+        setpriv --reuid="$(id -u "$VAULTINE_SESSION_USER")" \
+            --regid="$(id -g "$VAULTINE_SESSION_USER")" --init-groups -- "$@"
+    else
+        "$@"
+    fi
+}
+
 log() { echo "[$E2E_NAME] $*" >&2; }
 fail() {
     log "FAIL: $*"
@@ -63,31 +75,33 @@ is_running() { [ -n "$("$1")" ]; }
 is_gone() { [ -z "$("$1")" ]; }
 
 bus_name_owned() {
-    dbus-send --session --print-reply --dest=org.freedesktop.DBus / \
+    as_user dbus-send --session --print-reply --dest=org.freedesktop.DBus / \
         org.freedesktop.DBus.NameHasOwner "string:$1" 2>/dev/null | grep -q "boolean true"
 }
 
 # Settings in the keyring, as Vaultine stores them: schema attribute, account, raw text.
 store_setting() {
-    printf '%s' "$2" | secret-tool store --label="$VAULTINE_ID ($1)" \
+    printf '%s' "$2" | as_user secret-tool store --label="$VAULTINE_ID ($1)" \
         xdg:schema org.vaultine.Keychain account "$VAULTINE_ID ($1)"
 }
 clear_setting() {
-    secret-tool clear xdg:schema org.vaultine.Keychain account "$VAULTINE_ID ($1)" 2>/dev/null || true
+    as_user secret-tool clear xdg:schema org.vaultine.Keychain account "$VAULTINE_ID ($1)" \
+        2>/dev/null || true
 }
 clear_settings() {
     local key
     for key in Password Applications Active LoginStart Administrative; do clear_setting "$key"; done
     # As after Quit: whatever runs now (a terminal server an earlier test left) is known, since a
     # start without a list of known runs locks every running locked application.
-    mkdir -p "$XDG_CONFIG_HOME/$VAULTINE_ID"
-    printf '{"KnownInstances": "known;all;"}\n' > "$XDG_CONFIG_HOME/$VAULTINE_ID/defaults.json"
+    as_user mkdir -p "$XDG_CONFIG_HOME/$VAULTINE_ID"
+    printf '{"KnownInstances": "known;all;"}\n' |
+        as_user tee "$XDG_CONFIG_HOME/$VAULTINE_ID/defaults.json" >/dev/null
 }
 
 # The session's keyring locked and unlocked without a prompt (the password is the session's).
-lock_keyring() { /usr/bin/python3 "$E2E_SOURCE_DIR/tests/e2e/support/keyring.py" lock; }
+lock_keyring() { as_user /usr/bin/python3 "$E2E_SOURCE_DIR/tests/e2e/support/keyring.py" lock; }
 unlock_keyring() {
-    /usr/bin/python3 "$E2E_SOURCE_DIR/tests/e2e/support/keyring.py" unlock \
+    as_user /usr/bin/python3 "$E2E_SOURCE_DIR/tests/e2e/support/keyring.py" unlock \
         "$VAULTINE_SESSION_DIR/keyring-password"
 }
 
@@ -95,9 +109,9 @@ unlock_keyring() {
 # entry alone, installed as $TEST_APP_ID in the user's applications folder.
 TEST_APP_EXE=$HOME/bin/vaultine-test-app
 install_test_app() {
-    mkdir -p "$HOME/bin" "$XDG_DATA_HOME/applications"
-    cp "$(command -v xmessage)" "$TEST_APP_EXE"
-    cat > "$XDG_DATA_HOME/applications/$TEST_APP_ID.desktop" <<ENTRY
+    as_user mkdir -p "$HOME/bin" "$XDG_DATA_HOME/applications"
+    as_user cp "$(command -v xmessage)" "$TEST_APP_EXE"
+    as_user tee "$XDG_DATA_HOME/applications/$TEST_APP_ID.desktop" >/dev/null <<ENTRY
 [Desktop Entry]
 Type=Application
 Name=$TEST_APP_NAME
@@ -106,14 +120,14 @@ TryExec=$TEST_APP_EXE
 ENTRY
 }
 launch_test_app() {
-    setsid "$TEST_APP_EXE" -name vaultine-test-app -title "$TEST_APP_NAME" \
+    as_user setsid "$TEST_APP_EXE" -name vaultine-test-app -title "$TEST_APP_NAME" \
         -geometry 600x200+100+100 "Test application of Vaultine" >/dev/null 2>&1 < /dev/null &
 }
 
 # Starts Vaultine with its output in $VAULTINE_LOG (appended); arguments are passed on ("-psn_0"
 # keeps the popover closed).
 start_vaultine() {
-    setsid "$VAULTINE_EXE" "$@" >> "$VAULTINE_LOG" 2>&1 < /dev/null &
+    as_user setsid "$VAULTINE_EXE" "$@" >> "$VAULTINE_LOG" 2>&1 < /dev/null &
 }
 log_has() { grep -qF -- "$1" "$VAULTINE_LOG"; }
 wait_for_line() { wait_until "${2:-20}" log_has "$1" || fail "no line \"$1\" within ${2:-20} s"; }
@@ -233,6 +247,6 @@ lock_has_focus() {
 }
 type_into_lock() {
     wait_until 10 lock_has_focus || return 1
-    xdotool type --delay 15 "$1"
-    xdotool key Return
+    as_user xdotool type --delay 15 "$1"
+    as_user xdotool key Return
 }
