@@ -264,6 +264,7 @@ void ApplicationsLockerCentralService::saveKnownRuns() {
             running.insert(run);
     }
     knownRuns = std::move(running);
+    std::erase_if(releasedByPassword, [this](const auto& run) { return !knownRuns.count(run); });
     knownInstancesService->storeInstances(knownRuns);
 }
 
@@ -279,6 +280,7 @@ void ApplicationsLockerCentralService::releaseRunsOf(const ApplicationEntity& en
             released.insert({application.processIdentifier, application.processStartTime});
     }
     knownRuns.insert(released.begin(), released.end());
+    releasedByPassword.insert(released.begin(), released.end());
     saveKnownRuns();
     if (!guardConnected)
         return;
@@ -638,11 +640,12 @@ void ApplicationsLockerCentralService::onGuardGreeted(platform::Guard::Answer an
     syncGuardPolicy(std::nullopt);
 }
 
-// A launch the guard holds is locked whatever the settings read from the user's files say: only
-// the password lowers what the guard holds.
+// A launch the guard holds is locked whatever the settings read from the user's files say (the
+// list of known runs included: anyone can write it): only the password lowers what the guard
+// holds. A run the password released in this process, while the guard was away, is told released.
 void ApplicationsLockerCentralService::handleLaunchHeld(pid_t pid, unsigned long long startTime,
                                                         const QString& program) {
-    if (knownRuns.count({pid, startTime})) {
+    if (releasedByPassword.count({pid, startTime})) {
         platform::Guard::shared().runReleased(pid, startTime);
         return;
     }

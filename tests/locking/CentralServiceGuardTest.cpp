@@ -76,6 +76,19 @@ TEST_F(CentralServiceGuardTest, WhatTheGuardHoldsIsLockedEvenWhenTheSettingsNoLo
     EXPECT_EQ(current().message, QStringLiteral("copy of editor is locked"));
 }
 
+TEST_F(CentralServiceGuardTest, ARunTheStoredListCallsKnownIsStillLockedWhenTheGuardHoldsIt) {
+    // Both programs were killed under a lock and the user wrote the run into the list of known
+    // runs: the guard froze it, and only the password may let it go.
+    run(editorId, 4242);
+    workspace->running.back().processStartTime = 77;
+    KnownInstancesService().storeInstances({{4242, 77}});
+    startGuarded();
+
+    guard->holdLaunch(4242, 77, QStringLiteral("/usr/bin/editor"));
+    EXPECT_TRUE(service->applicationIsProtected());
+    EXPECT_TRUE(guard->released.empty());
+}
+
 TEST_F(CentralServiceGuardTest, OnlyTheOwnersChangesInThisRunLowerTheGuardsPolicy) {
     startGuarded();
     guard->changes.clear();
