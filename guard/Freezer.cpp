@@ -68,6 +68,19 @@ void forEachLine(std::string_view text, Line line) {
     }
 }
 
+// "run ran|held rest": the mark, and the rest of the line.
+std::optional<std::pair<FrozenMark, std::string_view>> splitMark(std::string_view text) {
+    const std::size_t first = text.find(' ');
+    if (first == std::string_view::npos)
+        return std::nullopt;
+    const std::size_t second = text.find(' ', first + 1);
+    const auto run = pidOf(text.substr(0, first));
+    const std::string_view ran = text.substr(first + 1, second - first - 1);
+    if (second == std::string_view::npos || !run || (ran != "ran" && ran != "held"))
+        return std::nullopt;
+    return std::pair(FrozenMark{*run, ran == "ran"}, text.substr(second + 1));
+}
+
 bool isCgroupMount(const char* path, long magic) {
     struct statfs status {};
     return ::statfs(path, &status) == 0 && status.f_type == magic;
@@ -93,22 +106,34 @@ std::optional<std::string> cgroupPathIn(const std::string& text, CgroupVersion v
     return std::nullopt;
 }
 
-std::string serializeOrigins(const std::map<pid_t, std::string>& origins) {
+std::string serializeOrigins(const std::map<pid_t, FrozenOrigin>& origins) {
     std::string text;
     for (const auto& [pid, origin] : origins)
-        text += std::to_string(pid) + " " + origin + "\n";
+        text += std::to_string(pid) + " " + std::to_string(origin.mark.run) +
+                (origin.mark.ranUnderLock ? " ran " : " held ") + origin.cgroup + "\n";
     return text;
 }
 
-std::map<pid_t, std::string> parseOrigins(std::string_view text) {
-    std::map<pid_t, std::string> origins;
+std::map<pid_t, FrozenOrigin> parseOrigins(std::string_view text) {
+    std::map<pid_t, FrozenOrigin> origins;
     forEachLine(text, [&origins](std::string_view line) {
-        const std::size_t space = line.find(' ');
-        const auto pid =
-            space == std::string_view::npos ? std::nullopt : pidOf(line.substr(0, space));
-        const std::string origin(line.substr(std::min(space + 1, line.size())));
-        if (pid && safeCgroupPath(origin))
-            origins[*pid] = origin;
+        auto pid = pidOf(line.substr(0, line.find(' ')));
+        std::string_view rest = line.substr(std::min(line.find(' '), line.size()));
+        if (!pid || rest.empty())
+            return;
+        rest.remove_prefix(1);
+        FrozenMark mark{*pid, true};
+        // An older guard's line names the origin at once; a cgroup path starts with a slash.
+        if (!rest.starts_with('/')) {
+            const auto fields = splitMark(rest);
+            if (!fields)
+                return;
+            mark = fields->first;
+            rest = fields->second;
+        }
+        std::string origin(rest);
+        if (safeCgroupPath(origin))
+            origins[*pid] = {std::move(origin), mark};
     });
     return origins;
 }
@@ -142,13 +167,13 @@ std::optional<std::string> CgroupFreezer::cgroupOf(pid_t pid) const {
     return text ? cgroupPathIn(*text, version) : std::nullopt;
 }
 
-bool CgroupFreezer::freeze(pid_t pid) {
+bool CgroupFreezer::freeze(pid_t pid, FrozenMark mark) {
     if (origins.contains(pid))
         return true;
     const auto origin = cgroupOf(pid);
     if (!origin || !writeFile(frozenFolder() + "/cgroup.procs", std::to_string(pid)))
         return false;
-    origins.emplace(pid, *origin);
+    origins.emplace(pid, FrozenOrigin{*origin, mark});
     saveRecord();
     return true;
 }
@@ -157,7 +182,8 @@ bool CgroupFreezer::thaw(pid_t pid) {
     const auto found = origins.find(pid);
     if (found == origins.end())
         return false;
-    const std::string folder = found->second == "/" ? root : root + found->second;
+    const std::string& cgroup = found->second.cgroup;
+    const std::string folder = cgroup == "/" ? root : root + cgroup;
     const bool moved = writeFile(folder + "/cgroup.procs", std::to_string(pid));
     origins.erase(found);
     saveRecord();
@@ -166,16 +192,16 @@ bool CgroupFreezer::thaw(pid_t pid) {
 
 // Only the runs this guard's record names are adopted: the frozen cgroup is the machine's, and a
 // run another guard (with other state) froze is that guard's to thaw.
-std::vector<pid_t> CgroupFreezer::adoptFrozen() {
-    const auto recorded = record.empty() ? std::map<pid_t, std::string>()
+std::map<pid_t, FrozenMark> CgroupFreezer::adoptFrozen() {
+    const auto recorded = record.empty() ? std::map<pid_t, FrozenOrigin>()
                                          : parseOrigins(readText(record).value_or(""));
-    std::vector<pid_t> adopted;
+    std::map<pid_t, FrozenMark> adopted;
     for (const pid_t pid : pidsIn(readText(frozenFolder() + "/cgroup.procs").value_or(""))) {
         const auto found = recorded.find(pid);
         if (found == recorded.end())
             continue;
         origins[pid] = found->second;
-        adopted.push_back(pid);
+        adopted[pid] = found->second.mark;
     }
     saveRecord();
     return adopted;

@@ -16,17 +16,34 @@
 
 namespace guard {
 
+// What the record keeps of a frozen process besides its origin: the run it belongs to (that run's
+// first process; the process itself for that one) and whether the run ran under a lock before it
+// froze, so that a restarted guard keeps what was typed at it from reaching it under a new lock.
+struct FrozenMark {
+    pid_t run = 0;
+    bool ranUnderLock = true;
+    bool operator==(const FrozenMark&) const = default;
+};
+
 class Freezer {
   public:
     virtual ~Freezer() = default;
-    virtual bool freeze(pid_t pid) = 0;
+    // A process frozen already keeps its first mark.
+    virtual bool freeze(pid_t pid, FrozenMark mark) = 0;
     virtual bool thaw(pid_t pid) = 0;
-    // The runs found frozen when the guard starts that a previous guard with the same record froze,
-    // now this one's to thaw.
-    virtual std::vector<pid_t> adoptFrozen() = 0;
+    // The processes found frozen when the guard starts that a previous guard with the same record
+    // froze, with their marks, now this one's to thaw.
+    virtual std::map<pid_t, FrozenMark> adoptFrozen() = 0;
     // Lets frozen runs leave the kernel waits they were frozen in (a permission wait of the
     // guard's fanotify group keeps the group from closing); they freeze again before user space.
     virtual void leaveKernelWaits() = 0;
+};
+
+// A frozen process's line of the record: the cgroup it came from and its mark.
+struct FrozenOrigin {
+    std::string cgroup;
+    FrozenMark mark;
+    bool operator==(const FrozenOrigin&) const = default;
 };
 
 enum class CgroupVersion { V1, V2 };
@@ -42,9 +59,9 @@ class CgroupFreezer : public Freezer {
                   std::string record = {});
     // Makes the frozen cgroup and freezes it; false when the hierarchy refuses.
     bool prepare();
-    bool freeze(pid_t pid) override;
+    bool freeze(pid_t pid, FrozenMark mark) override;
     bool thaw(pid_t pid) override;
-    std::vector<pid_t> adoptFrozen() override;
+    std::map<pid_t, FrozenMark> adoptFrozen() override;
     void leaveKernelWaits() override;
 
   private:
@@ -56,17 +73,18 @@ class CgroupFreezer : public Freezer {
     CgroupVersion version;
     CgroupFileReader readCgroup;
     std::string record;
-    std::map<pid_t, std::string> origins;  // the cgroup each frozen run came from
+    std::map<pid_t, FrozenOrigin> origins;
 };
 
 // The cgroup path of the hierarchy in a /proc/<pid>/cgroup text: the "0::" line on v2, the line
 // naming the freezer controller on v1. None for anything odd (a ".." component, no such line).
 std::optional<std::string> cgroupPathIn(const std::string& text, CgroupVersion version);
 
-// The record's text: a "pid origin" line per frozen run. Parsing keeps only well-formed lines
-// with a cgroup path that cgroupPathIn would accept.
-std::string serializeOrigins(const std::map<pid_t, std::string>& origins);
-std::map<pid_t, std::string> parseOrigins(std::string_view text);
+// The record's text: a "pid run ran|held origin" line per frozen process. Parsing keeps only
+// well-formed lines with a cgroup path that cgroupPathIn would accept; a line of an older guard,
+// "pid origin", is a run of its own that ran under a lock (never thawed without the password).
+std::string serializeOrigins(const std::map<pid_t, FrozenOrigin>& origins);
+std::map<pid_t, FrozenOrigin> parseOrigins(std::string_view text);
 // The pids of a cgroup.procs text.
 std::vector<pid_t> pidsIn(std::string_view text);
 

@@ -154,8 +154,7 @@ void GuardServer::onRunReleased(Client& client, const Run& run) {
         policy.releasedRuns.push_back(run);
         savePolicy(uid);
     }
-    letGo(uid, run);
-    std::erase_if(covered, [&](const CoveredRun& c) { return c.uid == uid && c.run == run; });
+    release(uid, run);
 }
 
 void GuardServer::onPolicyUpdate(std::uint64_t id, const protocol::PolicyUpdate& update) {
@@ -214,8 +213,8 @@ void GuardServer::releaseUser(uid_t uid) {
     for (const Run& run : runs)
         letGo(uid, run);
     for (CoveredRun& run : covered) {
-        if (run.uid == uid && run.frozen && freezer)
-            freezer->thaw(static_cast<pid_t>(run.run.pid));
+        if (run.uid == uid)
+            thawRun(run);
     }
     std::erase_if(covered, [uid](const CoveredRun& run) { return run.uid == uid; });
 }
@@ -246,9 +245,17 @@ void GuardServer::announce(uid_t uid, const Run& run, const std::string& path) {
     }
 }
 
-// A Vaultine that says hello learns of every run of its user that waits for its lock.
+// A Vaultine that says hello learns of every run of its user that waits for its lock: held,
+// frozen, or found running at start. Only live ones: a run that ended while frozen would have the
+// new Vaultine lock a process that is gone.
 void GuardServer::announceAll(std::uint64_t id) {
     const Client& client = clients.at(id);
+    forgetEnded();
+    for (HeldLaunch& launch : held) {
+        if (!isAlive(launch.run))
+            watcher.answer(launch.event, false);
+    }
+    std::erase_if(held, [](const HeldLaunch& launch) { return !launch.event.file; });
     for (const HeldLaunch& launch : held) {
         if (launch.uid == client.peer.uid)
             sendMessage(client.socket.get(),
@@ -256,7 +263,7 @@ void GuardServer::announceAll(std::uint64_t id) {
                                                               launch.path}));
     }
     for (const CoveredRun& run : covered) {
-        if (run.uid == client.peer.uid && run.frozen)
+        if (run.uid == client.peer.uid && (run.frozen || !run.ranUnderLock))
             sendMessage(client.socket.get(), protocol::encode(protocol::LaunchHeld{
                                                  run.run.pid, run.run.startTime, run.path}));
     }

@@ -6,10 +6,14 @@
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <fstream>
+#include <set>
+#include <sstream>
 #include <thread>
 
 #include "guard/ElfBuildId.h"
@@ -25,11 +29,56 @@ std::string pathOfFd(int fd) {
     return length > 0 ? std::string(target, static_cast<std::size_t>(length)) : std::string();
 }
 
+std::string executablePath(pid_t pid) {
+    char target[4096];
+    const std::string link = "/proc/" + std::to_string(pid) + "/exe";
+    const ssize_t length = ::readlink(link.c_str(), target, sizeof target);
+    return length > 0 ? std::string(target, static_cast<std::size_t>(length)) : std::string();
+}
+
 std::vector<Run> runsOf(const std::vector<ProcessRun>& lineage) {
     std::vector<Run> runs;
     for (const ProcessRun& process : lineage)
         runs.push_back({static_cast<std::uint32_t>(process.pid), process.startTime});
     return runs;
+}
+
+// The build-id of the program a process runs. The caller makes sure the guard does not watch opens
+// of that file.
+std::string buildIdOfRunningProgram(pid_t pid) {
+    const std::string link = "/proc/" + std::to_string(pid) + "/exe";
+    UniqueFd file(::open(link.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    return file ? buildIdOfFile(file.get()) : std::string();
+}
+
+// The program a process runs, from the attributes the kernel has cached: a FUSE server is never
+// asked (one that stalled would stall the guard).
+std::optional<FileStatus> cachedProgramStatus(pid_t pid) {
+    const std::string link = "/proc/" + std::to_string(pid) + "/exe";
+    struct statx status {};
+    if (::statx(AT_FDCWD, link.c_str(), AT_STATX_DONT_SYNC, STATX_BASIC_STATS, &status) != 0)
+        return std::nullopt;
+    return FileStatus{status.stx_uid, status.stx_mode,
+                      makedev(status.stx_dev_major, status.stx_dev_minor), status.stx_ino};
+}
+
+// The devices of the FUSE filesystems a process sees: reading a file there asks their server.
+std::set<std::uint64_t> fuseDevicesOf(pid_t pid) {
+    std::set<std::uint64_t> devices;
+    std::ifstream info("/proc/" + std::to_string(pid) + "/mountinfo");
+    std::string line;
+    while (std::getline(info, line)) {
+        std::istringstream fields(line);
+        std::string id, parent, device, word;
+        fields >> id >> parent >> device;
+        while (fields >> word && word != "-") {
+        }
+        unsigned int major = 0, minor = 0;
+        if (fields >> word && (word == "fuse" || word.starts_with("fuse.")) &&
+            std::sscanf(device.c_str(), "%u:%u", &major, &minor) == 2)
+            devices.insert(makedev(major, minor));
+    }
+    return devices;
 }
 
 UniqueFd stopSignals() {
@@ -72,6 +121,7 @@ bool GuardServer::start() {
         return false;
     }
     resetMarks();
+    adoptRunning();
     // The socket comes last: where it is, a guard that holds executions answers.
     listener = listenAt(options.runtimeDirectory);
     if (!listener) {
@@ -83,28 +133,102 @@ bool GuardServer::start() {
 }
 
 // The runs a previous guard froze stay frozen and wait for their user's Vaultine, unless nothing
-// locks them any longer.
+// locks them any longer; what a run started is frozen and thawed with it again. A process whose
+// run's first process is gone stands for itself, as a run that ran under a lock.
 void GuardServer::adoptFrozen() {
     if (!freezer)
         return;
-    for (const pid_t pid : freezer->adoptFrozen()) {
-        const auto uid = realUidOf(pid, readers);
-        const auto startTime = startTimeOf(pid, readers);
-        if (!uid || !startTime)
-            continue;
-        const Run run{static_cast<std::uint32_t>(pid), *startTime};
-        const auto policy = policies.find(*uid);
-        if (policy == policies.end() || !policy->second.protects() ||
-            policy->second.isReleased(run)) {
-            freezer->thaw(pid);
-            continue;
-        }
-        char target[4096];
-        const std::string link = "/proc/" + std::to_string(pid) + "/exe";
-        const ssize_t length = ::readlink(link.c_str(), target, sizeof target);
-        covered.push_back(
-            {*uid, run, length > 0 ? std::string(target, length) : std::string(), true});
+    const auto frozen = freezer->adoptFrozen();
+    const auto leads = [&frozen](pid_t pid, const FrozenMark& mark) {
+        return mark.run == pid || !frozen.contains(mark.run);
+    };
+    for (const auto& [pid, mark] : frozen) {
+        if (leads(pid, mark))
+            adoptFrozenProcess(pid, mark.ranUnderLock || mark.run != pid, 0);
     }
+    for (const auto& [pid, mark] : frozen) {
+        if (!leads(pid, mark))
+            adoptFrozenProcess(pid, true, mark.run);
+    }
+}
+
+void GuardServer::adoptFrozenProcess(pid_t pid, bool ranUnderLock, pid_t runPid) {
+    const auto uid = realUidOf(pid, readers);
+    const auto startTime = startTimeOf(pid, readers);
+    if (!uid || !startTime)
+        return;
+    const Run run{static_cast<std::uint32_t>(pid), *startTime};
+    const auto policy = policies.find(*uid);
+    if (policy == policies.end() || !policy->second.protects() ||
+        releasedLineage(policy->second, pid)) {
+        freezer->thaw(pid);
+        return;
+    }
+    const auto owner = std::find_if(covered.begin(), covered.end(), [&](const CoveredRun& c) {
+        return runPid != 0 && c.run.pid == static_cast<std::uint32_t>(runPid) && c.uid == *uid;
+    });
+    if (owner != covered.end())
+        owner->descendants.push_back(run);
+    else
+        covered.push_back({*uid, run, executablePath(pid), true, ranUnderLock, {}});
+}
+
+bool GuardServer::releasedLineage(const Policy& policy, pid_t pid) const {
+    const std::vector<Run> lineage = runsOf(lineageOf(pid, readers));
+    return std::any_of(lineage.begin(), lineage.end(),
+                       [&policy](const Run& run) { return policy.isReleased(run); });
+}
+
+// Runs of locked programs started while no guard ran are this one's too, found once at start as
+// decideExec would judge their programs. They ran freely or under a lock of Vaultine alone: they
+// are announced to their user's Vaultine, frozen while none is there, and thawed by its lock
+// (a run the password released is told by Vaultine as released). Only the first locked run of a
+// lineage is taken: what it started goes with it. The marks exist already, so that nothing
+// started meanwhile goes unseen; the scan opens no file the guard watches for opens (that open
+// would wait on the guard itself) nor one on a FUSE filesystem (whose server could stall it), and
+// reads each other program once, at most kMaxBuildIdReads of them.
+void GuardServer::adoptRunning() {
+    constexpr std::size_t kMaxBuildIdReads = 256;
+    std::map<std::pair<std::uint64_t, std::uint64_t>, std::string> buildIds;
+    std::vector<std::pair<CoveredRun, std::vector<Run>>> found;
+    for (const pid_t pid : readers.processes ? readers.processes() : std::vector<pid_t>()) {
+        const auto uid = realUidOf(pid, readers);
+        const auto policy = uid ? policies.find(*uid) : policies.end();
+        const auto executable = policy == policies.end() ? std::nullopt : cachedProgramStatus(pid);
+        if (!executable || !policy->second.protects())
+            continue;
+        const std::pair key(executable->device, executable->inode);
+        const auto buildId = [&, pid] {
+            if (!buildIds.contains(key) && buildIds.size() < kMaxBuildIdReads)
+                buildIds[key] = watcher.watchesOpens(key.first, key.second) ||
+                                        fuseDevicesOf(pid).contains(key.first)
+                                    ? std::string()
+                                    : buildIdOfRunningProgram(pid);
+            return buildIds.contains(key) ? buildIds[key] : std::string();
+        };
+        ExecutedFile file{executable->device, executable->inode, executablePath(pid),
+                          executable->owner,  executable->mode,  buildId};
+        std::vector<Run> lineage = runsOf(lineageOf(pid, readers));
+        if (!lineage.empty() && decideExec(policies, *uid, lineage, file) == ExecAnswer::Hold)
+            found.push_back({{*uid, lineage.front(), file.path, false, false, {}}, lineage});
+    }
+    const auto taken = [this, &found](const Run& run) {
+        return std::any_of(covered.begin(), covered.end(),
+                           [&run](const CoveredRun& c) {
+                               return c.run == run ||
+                                      std::find(c.descendants.begin(), c.descendants.end(), run) !=
+                                          c.descendants.end();
+                           }) ||
+               std::any_of(found.begin(), found.end(),
+                           [&run](const auto& other) { return other.first.run == run; });
+    };
+    std::vector<CoveredRun> adopted;
+    for (const auto& [run, lineage] : found) {
+        const bool nested = std::any_of(lineage.begin() + 1, lineage.end(), taken);
+        if (!nested && !isCovered(run.uid, run.run))
+            adopted.push_back(run);
+    }
+    covered.insert(covered.end(), adopted.begin(), adopted.end());
 }
 
 void GuardServer::resetMarks() {
@@ -232,11 +356,8 @@ bool GuardServer::openedByLoader(pid_t pid) const {
     const auto executable = readers.executable(pid);
     if (!executable || watcher.watchesOpens(executable->device, executable->inode))
         return false;
-    return loaders.contains(executable->device, executable->inode, [pid] {
-        const std::string link = "/proc/" + std::to_string(pid) + "/exe";
-        UniqueFd file(::open(link.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-        return file ? buildIdOfFile(file.get()) : std::string();
-    });
+    return loaders.contains(executable->device, executable->inode,
+                            [pid] { return buildIdOfRunningProgram(pid); });
 }
 
 bool GuardServer::isCovered(uid_t uid, const Run& run) const {
@@ -258,10 +379,12 @@ void GuardServer::expireHolds() {
     for (HeldLaunch& launch : held) {
         if (launch.deadline > now)
             continue;
-        const bool frozen = freezer && freezer->freeze(static_cast<pid_t>(launch.run.pid));
+        // Frozen in its exec it has shown no window and been sent no key: a lock thaws it.
+        const pid_t pid = static_cast<pid_t>(launch.run.pid);
+        const bool frozen = freezer && freezer->freeze(pid, {pid, false});
         watcher.answer(launch.event, frozen);
         if (frozen)
-            covered.push_back({launch.uid, launch.run, launch.path, true});
+            covered.push_back({launch.uid, launch.run, launch.path, true, false, {}});
     }
     std::erase_if(held, [](const HeldLaunch& launch) { return !launch.event.file; });
 }
@@ -272,15 +395,14 @@ bool GuardServer::watchingVaultines() const {
 }
 
 // Every bound while a run waits on a lock: runs that ended are forgotten, and a Vaultine that was
-// stopped or traced meanwhile is dropped as if it had gone.
+// stopped or traced meanwhile is dropped as if it had gone. Runs of a user no Vaultine covers
+// (found running at start) are frozen.
 void GuardServer::checkVaultines() {
     const auto now = Clock::now();
     if (!watchingVaultines() || now < nextCheck)
         return;
     nextCheck = now + options.holdBound;
-    std::erase_if(covered, [this](const CoveredRun& run) {
-        return startTimeOf(static_cast<pid_t>(run.run.pid), readers) != run.run.startTime;
-    });
+    forgetEnded();
     std::vector<uid_t> users;
     for (const CoveredRun& run : covered)
         users.push_back(run.uid);
@@ -288,8 +410,11 @@ void GuardServer::checkVaultines() {
         users.push_back(launch.uid);
     std::sort(users.begin(), users.end());
     users.erase(std::unique(users.begin(), users.end()), users.end());
-    for (const uid_t uid : users)
+    for (const uid_t uid : users) {
         dropSilentVaultines(uid);
+        if (!hasVaultine(uid))
+            freezeUncovered(uid);
+    }
 }
 
 void GuardServer::dropSilentVaultines(uid_t uid) {
@@ -304,28 +429,113 @@ void GuardServer::dropSilentVaultines(uid_t uid) {
 }
 
 void GuardServer::freezeUncovered(uid_t uid) {
-    std::erase_if(covered, [this](const CoveredRun& run) {
-        return startTimeOf(static_cast<pid_t>(run.run.pid), readers) != run.run.startTime;
-    });
+    forgetEnded();
     for (CoveredRun& run : covered) {
-        if (run.uid == uid && !run.frozen && freezer)
-            run.frozen = freezer->freeze(static_cast<pid_t>(run.run.pid));
+        if (run.uid == uid && !run.frozen)
+            freezeRun(run);
     }
 }
 
-// The run is covered or released: a held exec goes on, a frozen run thaws.
+bool GuardServer::isAlive(const Run& run) const {
+    return startTimeOf(static_cast<pid_t>(run.pid), readers) == run.startTime;
+}
+
+// Runs whose first process ended are forgotten (cgroup v2 lets SIGKILL through a freeze); what
+// they started and is still frozen stands for itself, as a run that ran under a lock.
+void GuardServer::forgetEnded() {
+    std::vector<CoveredRun> orphans;
+    for (const CoveredRun& run : covered) {
+        if (isAlive(run.run))
+            continue;
+        for (const Run& descendant : run.descendants) {
+            if (isAlive(descendant))
+                orphans.push_back({run.uid,
+                                   descendant,
+                                   executablePath(static_cast<pid_t>(descendant.pid)),
+                                   true,
+                                   true,
+                                   {}});
+        }
+    }
+    std::erase_if(covered, [this](const CoveredRun& run) { return !isAlive(run.run); });
+    covered.insert(covered.end(), orphans.begin(), orphans.end());
+}
+
+// The whole run: its first process, then what it started (a terminal's shell and its commands),
+// looked for again until nothing new turns up, since what is not frozen yet can still start more.
+bool GuardServer::freezeRun(CoveredRun& covering) {
+    const pid_t pid = static_cast<pid_t>(covering.run.pid);
+    if (!freezer || !freezer->freeze(pid, {pid, covering.ranUnderLock}))
+        return false;
+    covering.frozen = true;
+    freezeDescendants(covering);
+    return true;
+}
+
+void GuardServer::freezeDescendants(CoveredRun& covering) {
+    // Other runs and held launches are frozen and thawed on their own.
+    std::vector<pid_t> others;
+    for (const CoveredRun& run : covered) {
+        if (&run != &covering)
+            others.push_back(static_cast<pid_t>(run.run.pid));
+    }
+    for (const HeldLaunch& launch : held)
+        others.push_back(static_cast<pid_t>(launch.run.pid));
+    const pid_t pid = static_cast<pid_t>(covering.run.pid);
+    const ProcessRun first{pid, covering.run.startTime};
+    for (int round = 0; round < 4; ++round) {
+        bool more = false;
+        for (const ProcessRun& process : descendantsOf(first, covering.uid, others, readers)) {
+            const Run run{static_cast<std::uint32_t>(process.pid), process.startTime};
+            if (std::find(covering.descendants.begin(), covering.descendants.end(), run) !=
+                    covering.descendants.end() ||
+                !freezer->freeze(process.pid, {pid, covering.ranUnderLock}))
+                continue;
+            covering.descendants.push_back(run);
+            more = true;
+        }
+        if (!more)
+            break;
+    }
+}
+
+void GuardServer::thawRun(CoveredRun& covering) {
+    if (!covering.frozen || !freezer)
+        return;
+    for (const Run& descendant : covering.descendants)
+        freezer->thaw(static_cast<pid_t>(descendant.pid));
+    covering.descendants.clear();
+    covering.frozen = !freezer->thaw(static_cast<pid_t>(covering.run.pid));
+}
+
+// A lock is up over the run: a held exec goes on, and a run frozen before it ran thaws; it runs
+// under that lock from now on. A run that ran under a lock before it froze stays frozen: only the
+// password thaws it.
 void GuardServer::letGo(uid_t uid, const Run& run) {
     for (HeldLaunch& launch : held) {
         if (launch.uid == uid && launch.run == run) {
             watcher.answer(launch.event, true);
-            covered.push_back({uid, run, launch.path, false});
+            covered.push_back({uid, run, launch.path, false, true, {}});
         }
     }
     std::erase_if(held, [](const HeldLaunch& launch) { return !launch.event.file; });
     for (CoveredRun& covering : covered) {
-        if (covering.uid == uid && covering.run == run && covering.frozen && freezer)
-            covering.frozen = !freezer->thaw(static_cast<pid_t>(run.pid));
+        if (covering.uid != uid || covering.run != run ||
+            (covering.frozen && covering.ranUnderLock))
+            continue;
+        thawRun(covering);
+        covering.ranUnderLock = covering.ranUnderLock || !covering.frozen;
     }
+}
+
+// The password released the run: whatever held or froze it lets it go, and it is forgotten.
+void GuardServer::release(uid_t uid, const Run& run) {
+    letGo(uid, run);
+    for (CoveredRun& covering : covered) {
+        if (covering.uid == uid && covering.run == run)
+            thawRun(covering);
+    }
+    std::erase_if(covered, [&](const CoveredRun& c) { return c.uid == uid && c.run == run; });
 }
 
 }  // namespace guard

@@ -52,11 +52,16 @@ class GuardServer {
         std::string path;
         Clock::time_point deadline;
     };
-    struct CoveredRun {  // a locked run let go under a lock, or frozen while none covers it
+    // A locked run let go under a lock, frozen while none covers it, or found running at start.
+    struct CoveredRun {
         uid_t uid = 0;
         Run run;
         std::string path;
         bool frozen = false;
+        // It ran while a lock covered it: the keys the X server queued for its windows while it
+        // was frozen would reach it once thawed, so only the password thaws it, never a new lock.
+        bool ranUnderLock = false;
+        std::vector<Run> descendants;  // frozen with it: what it started, of its user
     };
 
     void pollOnce(int signals);
@@ -68,6 +73,14 @@ class GuardServer {
     void hold(ExecEvent event, uid_t uid, const Run& run, std::string path);
     void expireHolds();
     void adoptFrozen();
+    void adoptFrozenProcess(pid_t pid, bool ranUnderLock, pid_t runPid);
+    void adoptRunning();
+    bool releasedLineage(const Policy& policy, pid_t pid) const;
+    bool isAlive(const Run& run) const;
+    void forgetEnded();
+    bool freezeRun(CoveredRun& covering);
+    void freezeDescendants(CoveredRun& covering);
+    void thawRun(CoveredRun& covering);
     bool watchingVaultines() const;
     void checkVaultines();
     void dropSilentVaultines(uid_t uid);
@@ -89,6 +102,7 @@ class GuardServer {
     void announceAll(std::uint64_t id);
     void freezeUncovered(uid_t uid);
     void letGo(uid_t uid, const Run& run);
+    void release(uid_t uid, const Run& run);
     void releaseUser(uid_t uid);
     void savePolicy(uid_t uid);
     bool hasVaultine(uid_t uid) const;

@@ -1,12 +1,15 @@
 // Reads a peer process's /proc files and the trusted bundle's ownership, and judges them.
 #include "guard/PeerIdentity.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <map>
+#include <memory>
 #include <vector>
 
 #include "guard/UniqueFd.h"
@@ -32,6 +35,22 @@ std::optional<std::string> readBounded(const std::string& path) {
         text.append(buffer.data(), static_cast<std::size_t>(count));
     }
     return text;
+}
+
+std::vector<pid_t> listProcesses() {
+    std::vector<pid_t> pids;
+    const std::unique_ptr<DIR, int (*)(DIR*)> folder(::opendir("/proc"), ::closedir);
+    while (folder && pids.size() < kMaxProcesses) {
+        const dirent* entry = ::readdir(folder.get());
+        if (!entry)
+            break;
+        pid_t pid = 0;
+        const std::string_view name = entry->d_name;
+        const auto [end, error] = std::from_chars(name.data(), name.data() + name.size(), pid);
+        if (error == std::errc() && end == name.data() + name.size() && pid > 0)
+            pids.push_back(pid);
+    }
+    return pids;
 }
 
 FileStatus fileStatusOf(const struct stat& status) {
@@ -99,6 +118,20 @@ std::optional<std::uint64_t> startTimeOfStat(std::string_view stat) {
     return value;
 }
 
+std::optional<pid_t> parentOfStat(std::string_view stat) {
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string_view::npos)
+        return std::nullopt;
+    // The parent is field 4, the second after the name's closing parenthesis.
+    const std::string_view rest = stat.substr(close + 1);
+    const std::size_t at = rest.find(' ', 1);
+    pid_t parent = 0;
+    if (at == std::string_view::npos ||
+        std::from_chars(rest.data() + at + 1, rest.data() + rest.size(), parent).ec != std::errc())
+        return std::nullopt;
+    return parent;
+}
+
 std::optional<char> stateOfStat(std::string_view stat) {
     const std::size_t close = stat.rfind(')');
     if (close == std::string_view::npos || close + 2 >= stat.size() || stat[close + 1] != ' ')
@@ -157,6 +190,7 @@ ProcessReaders systemReaders() {
             return std::nullopt;
         return fileStatusOf(status);
     };
+    readers.processes = listProcesses;
     return readers;
 }
 
@@ -186,20 +220,45 @@ std::vector<ProcessRun> lineageOf(pid_t pid, const ProcessReaders& readers) {
     while (pid > 1 && lineage.size() < 64) {
         const auto stat = readers.procFile(pid, "stat");
         const auto start = stat ? startTimeOfStat(*stat) : std::nullopt;
+        const auto parent = stat ? parentOfStat(*stat) : std::nullopt;
         if (!start)
             break;
         lineage.push_back({pid, *start});
-        // The parent is field 4, the second after the name's closing parenthesis.
-        const std::string_view rest = std::string_view(*stat).substr(stat->rfind(')') + 1);
-        pid_t parent = 0;
-        const std::size_t at = rest.find(' ', 1);
-        if (at == std::string_view::npos ||
-            std::from_chars(rest.data() + at + 1, rest.data() + rest.size(), parent).ec !=
-                std::errc())
+        if (!parent)
             break;
-        pid = parent;
+        pid = *parent;
     }
     return lineage;
+}
+
+std::vector<ProcessRun> descendantsOf(const ProcessRun& run, uid_t uid,
+                                      const std::vector<pid_t>& known,
+                                      const ProcessReaders& readers) {
+    constexpr std::size_t kMaxDescendants = 1024;
+    std::multimap<pid_t, ProcessRun> children;  // by parent
+    for (const pid_t pid : readers.processes ? readers.processes() : std::vector<pid_t>()) {
+        const auto stat = readers.procFile(pid, "stat");
+        const auto parent = stat ? parentOfStat(*stat) : std::nullopt;
+        const auto start = stat ? startTimeOfStat(*stat) : std::nullopt;
+        if (parent && start && pid != run.pid)
+            children.emplace(*parent, ProcessRun{pid, *start});
+    }
+    std::vector<ProcessRun> found;
+    std::vector<ProcessRun> parents = {run};
+    for (std::size_t next = 0; next < parents.size() && found.size() < kMaxDescendants; ++next) {
+        const auto [first, last] = children.equal_range(parents[next].pid);
+        for (auto child = first; child != last && found.size() < kMaxDescendants; ++child) {
+            // A child younger than its parent's start is the parent's; a pid reused is not.
+            const ProcessRun& process = child->second;
+            if (process.startTime < parents[next].startTime ||
+                std::find(known.begin(), known.end(), process.pid) != known.end() ||
+                realUidOf(process.pid, readers) != uid)
+                continue;
+            found.push_back(process);
+            parents.push_back(process);
+        }
+    }
+    return found;
 }
 
 PeerVerdict judgePeer(pid_t pid, uid_t uid, std::uint64_t startTime,

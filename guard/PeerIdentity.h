@@ -29,7 +29,11 @@ struct ProcessReaders {
     std::function<std::optional<FileStatus>(pid_t)> executable;
     // lstat() of a path.
     std::function<std::optional<FileStatus>(const std::string&)> path;
+    // The pids /proc lists now, at most kMaxProcesses of them; none when unset.
+    std::function<std::vector<pid_t>()> processes;
 };
+
+inline constexpr std::size_t kMaxProcesses = 65536;
 
 enum class PeerVerdict {
     Genuine,
@@ -47,6 +51,8 @@ enum class PeerVerdict {
 std::optional<std::uint64_t> startTimeOfStat(std::string_view stat);
 // Field 3 of /proc/<pid>/stat, the process's state: R, S, D, T (stopped), t (traced), Z…
 std::optional<char> stateOfStat(std::string_view stat);
+// Field 4 of /proc/<pid>/stat, the parent's pid.
+std::optional<pid_t> parentOfStat(std::string_view stat);
 // A "Name:\tvalue" field of /proc/<pid>/status.
 std::optional<std::string> statusField(std::string_view status, std::string_view name);
 bool hasLoaderVariables(std::string_view environ);
@@ -74,5 +80,12 @@ struct ProcessRun {
 // The process and its ancestors up to init (at most 64), each with its start time, so that a run
 // released by the password covers what it starts.
 std::vector<ProcessRun> lineageOf(pid_t pid, const ProcessReaders& readers);
+
+// The descendants of a run's first process that belong to uid (children of another user's
+// process, a setuid program's, are left out with theirs), found by the parents /proc lists: at most
+// 1024, the nearest first. Pids in `known` are left out with what they started.
+std::vector<ProcessRun> descendantsOf(const ProcessRun& run, uid_t uid,
+                                      const std::vector<pid_t>& known,
+                                      const ProcessReaders& readers);
 
 }  // namespace guard

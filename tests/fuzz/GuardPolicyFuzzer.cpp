@@ -24,8 +24,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Every origin kept is a path cgroupPathIn would accept, and the record reads back the same.
     const auto origins = guard::parseOrigins(text);
     for (const auto& [pid, origin] : origins) {
-        if (pid <= 0 ||
-            guard::cgroupPathIn("0::" + origin + "\n", guard::CgroupVersion::V2) != origin)
+        if (pid <= 0 || origin.mark.run <= 0 ||
+            guard::cgroupPathIn("0::" + origin.cgroup + "\n", guard::CgroupVersion::V2) !=
+                origin.cgroup)
             std::abort();
     }
     if (guard::parseOrigins(guard::serializeOrigins(origins)) != origins)

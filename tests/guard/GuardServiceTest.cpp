@@ -126,10 +126,11 @@ UniqueFd connectTo(const std::string& path) {
     return fd;
 }
 
-// A copy of /bin/true in the folder, locked for nobody alone (by inode, path and build-id).
-std::string lockCopyOfTrue(const std::string& folder) {
-    const std::string program = folder + "/locked-true";
-    std::filesystem::copy_file("/bin/true", program);
+// A copy of a program in the folder, locked for nobody alone (by inode, path and build-id).
+std::string lockCopyOf(const std::string& folder, const std::string& original = "/bin/true") {
+    const std::string program =
+        folder + "/locked-" + std::filesystem::path(original).filename().string();
+    std::filesystem::copy_file(original, program);
     ::chmod(program.c_str(), 0755);
     struct stat status {};
     ::stat(program.c_str(), &status);
@@ -171,6 +172,19 @@ void endFrozen(pid_t pid) {
     ::waitpid(pid, nullptr, 0);
 }
 
+// The first child of a process once it runs the program named.
+pid_t childRunning(pid_t parent, const std::string& program) {
+    pid_t child = 0;
+    const std::string children =
+        "/proc/" + std::to_string(parent) + "/task/" + std::to_string(parent) + "/children";
+    eventually([&] {
+        child = std::atoi(contents(children).c_str());
+        return child > 0 &&
+               std::filesystem::equivalent("/proc/" + std::to_string(child) + "/exe", program);
+    });
+    return child;
+}
+
 bool exitsCleanly(pid_t pid) {
     int status = -1;
     const bool ended = eventually([&] { return ::waitpid(pid, &status, WNOHANG) == pid; });
@@ -205,7 +219,7 @@ TEST(GuardService, FreezesALockedLaunchNoVaultineCoversAndRefusesOtherClients) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "the guard runs as root";
     RunningGuard guard;
-    const std::string program = lockCopyOfTrue(guard.folder);
+    const std::string program = lockCopyOf(guard.folder);
     ASSERT_FALSE(program.empty());
     if (!guard.start())
         GTEST_SKIP() << "the guard cannot watch executions here (fanotify or cgroups refused)";
@@ -255,7 +269,7 @@ TEST(GuardService, HoldsALockedProgramRunThroughTheLoaderOrFromALaterMountButNot
     if (::geteuid() != 0 || ::access(loader, X_OK) != 0)
         GTEST_SKIP() << "the guard runs as root; this test knows the x86-64 loader";
     RunningGuard guard;
-    const std::string program = lockCopyOfTrue(guard.folder);
+    const std::string program = lockCopyOf(guard.folder);
     ASSERT_FALSE(program.empty());
     if (!guard.start())
         GTEST_SKIP() << "the guard cannot watch executions here (fanotify or cgroups refused)";
@@ -283,4 +297,34 @@ TEST(GuardService, HoldsALockedProgramRunThroughTheLoaderOrFromALaterMountButNot
     EXPECT_TRUE(frozen);
     endFrozen(late);
     ::umount2(mount.c_str(), MNT_DETACH);
+}
+
+TEST(GuardService, FreezesARunStartedWhileNoGuardRanWithWhatItStarted) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "the guard runs as root";
+    RunningGuard guard;
+    const std::string shell = lockCopyOf(guard.folder, "/bin/sh");
+    ASSERT_FALSE(shell.empty());
+    // Started before the guard, with a child of its own: a terminal's shell and its command.
+    const pid_t run = runAsNobody({shell, "-c", "/bin/sleep 1000 & wait"});
+    const pid_t child = childRunning(run, "/bin/sleep");
+    ASSERT_GT(child, 0);
+    if (!guard.start()) {
+        endFrozen(child);
+        endFrozen(run);
+        GTEST_SKIP() << "the guard cannot watch executions here (fanotify or cgroups refused)";
+    }
+    // No Vaultine of nobody is there: the run is frozen whole.
+    EXPECT_TRUE(eventually([&] { return isFrozen(run) && isFrozen(child); }));
+    guard.stop();
+    ASSERT_TRUE(guard.start());
+    EXPECT_TRUE(isFrozen(run) && isFrozen(child));
+    // Nothing locks it any longer: it thaws whole, and the shell sees its command end.
+    EXPECT_EQ(guard.command("--forget", "65534"), 0);
+    EXPECT_TRUE(eventually([&] { return !isFrozen(run) && !isFrozen(child); }));
+    endFrozen(child);
+    EXPECT_TRUE(exitsCleanly(run));
+    if (isFrozen(run))
+        endFrozen(run);
+    EXPECT_TRUE(guard.stop());
 }
