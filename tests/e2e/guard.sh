@@ -4,7 +4,7 @@
 # state and runtime folders. Everything the user does runs as that user (`as_user`).
 #
 #  1. Vaultine is guarded; a launch of the locked xterm is held until the lock is up, before any
-#     xterm window maps; the password releases it.
+#     xterm window maps; the password releases it. Other users' runs of xterm are not held.
 #  2. Vaultine and Corvane killed together: a launch is frozen until Vaultine is back with its lock.
 #  3. Both stopped: the same; and a run under a lock, once both are stopped.
 #  4. A lock up, then both killed: the run is frozen within a second and typed keys reach nothing.
@@ -227,6 +227,13 @@ release "the held xterm"
 has_window "$run" || fail "the released xterm shows no window"
 end_xterms
 log "1. held, locked before xterm mapped, released by the password"
+# The user's policy is the user's alone: the same program run by another user or by root goes on.
+for other in "--reuid=65534 --regid=65534 --clear-groups" ""; do
+    # shellcheck disable=SC2086
+    timeout 5 setpriv $other /usr/bin/xterm -version >/dev/null 2>&1 ||
+        fail "xterm run by ${other:+another user}${other:-root} was held by the user's policy"
+done
+log "1. another user's and root's runs of xterm were not held"
 
 log "2. Vaultine and Corvane killed together"
 kill_pair KILL
