@@ -10,6 +10,7 @@
 #include <charconv>
 #include <map>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "guard/UniqueFd.h"
@@ -87,14 +88,27 @@ std::optional<std::uint64_t> uidField(std::string_view status, int index) {
     return error == std::errc() && end != rest.data() ? std::optional(value) : std::nullopt;
 }
 
-PeerVerdict judgeProcess(uid_t uid, const std::string& status, const std::string& environ) {
+bool isScreenPlatform(std::string_view platform);
+
+PeerVerdict judgeProcess(uid_t uid, const std::string& status, const std::string& environ,
+                         const std::string& commandLine) {
     if (uidField(status, 0) != uid || uidField(status, 1) != uid)
         return PeerVerdict::OtherUser;
     if (statusField(status, "TracerPid").value_or("") != "0")
         return PeerVerdict::Traced;
     if (hasLoaderVariables(environ))
         return PeerVerdict::LoaderVariables;
+    if (choosesUnseenWindowSystem(environ, commandLine))
+        return PeerVerdict::UnseenWindowSystem;
     return PeerVerdict::Genuine;
+}
+
+// The toolkit's platforms that put windows on the session's screen.
+bool isScreenPlatform(std::string_view platform) {
+    static constexpr std::string_view kShown[] = {"xcb",         "wayland",     "wayland;xcb",
+                                                  "xcb;wayland", "wayland-egl", "wayland-egl;xcb",
+                                                  "wayland-brcm"};
+    return std::find(std::begin(kShown), std::end(kShown), platform) != std::end(kShown);
 }
 
 }  // namespace
@@ -170,6 +184,43 @@ bool hasLoaderVariables(std::string_view environ) {
         start = end + 1;
     }
     return false;
+}
+
+// Null-separated entries, each given to visit until it returns true.
+template <typename Visit>
+bool anyEntry(std::string_view entries, Visit visit) {
+    std::size_t start = 0;
+    while (start < entries.size()) {
+        const std::size_t end = std::min(entries.find('\0', start), entries.size());
+        if (visit(entries.substr(start, end - start)))
+            return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+bool choosesUnseenWindowSystem(std::string_view environ, std::string_view commandLine) {
+    constexpr std::string_view variable = "QT_QPA_PLATFORM=";
+    if (anyEntry(environ, [&](std::string_view entry) {
+            return entry.starts_with(variable) && !isScreenPlatform(entry.substr(variable.size()));
+        }))
+        return true;
+    // "-platform NAME", "--platform NAME", "-platform=NAME" among the arguments.
+    bool valueNext = false;
+    return anyEntry(commandLine, [&](std::string_view argument) {
+        if (std::exchange(valueNext, false))
+            return !isScreenPlatform(argument);
+        for (const std::string_view option : {"-platform", "--platform"}) {
+            if (argument == option) {
+                valueNext = true;
+                return false;
+            }
+            if (argument.starts_with(option) && argument.size() > option.size() &&
+                argument[option.size()] == '=')
+                return !isScreenPlatform(argument.substr(option.size() + 1));
+        }
+        return false;
+    });
 }
 
 ProcessReaders systemReaders() {
@@ -279,7 +330,10 @@ PeerVerdict judgePeer(pid_t pid, uid_t uid, std::uint64_t startTime,
         return PeerVerdict::NotTrustedFile;
     if (!bundleIsSafe(trustedExecutable, readers))
         return PeerVerdict::UnsafeBundle;
-    return judgeProcess(uid, *status, *environ);
+    const auto commandLine = readers.procFile(pid, "cmdline");
+    if (!commandLine)
+        return PeerVerdict::ProcessGone;
+    return judgeProcess(uid, *status, *environ, *commandLine);
 }
 
 }  // namespace guard

@@ -43,8 +43,9 @@ enum class PeerVerdict {
     NotTrustedFile,  // a copy, or another program
     UnsafeBundle,    // the trusted file or one of its folders is writable by someone else
     Traced,
-    LoaderVariables,  // LD_PRELOAD, LD_LIBRARY_PATH, LD_AUDIT or a Qt plugin path in its
-                      // environment
+    LoaderVariables,     // LD_PRELOAD, LD_LIBRARY_PATH, LD_AUDIT or a Qt plugin path in its
+                         // environment
+    UnseenWindowSystem,  // its windows would go offscreen, to a frame buffer or a VNC server
 };
 
 // Field 22 of /proc/<pid>/stat, counted after the command name's closing parenthesis.
@@ -56,6 +57,9 @@ std::optional<pid_t> parentOfStat(std::string_view stat);
 // A "Name:\tvalue" field of /proc/<pid>/status.
 std::optional<std::string> statusField(std::string_view status, std::string_view name);
 bool hasLoaderVariables(std::string_view environ);
+// The toolkit is told to draw somewhere other than the session's screen (offscreen, a virtual
+// frame buffer, a VNC server): QT_QPA_PLATFORM in the environment, or a -platform argument.
+bool choosesUnseenWindowSystem(std::string_view environ, std::string_view commandLine);
 
 ProcessReaders systemReaders();
 

@@ -219,7 +219,9 @@ TEST(GuardService, FreezesALockedLaunchNoVaultineCoversAndRefusesOtherClients) {
     if (::geteuid() != 0)
         GTEST_SKIP() << "the guard runs as root";
     RunningGuard guard;
-    const std::string program = lockCopyOf(guard.folder);
+    // A run that lasts: a guard on its way out lets frozen runs take a step each (cgroup v1), and a
+    // run that could end in one would be gone before the restarted guard looks.
+    const std::string program = lockCopyOf(guard.folder, "/bin/sleep");
     ASSERT_FALSE(program.empty());
     if (!guard.start())
         GTEST_SKIP() << "the guard cannot watch executions here (fanotify or cgroups refused)";
@@ -227,14 +229,14 @@ TEST(GuardService, FreezesALockedLaunchNoVaultineCoversAndRefusesOtherClients) {
     // Root has no policy: its exec of the same program runs at once.
     const pid_t rootRun = ::fork();
     if (rootRun == 0) {
-        ::execl(program.c_str(), program.c_str(), nullptr);
+        ::execl(program.c_str(), program.c_str(), "0", nullptr);
         ::_exit(127);
     }
     int exitStatus = 0;
     ASSERT_EQ(::waitpid(rootRun, &exitStatus, 0), rootRun);
     EXPECT_TRUE(WIFEXITED(exitStatus) && WEXITSTATUS(exitStatus) == 0);
 
-    const pid_t child = runAsNobody({program});
+    const pid_t child = runAsNobody({program, "4"});
     // No Vaultine answers: the run is frozen in the guard's cgroup rather than run uncovered.
     EXPECT_TRUE(eventually([child] { return isFrozen(child); }));
     EXPECT_EQ(::waitpid(child, &exitStatus, WNOHANG), 0);

@@ -27,6 +27,7 @@ struct FakeSystem {
     std::vector<std::string> stats = {statWithStart(5000)};
     std::string status = "Name:\tVaultine\nUid:\t1000\t1000\t1000\t1000\nTracerPid:\t0\n";
     std::string environ = std::string("HOME=/home/u\0PATH=/usr/bin\0", 27);
+    std::string commandLine = std::string(kTrusted) + std::string(1, '\0');
     FileStatus running{0, S_IFREG | 0755, 8, 99};
     std::size_t statReads = 0;
 
@@ -44,6 +45,8 @@ struct FakeSystem {
                 return std::nullopt;
             if (name == "stat")
                 return stats[std::min(statReads++, stats.size() - 1)];
+            if (name == "cmdline")
+                return commandLine;
             return name == "status" ? status : environ;
         };
         readers.executable = [this](pid_t) { return std::optional(running); };
@@ -95,6 +98,26 @@ TEST(PeerIdentity, LoaderVariablesAreRefused) {
         EXPECT_EQ(system.judge(), PeerVerdict::LoaderVariables) << variable;
     }
     EXPECT_FALSE(hasLoaderVariables(std::string("XLD_PRELOAD=x\0", 14)));
+}
+
+TEST(PeerIdentity, AVaultineToldToDrawOffTheScreenIsRefused) {
+    const std::string nul(1, '\0');
+    for (const std::string& environ :
+         {"QT_QPA_PLATFORM=offscreen" + nul, "QT_QPA_PLATFORM=vnc" + nul}) {
+        FakeSystem system;
+        system.environ += environ;
+        EXPECT_EQ(system.judge(), PeerVerdict::UnseenWindowSystem) << environ;
+    }
+    for (const std::string& arguments :
+         {"-platform" + nul + "minimal" + nul, "--platform=offscreen" + nul}) {
+        FakeSystem system;
+        system.commandLine += arguments;
+        EXPECT_EQ(system.judge(), PeerVerdict::UnseenWindowSystem) << arguments;
+    }
+    FakeSystem onTheScreen;
+    onTheScreen.environ += "QT_QPA_PLATFORM=xcb" + nul;
+    onTheScreen.commandLine += "-platform" + nul + "wayland;xcb" + nul + "-psn_0" + nul;
+    EXPECT_EQ(onTheScreen.judge(), PeerVerdict::Genuine);
 }
 
 TEST(PeerIdentity, AReusedOrVanishedPidIsNeverTakenForThePeer) {
