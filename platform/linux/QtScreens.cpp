@@ -1,11 +1,12 @@
 // The screens as Qt reports them: QGuiApplication::screens() in order and the primary screen.
 // Without a QGuiApplication (Corvane, plain tests) there are no screens. On X11 the RandR monitors
-// are read directly instead (see RandrScreens.h).
+// are read directly instead (see RandrScreens.h); a Wayland session has only the compositor's.
 #include <QGuiApplication>
 #include <QScreen>
 #include <memory>
 
 #include "platform/Screens.h"
+#include "platform/WindowSystem.h"
 #include "platform/linux/RandrScreens.h"
 
 namespace platform {
@@ -68,6 +69,8 @@ class QtScreens : public Screens {
 }  // namespace
 
 std::unique_ptr<Screens> Screens::createDefault() {
+    if (sessionIsWayland())
+        return std::make_unique<QtScreens>();
     if (auto randr = x11::RandrScreens::connect())
         return randr;
     return std::make_unique<QtScreens>();
