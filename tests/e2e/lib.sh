@@ -204,6 +204,25 @@ def walk(node):
         walk(child)
 walk(json.load(sys.stdin))'
 }
+# "X Y W H" of the first window of process $1 in the Wayland session, as sway shows it.
+sway_window_rect() {
+    swaymsg -t get_tree | python3 -c '
+import json, sys
+def walk(node):
+    if node.get("pid") == int(sys.argv[1]):
+        rect = node["rect"]
+        print(rect["x"], rect["y"], rect["width"], rect["height"])
+        sys.exit(0)
+    for child in node.get("nodes", []) + node.get("floating_nodes", []):
+        walk(child)
+walk(json.load(sys.stdin))
+sys.exit(1)' "$1"
+}
+# The colour of the Wayland session's pixel at $1,$2, as "#RRGGBB".
+wayland_pixel() {
+    printf '#%s\n' "$(grim -g "$1,$2 1x1" -t ppm - | tail -c 3 | od -An -tx1 | tr -d ' \n' |
+        tr a-f A-F)"
+}
 # Whether one of the processes given has a window in the Wayland session ($2 = 1: with the focus).
 has_sway_window() {
     local pids=" $1 " pid focused app
