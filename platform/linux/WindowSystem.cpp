@@ -62,7 +62,7 @@ void reportWindowSystem() {
     qInfo().noquote()
         << "Window system: Wayland (" + platform + ", " + qEnvironmentVariable("WAYLAND_DISPLAY") +
                "): no input grabs, no stacking above other windows, no RandR; the lock window "
-               "is an ordinary window; "
+               "is an ordinary window;"
         << (display.isEmpty() ? QStringLiteral("no X display, windows are not attributed")
                               : "X clients of " + QString::fromLocal8Bit(display) +
                                     " attributed by their windows");

@@ -23,6 +23,8 @@ if [ -z "${VAULTINE_SESSION_DIR:-}" ] || [ "${VAULTINE_SESSION_KIND:-x11}" != "$
 fi
 
 VAULTINE_EXE=$VAULTINE_BUNDLE/Contents/bin/Vaultine
+# A Wayland session's user may be kept out of a build under a private home folder.
+[ -x "$VAULTINE_EXE" ] || { echo "$VAULTINE_EXE cannot be run by $(id -un)" >&2; exit 1; }
 CORVANE_BUNDLE=$VAULTINE_BUNDLE/Contents/Library/LoginItems/Corvane.app
 CORVANE_EXE=$CORVANE_BUNDLE/Contents/bin/Corvane
 VAULTINE_ID=org.vaultine.Vaultine
