@@ -19,6 +19,11 @@ bool sessionIsWayland();
 // QT_QPA_PLATFORM or a -platform argument chooses already. Points into argv and static strings.
 std::vector<char*> toolkitArguments(int argc, char** argv, bool waylandSession);
 
+// Whether our windows are X11 windows: the toolkit runs on X11, which in a Wayland session happens
+// only where its Wayland platform cannot start. The X grabs, X stacking and RandR need it; a
+// Wayland environment alone never turns them off.
+bool windowsAreX11();
+
 // Once the toolkit runs: logs, once, the window system in use and, in a Wayland session, what it
 // does without.
 void reportWindowSystem();

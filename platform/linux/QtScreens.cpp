@@ -1,12 +1,11 @@
 // The screens as Qt reports them: QGuiApplication::screens() in order and the primary screen.
 // Without a QGuiApplication (Corvane, plain tests) there are no screens. On X11 the RandR monitors
-// are read directly instead (see RandrScreens.h); a Wayland session has only the compositor's.
+// are read directly instead (see RandrScreens.h); on Wayland there are only the compositor's.
 #include <QGuiApplication>
 #include <QScreen>
 #include <memory>
 
 #include "platform/Screens.h"
-#include "platform/WindowSystem.h"
 #include "platform/linux/RandrScreens.h"
 
 namespace platform {
@@ -69,8 +68,6 @@ class QtScreens : public Screens {
 }  // namespace
 
 std::unique_ptr<Screens> Screens::createDefault() {
-    if (sessionIsWayland())
-        return std::make_unique<QtScreens>();
     if (auto randr = x11::RandrScreens::connect())
         return randr;
     return std::make_unique<QtScreens>();

@@ -48,6 +48,10 @@ std::vector<char*> toolkitArguments(int argc, char** argv, bool waylandSession) 
     return arguments;
 }
 
+bool windowsAreX11() {
+    return qGuiApp && QGuiApplication::platformName() == QStringLiteral("xcb");
+}
+
 void reportWindowSystem() {
     static bool reported = false;
     if (reported || !qGuiApp)
@@ -56,6 +60,12 @@ void reportWindowSystem() {
     const QString platform = QGuiApplication::platformName();
     if (!sessionIsWayland()) {
         qInfo().noquote() << "Window system: X11 (" + platform + ")";
+        return;
+    }
+    if (windowsAreX11()) {
+        qInfo().noquote() << "Window system: Wayland session, our windows on X11 (" + platform +
+                                 "): the toolkit's Wayland platform did not start; X grabs and "
+                                 "stacking hold against X clients only";
         return;
     }
     const QByteArray display = qgetenv("DISPLAY");

@@ -1,7 +1,7 @@
 // The window guards of the Linux desktop: on an X11 display each guarded window gets an
 // X11LockGuard, told what the window should look like; the lock window's one follows the
-// presentation options. Offscreen and in a Wayland session, where X grabs and X stacking hold
-// against nothing but Xwayland's clients, guards do nothing.
+// presentation options. Offscreen and on Wayland, where there are no X grabs or X stacking to
+// rely on, guards do nothing.
 #include <QGuiApplication>
 #include <QPointer>
 #include <QTimer>
@@ -137,7 +137,7 @@ class InertWindowGuard : public WindowGuard {};
 class LinuxWindowGuards : public WindowGuards {
   public:
     std::unique_ptr<WindowGuard> guard(QWidget& window, Role role) override {
-        if (sessionIsWayland())
+        if (!windowsAreX11())
             return std::make_unique<InertWindowGuard>();
         if (auto* server = x11::XcbGuardServer::instance())
             return std::make_unique<X11WindowGuard>(*server, window, role);
