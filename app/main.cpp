@@ -5,6 +5,7 @@
 #include <QDBusConnection>
 #include <QTimer>
 #include <cstdio>
+#include <vector>
 
 #include "app/AppDelegate.h"
 #include "menubar/PopoverRemoteControl.h"
@@ -12,6 +13,7 @@
 #include "platform/PeerLiveness.h"
 #include "platform/ProcessLimits.h"
 #include "platform/SingleInstance.h"
+#include "platform/WindowSystem.h"
 #include "storage/Constants.h"
 
 int main(int argc, char** argv) {
@@ -19,7 +21,11 @@ int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     // The processes a user starts must not leave us without a descriptor to record a lock.
     platform::raiseDescriptorLimit();
-    QApplication application(argc, argv);
+    // In a Wayland session our windows are Wayland clients, whatever the toolkit would pick.
+    std::vector<char*> arguments =
+        platform::toolkitArguments(argc, argv, platform::sessionIsWayland());
+    int argumentCount = static_cast<int>(arguments.size()) - 1;
+    QApplication application(argumentCount, arguments.data());
     QString identifier = Constants::BUNDLE_ID();
     if (identifier.isEmpty())
         identifier = platform::PairProtocol::MASTER_BUNDLE_ID;
@@ -31,6 +37,7 @@ int main(int argc, char** argv) {
             PopoverRemoteControl::showInRunningInstance(identifier, QDBusConnection::sessionBus());
         return 0;
     }
+    platform::reportWindowSystem();
     platform::PeerLiveness::answerPings();
     platform::PeerLiveness helper(platform::PairProtocol::HELPER_BUNDLE_ID);
     helper.printLine = [](const QString& line) { std::printf("%s\n", qUtf8Printable(line)); };

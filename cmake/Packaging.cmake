@@ -22,10 +22,11 @@ set(CPACK_PACKAGE_DESCRIPTION
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 # The shared libraries' packages come from dpkg-shlibdeps; Qt's SVG plugins are loaded at run time
-# (the icons and images are SVG), so nothing links them and they are named here.
+# (the icons and images are SVG), so nothing links them and they are named here; so is Qt's Wayland
+# platform, which Vaultine's windows use in a Wayland session.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # deb-systemd-helper and deb-systemd-invoke enable and start the guard from the maintainer scripts.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6 (>= 6.4), init-system-helpers")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6 (>= 6.4), qt6-wayland (>= 6.4), init-system-helpers")
 # postinst enables and starts the guard, prerm stops it at removal, postrm deletes its state at
 # purge.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/packaging/debian/postinst

@@ -18,6 +18,9 @@ PopoverWindow::PopoverWindow() : QWidget(nullptr, Qt::Popup | Qt::FramelessWindo
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
+    // The content's size and no other: a compositor that places windows itself (Wayland) keeps a
+    // window of one fixed size floating at that size instead of tiling it.
+    layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
 void PopoverWindow::setContent(QWidget* content) {

@@ -45,6 +45,10 @@ PopupSystem::PopupSystem(QWidget* controller, QIcon lightBarImage, QIcon darkBar
             });
     drawRect();
     statusBar->show();
+    // No tray (a Wayland desktop without a StatusNotifierItem host): main.cpp opens the popover
+    // when the user starts Vaultine again.
+    if (!QSystemTrayIcon::isSystemTrayAvailable())
+        qInfo("No tray to show the status item: starting Vaultine again opens its popover");
     if (qApp)
         qApp->installEventFilter(this);
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Starts and stops a private X11 desktop session for tests, CI and the run command: Xvfb, openbox,
-# trayer, a private session D-Bus, an unlocked gnome-keyring and a private HOME with XDG folders.
+# Starts and stops a private desktop session for tests, CI and the run command: Xvfb, openbox and
+# trayer (X11), or headless sway with its bar as the tray (VAULTINE_SESSION=wayland); a private
+# session D-Bus, an unlocked gnome-keyring and a private HOME with XDG folders.
 #
 #   desktop-session.sh start            starts a session; prints `export` lines for its environment
 #   desktop-session.sh stop DIR         stops the session whose state folder is DIR
@@ -10,11 +11,17 @@
 #                                       NAME (root only); CMD runs as the caller, with
 #                                       VAULTINE_SESSION_USER=NAME, and acts for the user through it
 #
+# sway refuses to run as root: started by root, the Wayland session and the command `run` runs
+# belong to an ordinary user, VAULTINE_SESSION_USER (vaultine-session, created when missing), who
+# is also given the folder VAULTINE_SESSION_OUTPUT names, for the command's output.
+#
 # Every process is started in a process group of its own and stopped by that group's id, never by
 # name, so the user's own X server, bus and keyring are never touched.
 set -euo pipefail
 
 SCREEN_GEOMETRY=${VAULTINE_SESSION_GEOMETRY:-2560x1024x24}
+SESSION_KIND=${VAULTINE_SESSION:-x11}
+SESSION_USER=${VAULTINE_SESSION_USER:-vaultine-session}
 
 die() { echo "desktop-session: $*" >&2; exit 1; }
 
@@ -34,6 +41,17 @@ wait_for() {
     done
 }
 
+# The prefix that runs a command as the session's user: none, unless we are root in a Wayland
+# session. setpriv execs in place, so a recorded process id stays the process (and group) it names.
+AS_USER=()
+switches_user() { [ "$SESSION_KIND" = wayland ] && [ "$(id -u)" -eq 0 ]; }
+set_session_user() {
+    switches_user || return 0
+    id -u "$SESSION_USER" >/dev/null 2>&1 ||
+        useradd --create-home --user-group --shell /bin/bash "$SESSION_USER"
+    AS_USER=(setpriv --reuid="$SESSION_USER" --regid="$(id -g "$SESSION_USER")" --init-groups --)
+}
+
 # Starts "$@" detached in its own session and process group; records the group's id.
 spawn() {
     local name=$1; shift
@@ -42,8 +60,23 @@ spawn() {
 }
 
 session_env() {
-    cat <<ENV
+    if [ "$SESSION_KIND" = wayland ]; then
+        cat <<ENV
+export WAYLAND_DISPLAY=${WAYLAND_DISPLAY:-}
+export SWAYSOCK=${SWAYSOCK:-}
+export XDG_SESSION_TYPE=wayland
+export VAULTINE_SESSION_USER=$SESSION_USER
+unset DISPLAY
+ENV
+    else
+        cat <<ENV
 export DISPLAY=$DISPLAY
+export XDG_SESSION_TYPE=x11
+unset WAYLAND_DISPLAY SWAYSOCK
+ENV
+    fi
+    cat <<ENV
+export VAULTINE_SESSION_KIND=$SESSION_KIND
 export DBUS_SESSION_BUS_ADDRESS=$DBUS_SESSION_BUS_ADDRESS
 export HOME=$STATE/home
 export XDG_CONFIG_HOME=$STATE/home/.config
@@ -54,19 +87,50 @@ export VAULTINE_SESSION_DIR=$STATE
 export NO_AT_BRIDGE=1
 export QT_ACCESSIBILITY=0
 export GTK_USE_PORTAL=0
-unset QT_QPA_PLATFORM WAYLAND_DISPLAY
+unset QT_QPA_PLATFORM
 ENV
 }
 
-start() {
-    need Xvfb openbox trayer dbus-daemon gnome-keyring-daemon xdpyinfo
+# The state folder: logs, the process groups to stop, a private HOME and runtime folder, all the
+# session user's.
+make_state() {
     STATE=$(mktemp -d "${TMPDIR:-/tmp}/vaultine-session.XXXXXX")
     mkdir -p "$STATE/logs" "$STATE/home/.config" "$STATE/home/.local/share/applications" \
         "$STATE/home/.cache" "$STATE/runtime"
     chmod 700 "$STATE/runtime"
     : > "$STATE/pids"
-    trap 'stop_dir "$STATE" >/dev/null 2>&1; exit 1' ERR
+    set_session_user
+    if switches_user; then
+        chmod 711 "$STATE"
+        chown -R "$SESSION_USER:" "$STATE/home" "$STATE/runtime" "$STATE/logs"
+    fi
+}
 
+# The session bus and a keyring unlocked with a password nobody needs to know, which serves the
+# Secret Service.
+start_bus_and_keyring() {
+    local bus_file="$STATE/bus-address"
+    setsid "${AS_USER[@]}" dbus-daemon --session --nofork --nopidfile --print-address=3 3>"$bus_file" \
+        >"$STATE/logs/dbus.log" 2>&1 < /dev/null &
+    echo "$! dbus-daemon" >> "$STATE/pids"
+    wait_for 100 test -s "$bus_file" || die "the session bus did not start"
+    export DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$bus_file")
+    eval "$(session_env)"
+
+    local password_file="$STATE/keyring-password"
+    head -c 24 /dev/urandom | base64 > "$password_file"
+    chmod 600 "$password_file"
+    ! switches_user || chown "$SESSION_USER:" "$password_file"
+    setsid "${AS_USER[@]}" gnome-keyring-daemon --foreground --unlock --components=secrets \
+        < "$password_file" >"$STATE/logs/keyring.log" 2>&1 &
+    echo "$! gnome-keyring" >> "$STATE/pids"
+    wait_for 100 "${AS_USER[@]}" dbus-send --session --print-reply --dest=org.freedesktop.DBus / \
+        org.freedesktop.DBus.GetNameOwner string:org.freedesktop.secrets \
+        || die "gnome-keyring did not register the Secret Service"
+}
+
+start_x11() {
+    need Xvfb openbox trayer dbus-daemon gnome-keyring-daemon xdpyinfo
     # The X server picks a free display itself and tells its number on a pipe.
     local display_file="$STATE/display"
     setsid Xvfb -displayfd 3 -screen 0 "$SCREEN_GEOMETRY" +extension RANDR -nolisten tcp \
@@ -75,26 +139,7 @@ start() {
     wait_for 100 test -s "$display_file" || die "Xvfb did not start (see $STATE/logs/Xvfb.log)"
     export DISPLAY=":$(tr -d '[:space:]' < "$display_file")"
     wait_for 100 xdpyinfo || die "the X server on $DISPLAY does not answer"
-
-    local bus_file="$STATE/bus-address"
-    setsid dbus-daemon --session --nofork --nopidfile --print-address=3 3>"$bus_file" \
-        >"$STATE/logs/dbus.log" 2>&1 < /dev/null &
-    echo "$! dbus-daemon" >> "$STATE/pids"
-    wait_for 100 test -s "$bus_file" || die "the session bus did not start"
-    export DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$bus_file")
-
-    eval "$(session_env)"
-
-    # A keyring unlocked with a password nobody needs to know; it serves the Secret Service.
-    local password_file="$STATE/keyring-password"
-    head -c 24 /dev/urandom | base64 > "$password_file"
-    chmod 600 "$password_file"
-    setsid gnome-keyring-daemon --foreground --unlock --components=secrets \
-        < "$password_file" >"$STATE/logs/keyring.log" 2>&1 &
-    echo "$! gnome-keyring" >> "$STATE/pids"
-    wait_for 100 dbus-send --session --print-reply --dest=org.freedesktop.DBus / \
-        org.freedesktop.DBus.GetNameOwner string:org.freedesktop.secrets \
-        || die "gnome-keyring did not register the Secret Service"
+    start_bus_and_keyring
 
     spawn openbox openbox --sm-disable
     wait_for 100 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q window' \
@@ -102,7 +147,45 @@ start() {
     spawn trayer trayer --edge top --align right --widthtype request --height 24 \
         --SetDockType true --SetPartialStrut true --transparent false --tint 0x202124
     wait_for 50 sh -c 'xwininfo -root -tree | grep -qi "panel\|trayer"' || true
-    trap - ERR
+}
+
+# Headless sway on one output of the screen's size, without Xwayland, its bar hosting status
+# items; one virtual keyboard kept for the whole session (`wtype -s`), so that the seat has a
+# keyboard before any client asks, and the keys a test types later reach the focused window.
+start_wayland() {
+    need sway swaymsg swaybar wtype dbus-daemon gnome-keyring-daemon
+    start_bus_and_keyring
+    local size=${SCREEN_GEOMETRY%x*}
+    cat > "$STATE/logs/sway.config" <<CONFIG
+xwayland disable
+output HEADLESS-1 resolution $size position 0 0
+bar {
+    position top
+    tray_output *
+}
+CONFIG
+    spawn sway env -u WAYLAND_DISPLAY -u SWAYSOCK WLR_BACKENDS=headless WLR_RENDERER=pixman WLR_LIBINPUT_NO_DEVICES=1 \
+        "${AS_USER[@]}" sway --config "$STATE/logs/sway.config"
+    wait_for 100 sh -c 'ls "$0"/wayland-* "$0"/sway-ipc.*.sock' "$STATE/runtime" \
+        || die "sway did not start (see $STATE/logs/sway.log)"
+    export WAYLAND_DISPLAY=$(basename "$(ls "$STATE"/runtime/wayland-* | grep -v '\.lock$' | head -n 1)")
+    export SWAYSOCK=$(ls "$STATE"/runtime/sway-ipc.*.sock | head -n 1)
+    eval "$(session_env)"
+    wait_for 100 "${AS_USER[@]}" swaymsg -t get_outputs || die "sway does not answer on $SWAYSOCK"
+    spawn keyboard "${AS_USER[@]}" wtype -s 2000000
+    wait_for 50 "${AS_USER[@]}" dbus-send --session --print-reply --dest=org.freedesktop.DBus / \
+        org.freedesktop.DBus.GetNameOwner string:org.kde.StatusNotifierWatcher || true
+}
+
+start() {
+    make_state
+    trap 'stop_dir "$STATE" >/dev/null 2>&1' EXIT
+    if [ "$SESSION_KIND" = wayland ]; then
+        start_wayland
+    else
+        start_x11
+    fi
+    trap - EXIT
     session_env
 }
 
@@ -152,8 +235,17 @@ case "${1:-}" in
         eval "$environment"
         session_dir=$VAULTINE_SESSION_DIR
         trap 'stop_dir "$session_dir"' EXIT
+        set_session_user
+        if switches_user; then
+            if [ -n "${VAULTINE_SESSION_OUTPUT:-}" ]; then
+                mkdir -p "$VAULTINE_SESSION_OUTPUT"
+                chown -R "$SESSION_USER:" "$VAULTINE_SESSION_OUTPUT"
+            fi
+            # Our own folder may be closed to that user.
+            cd "$HOME"
+        fi
         set +e
-        "$@"
+        "${AS_USER[@]}" "$@"
         status=$?
         set -e
         exit $status

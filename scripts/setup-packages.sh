@@ -19,9 +19,13 @@ PACKAGES=(
     # the private desktop session and the end-to-end tests
     xvfb openbox trayer dbus dbus-x11 gnome-keyring libsecret-tools xdotool x11-utils
     x11-xserver-utils imagemagick fonts-dejavu-core procps python3-dbus
+    # the Wayland session (headless sway, its screenshots and keys) and Qt's Wayland platform
+    sway grim wtype qt6-wayland
     # real programs the end-to-end tests lock: terminals (one with a bus-started server), X clients,
     # and a nested X server they run on
     gnome-terminal xfce4-terminal xterm x11-apps xserver-xephyr
+    # and a Wayland terminal
+    foot
 )
 
 missing=()

@@ -1,6 +1,6 @@
 // The screens as Qt reports them: QGuiApplication::screens() in order and the primary screen.
 // Without a QGuiApplication (Corvane, plain tests) there are no screens. On X11 the RandR monitors
-// are read directly instead (see RandrScreens.h).
+// are read directly instead (see RandrScreens.h); on Wayland there are only the compositor's.
 #include <QGuiApplication>
 #include <QScreen>
 #include <memory>

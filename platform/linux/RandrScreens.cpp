@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <cmath>
 
+#include "platform/WindowSystem.h"
 #include "platform/linux/XcbReply.h"
 
 namespace platform::x11 {
@@ -39,8 +40,9 @@ QRect toolkitFrame(int x, int y, int width, int height) {
 }  // namespace
 
 std::unique_ptr<RandrScreens> RandrScreens::connect() {
-    // The offscreen platform may hold an X connection of its own: the name tells them apart.
-    if (!qGuiApp || QGuiApplication::platformName() != QStringLiteral("xcb"))
+    // Only for our windows on X11: the offscreen platform may hold an X connection of its own,
+    // and a Wayland session's Xwayland says nothing of the compositor's outputs.
+    if (!windowsAreX11())
         return nullptr;
     int screenNumber = 0;
     Connection connection(xcb_connect(nullptr, &screenNumber));

@@ -1,6 +1,7 @@
 // The window guards of the Linux desktop: on an X11 display each guarded window gets an
 // X11LockGuard, told what the window should look like; the lock window's one follows the
-// presentation options. Offscreen, guards do nothing.
+// presentation options. Offscreen and on Wayland, where there are no X grabs or X stacking to
+// rely on, guards do nothing.
 #include <QGuiApplication>
 #include <QPointer>
 #include <QTimer>
@@ -9,6 +10,7 @@
 #include "platform/PresentationOptions.h"
 #include "platform/Screens.h"
 #include "platform/WindowGuard.h"
+#include "platform/WindowSystem.h"
 #include "platform/linux/XcbGuardServer.h"
 
 namespace platform {
@@ -135,6 +137,8 @@ class InertWindowGuard : public WindowGuard {};
 class LinuxWindowGuards : public WindowGuards {
   public:
     std::unique_ptr<WindowGuard> guard(QWidget& window, Role role) override {
+        if (!windowsAreX11())
+            return std::make_unique<InertWindowGuard>();
         if (auto* server = x11::XcbGuardServer::instance())
             return std::make_unique<X11WindowGuard>(*server, window, role);
         return std::make_unique<InertWindowGuard>();

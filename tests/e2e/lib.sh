@@ -3,27 +3,34 @@
 # installed as a desktop entry, waits with timeouts, windows by process, and clean-up of exactly
 # the processes a test caused.
 #
-# Source it first thing: `. "$(dirname "$0")/lib.sh"`. Outside a private desktop session it
-# re-runs the calling script inside a fresh one (scripts/desktop-session.sh run).
+# Source it first thing: `. "$(dirname "$0")/lib.sh"`. Outside a private desktop session of the
+# kind the script asks for (E2E_SESSION=wayland set before sourcing; X11 otherwise) it re-runs the
+# calling script inside a fresh one (scripts/desktop-session.sh run), as that session's user.
 
 set -euo pipefail
 
 E2E_SOURCE_DIR=${VAULTINE_SOURCE_DIR:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}
-if [ -z "${VAULTINE_SESSION_DIR:-}" ]; then
-    exec "$E2E_SOURCE_DIR/scripts/desktop-session.sh" run -- bash "$0" "$@"
-fi
+E2E_SESSION=${E2E_SESSION:-x11}
 : "${VAULTINE_BUNDLE:?VAULTINE_BUNDLE must name the built Vaultine.app}"
+E2E_NAME=$(basename "$0" .sh)
+# Artifacts (logs, screenshots) stay in the build folder, beside the bundle.
+E2E_ARTIFACTS=${E2E_ARTIFACTS:-$(dirname "$VAULTINE_BUNDLE")/e2e-artifacts/$E2E_NAME}
+if [ -z "${VAULTINE_SESSION_DIR:-}" ] || [ "${VAULTINE_SESSION_KIND:-x11}" != "$E2E_SESSION" ]; then
+    mkdir -p "$E2E_ARTIFACTS"
+    E2E_ARTIFACTS=$E2E_ARTIFACTS VAULTINE_SESSION_OUTPUT=$E2E_ARTIFACTS \
+        VAULTINE_SESSION=$E2E_SESSION exec "$E2E_SOURCE_DIR/scripts/desktop-session.sh" run -- \
+        bash "$(cd "$(dirname "$0")" && pwd)/$(basename "$0")" "$@"
+fi
 
 VAULTINE_EXE=$VAULTINE_BUNDLE/Contents/bin/Vaultine
+# A Wayland session's user may be kept out of a build under a private home folder.
+[ -x "$VAULTINE_EXE" ] || { echo "$VAULTINE_EXE cannot be run by $(id -un)" >&2; exit 1; }
 CORVANE_BUNDLE=$VAULTINE_BUNDLE/Contents/Library/LoginItems/Corvane.app
 CORVANE_EXE=$CORVANE_BUNDLE/Contents/bin/Corvane
 VAULTINE_ID=org.vaultine.Vaultine
 CORVANE_ID=org.vaultine.Corvane
 TEST_APP_ID=org.vaultine.TestApp
 TEST_APP_NAME="Vaultine Test App"
-E2E_NAME=$(basename "$0" .sh)
-# Artifacts (logs, screenshots) stay in the build folder, beside the bundle.
-E2E_ARTIFACTS=${E2E_ARTIFACTS:-$(dirname "$VAULTINE_BUNDLE")/e2e-artifacts/$E2E_NAME}
 mkdir -p "$E2E_ARTIFACTS"
 VAULTINE_LOG=$E2E_ARTIFACTS/vaultine.log
 : > "$VAULTINE_LOG"
@@ -105,23 +112,36 @@ unlock_keyring() {
         "$VAULTINE_SESSION_DIR/keyring-password"
 }
 
-# The test application: a private copy of xmessage, so that its executable belongs to its desktop
-# entry alone, installed as $TEST_APP_ID in the user's applications folder.
+# The test application: a private copy of xmessage (foot, a Wayland terminal, in a Wayland
+# session), so that its executable belongs to its desktop entry alone, installed as $TEST_APP_ID in
+# the user's applications folder.
 TEST_APP_EXE=$HOME/bin/vaultine-test-app
+if [ "$E2E_SESSION" = wayland ]; then
+    TEST_APP_PROGRAM=foot
+    TEST_APP_ARGS=(--app-id=vaultine-test-app "--title=$TEST_APP_NAME")
+else
+    TEST_APP_PROGRAM=xmessage
+    TEST_APP_ARGS=(-name vaultine-test-app -title "$TEST_APP_NAME" -geometry 600x200+100+100
+        "Test application of Vaultine")
+fi
 install_test_app() {
     as_user mkdir -p "$HOME/bin" "$XDG_DATA_HOME/applications"
-    as_user cp "$(command -v xmessage)" "$TEST_APP_EXE"
+    as_user cp "$(command -v "$TEST_APP_PROGRAM")" "$TEST_APP_EXE"
+    local exec_line=$TEST_APP_EXE argument
+    for argument in "${TEST_APP_ARGS[@]}"; do
+        [[ "$argument" == *" "* ]] && argument="\"$argument\""
+        exec_line+=" $argument"
+    done
     as_user tee "$XDG_DATA_HOME/applications/$TEST_APP_ID.desktop" >/dev/null <<ENTRY
 [Desktop Entry]
 Type=Application
 Name=$TEST_APP_NAME
-Exec=$TEST_APP_EXE -name vaultine-test-app -title "$TEST_APP_NAME" -geometry 600x200+100+100 "Test application of Vaultine"
+Exec=$exec_line
 TryExec=$TEST_APP_EXE
 ENTRY
 }
 launch_test_app() {
-    as_user setsid "$TEST_APP_EXE" -name vaultine-test-app -title "$TEST_APP_NAME" \
-        -geometry 600x200+100+100 "Test application of Vaultine" >/dev/null 2>&1 < /dev/null &
+    as_user setsid "$TEST_APP_EXE" "${TEST_APP_ARGS[@]}" >/dev/null 2>&1 < /dev/null &
 }
 
 # Starts Vaultine with its output in $VAULTINE_LOG (appended); arguments are passed on ("-psn_0"
@@ -180,7 +200,53 @@ focus_is_in() {
     [ "$focus" = "$1" ] && return 0
     xwininfo -tree -id "$1" | grep -q "$(printf '0x%x' "$focus")"
 }
-screenshot() { import -window root "$E2E_ARTIFACTS/$1.png" && log "screenshot $E2E_ARTIFACTS/$1.png"; }
+screenshot() {
+    if [ "$E2E_SESSION" = wayland ]; then
+        grim "$E2E_ARTIFACTS/$1.png"
+    else
+        import -window root "$E2E_ARTIFACTS/$1.png"
+    fi && log "screenshot $E2E_ARTIFACTS/$1.png"
+}
+
+# The windows of the Wayland session as sway lists them, one a line: process id, 1 when it holds
+# the focus (else 0), app id.
+sway_windows() {
+    swaymsg -t get_tree | python3 -c '
+import json, sys
+def walk(node):
+    if node.get("pid"):
+        print(node["pid"], int(bool(node.get("focused"))), node.get("app_id") or "-")
+    for child in node.get("nodes", []) + node.get("floating_nodes", []):
+        walk(child)
+walk(json.load(sys.stdin))'
+}
+# "X Y W H" of the first window of process $1 in the Wayland session, as sway shows it.
+sway_window_rect() {
+    swaymsg -t get_tree | python3 -c '
+import json, sys
+def walk(node):
+    if node.get("pid") == int(sys.argv[1]):
+        rect = node["rect"]
+        print(rect["x"], rect["y"], rect["width"], rect["height"])
+        sys.exit(0)
+    for child in node.get("nodes", []) + node.get("floating_nodes", []):
+        walk(child)
+walk(json.load(sys.stdin))
+sys.exit(1)' "$1"
+}
+# The colour of the Wayland session's pixel at $1,$2, as "#RRGGBB".
+wayland_pixel() {
+    printf '#%s\n' "$(grim -g "$1,$2 1x1" -t ppm - | tail -c 3 | od -An -tx1 | tr -d ' \n' |
+        tr a-f A-F)"
+}
+# Whether one of the processes given has a window in the Wayland session ($2 = 1: with the focus).
+has_sway_window() {
+    local pids=" $1 " pid focused app
+    while read -r pid focused app; do
+        [[ "$pids" == *" $pid "* ]] && { [ -z "${2:-}" ] || [ "$focused" = "$2" ]; } && return 0
+    done < <(sway_windows)
+    return 1
+}
 
 # Ends what the test caused, by process id only: Vaultine is stopped first so that it cannot
 # start Corvane again, Corvane is killed so that it cannot start Vaultine again, then Vaultine.

@@ -53,6 +53,7 @@ depends=$(dpkg-deb -f "$deb" Depends)
 log "Depends: $depends"
 echo "$depends" | grep -q "libqt6widgets6" || fail "the package does not depend on Qt Widgets"
 echo "$depends" | grep -q "libsodium" || fail "the package does not depend on libsodium (the guard)"
+echo "$depends" | grep -q "qt6-wayland" || fail "the package does not depend on Qt's Wayland platform"
 apt-get install --simulate --no-install-recommends "$deb" > "$E2E_ARTIFACTS/apt-simulate.log" 2>&1 ||
     fail "apt cannot resolve the package's dependencies: $(tail -n 5 "$E2E_ARTIFACTS/apt-simulate.log")"
 

@@ -1,0 +1,31 @@
+// The window system of the desktop session, chosen once at start: a Wayland session runs our
+// windows as Wayland clients and does without the X11 pieces (grabs, stacking, RandR), X11
+// otherwise.
+#pragma once
+
+#include <QByteArrayView>
+#include <vector>
+
+namespace platform {
+
+// Whether a session of this type (XDG_SESSION_TYPE) with this Wayland display (WAYLAND_DISPLAY)
+// is a Wayland one: the type says "wayland", or a Wayland display is named.
+bool isWaylandSession(QByteArrayView sessionType, QByteArrayView waylandDisplay);
+// The same for this process's environment, read at the first call and kept for the whole run.
+bool sessionIsWayland();
+
+// The program's arguments for the toolkit, null-terminated: in a Wayland session the toolkit is
+// asked for its Wayland platform, or X11 (Xwayland) where that cannot start, unless
+// QT_QPA_PLATFORM or a -platform argument chooses already. Points into argv and static strings.
+std::vector<char*> toolkitArguments(int argc, char** argv, bool waylandSession);
+
+// Whether our windows are X11 windows: the toolkit runs on X11, which in a Wayland session happens
+// only where its Wayland platform cannot start. The X grabs, X stacking and RandR need it; a
+// Wayland environment alone never turns them off.
+bool windowsAreX11();
+
+// Once the toolkit runs: logs, once, the window system in use and, in a Wayland session, what it
+// does without.
+void reportWindowSystem();
+
+}  // namespace platform

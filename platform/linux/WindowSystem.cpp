@@ -1,0 +1,81 @@
+// The session's window system from its environment, the toolkit's platform asked for, and the one
+// line that tells what a Wayland session does without.
+#include "platform/WindowSystem.h"
+
+#include <QByteArray>
+#include <QGuiApplication>
+#include <QtGlobal>
+#include <cstring>
+
+namespace platform {
+
+namespace {
+
+char platformOption[] = "-platform";
+// Wayland first; X11 through Xwayland when the Wayland platform is missing or cannot connect.
+char waylandPlatforms[] = "wayland;xcb";
+
+bool choosesPlatform(int argc, char** argv) {
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        return true;
+    for (int i = 1; i < argc; ++i) {
+        if (argv[i] &&
+            (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0))
+            return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+bool isWaylandSession(QByteArrayView sessionType, QByteArrayView waylandDisplay) {
+    return sessionType == "wayland" || !waylandDisplay.isEmpty();
+}
+
+bool sessionIsWayland() {
+    static const bool wayland =
+        isWaylandSession(qgetenv("XDG_SESSION_TYPE"), qgetenv("WAYLAND_DISPLAY"));
+    return wayland;
+}
+
+std::vector<char*> toolkitArguments(int argc, char** argv, bool waylandSession) {
+    std::vector<char*> arguments(argv, argv + argc);
+    if (waylandSession && !choosesPlatform(argc, argv)) {
+        arguments.push_back(platformOption);
+        arguments.push_back(waylandPlatforms);
+    }
+    arguments.push_back(nullptr);
+    return arguments;
+}
+
+bool windowsAreX11() {
+    return qGuiApp && QGuiApplication::platformName() == QStringLiteral("xcb");
+}
+
+void reportWindowSystem() {
+    static bool reported = false;
+    if (reported || !qGuiApp)
+        return;
+    reported = true;
+    const QString platform = QGuiApplication::platformName();
+    if (!sessionIsWayland()) {
+        qInfo().noquote() << "Window system: X11 (" + platform + ")";
+        return;
+    }
+    if (windowsAreX11()) {
+        qInfo().noquote() << "Window system: Wayland session, our windows on X11 (" + platform +
+                                 "): the toolkit's Wayland platform did not start; X grabs and "
+                                 "stacking hold against X clients only";
+        return;
+    }
+    const QByteArray display = qgetenv("DISPLAY");
+    qInfo().noquote()
+        << "Window system: Wayland (" + platform + ", " + qEnvironmentVariable("WAYLAND_DISPLAY") +
+               "): no input grabs, no stacking above other windows, no RandR; the lock window "
+               "is an ordinary window;"
+        << (display.isEmpty() ? QStringLiteral("no X display, windows are not attributed")
+                              : "X clients of " + QString::fromLocal8Bit(display) +
+                                    " attributed by their windows");
+}
+
+}  // namespace platform
