@@ -40,7 +40,8 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=0:abort_on_error=0}
 # session's user: an ordinary user's when the session was started with `run --user`, the caller
 # otherwise. Observing (windows, /proc) needs no change of user.
 as_user() {
-    if [ -n "${VAULTINE_SESSION_USER:-}" ]; then
+    # Only root acts for the session's user; a script that runs as that user acts as itself.
+    if [ -n "${VAULTINE_SESSION_USER:-}" ] && [ "$(id -u)" -eq 0 ]; then
         setpriv --reuid="$(id -u "$VAULTINE_SESSION_USER")" \
             --regid="$(id -g "$VAULTINE_SESSION_USER")" --init-groups -- "$@"
     else
