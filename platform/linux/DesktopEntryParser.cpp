@@ -94,7 +94,8 @@ std::optional<BusServiceFields> parseBusServiceFile(const QByteArray& contents) 
     BusServiceFields fields;
     fields.name = value("Name");
     const std::optional<QStringList> words = wordsOfExec(value("Exec"));
-    if (fields.name.isEmpty() || !words || words->isEmpty())
+    // An Exec whose first word is empty ('') names no program.
+    if (fields.name.isEmpty() || !words || words->isEmpty() || words->first().isEmpty())
         return std::nullopt;
     fields.execProgram = words->first();
     fields.systemdService = value("SystemdService");

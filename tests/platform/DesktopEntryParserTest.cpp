@@ -53,7 +53,8 @@ TEST(BusServiceParsing, ReadsNameProgramAndUnitAndRefusesTheRest) {
          {QByteArray("[D-BUS Service]\nExec=/bin/true\n"), QByteArray("[D-BUS Service]\nName=a\n"),
           QByteArray("[Other]\nName=a\nExec=/bin/true\n"),
           QByteArray("[D-BUS Service]\nName=a\nExec=\"/bin/unterminated\n"),
-          QByteArray("[D-BUS Service]\nName=\xff\nExec=/bin/true\n")})
+          QByteArray("[D-BUS Service]\nName=\xff\nExec=/bin/true\n"),
+          QByteArray("[D-BUS Service]\nName=a\nExec=''\n")})
         EXPECT_FALSE(platform::parseBusServiceFile(refused)) << refused.toStdString();
 }
 
