@@ -77,6 +77,8 @@ echo "run: no display; starting a private desktop session"
 screenshot=$(pwd)/build/vaultine-screenshot.png
 scripts/desktop-session.sh run -- bash -c '
     "$0" & pid=$!
+    # A program started in the background of a script ignores Ctrl+C: it is passed on.
+    trap '"'"'kill "$pid" 2>/dev/null'"'"' INT TERM
     sleep 4
     import -window root "$1" && echo "run: screenshot of the session: $1"
     echo "run: Vaultine runs in the private session on $DISPLAY; press Ctrl+C to stop it"
