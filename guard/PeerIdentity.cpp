@@ -169,22 +169,7 @@ std::optional<std::string> statusField(std::string_view status, std::string_view
     return std::nullopt;
 }
 
-bool hasLoaderVariables(std::string_view environ) {
-    static constexpr std::string_view kRefused[] = {
-        "LD_PRELOAD=", "LD_LIBRARY_PATH=", "LD_AUDIT=", "QT_PLUGIN_PATH=",
-        "QT_QPA_PLATFORM_PLUGIN_PATH="};
-    std::size_t start = 0;
-    while (start < environ.size()) {
-        const std::size_t end = std::min(environ.find('\0', start), environ.size());
-        const std::string_view entry = environ.substr(start, end - start);
-        for (const std::string_view refused : kRefused) {
-            if (entry.starts_with(refused))
-                return true;
-        }
-        start = end + 1;
-    }
-    return false;
-}
+namespace {
 
 // Null-separated entries, each given to visit until it returns true.
 template <typename Visit>
@@ -197,6 +182,19 @@ bool anyEntry(std::string_view entries, Visit visit) {
         start = end + 1;
     }
     return false;
+}
+
+}  // namespace
+
+bool hasLoaderVariables(std::string_view environ) {
+    static constexpr std::string_view kRefused[] = {
+        "LD_PRELOAD=", "LD_LIBRARY_PATH=", "LD_AUDIT=", "QT_PLUGIN_PATH=",
+        "QT_QPA_PLATFORM_PLUGIN_PATH="};
+    return anyEntry(environ, [](std::string_view entry) {
+        return std::any_of(
+            std::begin(kRefused), std::end(kRefused),
+            [entry](std::string_view refused) { return entry.starts_with(refused); });
+    });
 }
 
 bool choosesUnseenWindowSystem(std::string_view environ, std::string_view commandLine) {

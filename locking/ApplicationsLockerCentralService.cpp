@@ -637,6 +637,7 @@ void ApplicationsLockerCentralService::onGuardGreeted(platform::Guard::Answer an
                            "keyring"));
     printLine(platform::Guard::protectionSummary(true));
     programsToldToGuard.clear();
+    protectionToldToGuard.reset();
     syncGuardPolicy(std::nullopt);
 }
 
@@ -705,10 +706,15 @@ void ApplicationsLockerCentralService::syncGuardPolicy(
         if (mayLower && !programs.contains(program))
             guard.changePolicy({Change::unlockProgram, password, 0, program, {}}, {});
     }
-    if (ACTIVE.value_or(true))
+    // Told only when it changes: each change the guard takes is saved and makes it judge every
+    // program again.
+    const bool active = ACTIVE.value_or(true);
+    if (active && protectionToldToGuard != true)
         guard.changePolicy({Change::switchOn, {}, platform::Guard::protection, {}, {}}, {});
-    else if (mayLower)
+    else if (!active && mayLower && protectionToldToGuard != false)
         guard.changePolicy({Change::switchOff, password, platform::Guard::protection, {}, {}}, {});
+    if (active || mayLower)
+        protectionToldToGuard = active;
     programsToldToGuard = mayLower ? programs : programsToldToGuard + programs;
     programsToldToGuard.removeDuplicates();
 }

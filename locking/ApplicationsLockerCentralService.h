@@ -176,6 +176,7 @@ class ApplicationsLockerCentralService {
     // The programs this process told the guard to lock; only a change made while it runs lowers
     // the guard's policy, never what a start reads from files the user can edit.
     QStringList programsToldToGuard;
+    std::optional<bool> protectionToldToGuard;  // the protection switch as last told
     // The runs the password released in this process: unlike the stored list of known runs, which
     // the user can write, these may be told released to the guard.
     KnownInstancesService::Instances releasedByPassword;

@@ -100,6 +100,8 @@ TEST_F(CentralServiceGuardTest, OnlyTheOwnersChangesInThisRunLowerTheGuardsPolic
         std::find_if(guard->changes.begin(), guard->changes.end(),
                      [](const auto& c) { return c.change == Change::unlockProgram; });
     EXPECT_EQ(unlock->password, QStringLiteral("Secret 1"));
+    // Protection stayed on: the guard is not told again (each change it takes is saved).
+    EXPECT_TRUE(programsChanged(Change::switchOn).empty());
 
     configuration->setApplicationPassword(QStringLiteral("Secret 2"));
     ASSERT_FALSE(programsChanged(Change::newPassword).empty());
