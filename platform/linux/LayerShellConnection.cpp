@@ -5,7 +5,6 @@
 #include <linux/input-event-codes.h>
 #include <sys/mman.h>
 
-#include <QCoreApplication>
 #include <QDebug>
 #include <algorithm>
 
@@ -143,7 +142,8 @@ LayerShellConnection* LayerShellConnection::shared() {
         wl_display* display = wl_display_connect(nullptr);
         if (!display)
             return nullptr;
-        // Lives as long as the program, like the toolkit's own connection.
+        // Lives as long as the program, like the toolkit's own connection: guards and surfaces
+        // may still refer to it while the program ends.
         auto* connection = new LayerShellConnection(display);
         if (!connection->layerShellGlobal || !connection->compositorGlobal ||
             !connection->shmGlobal) {
@@ -155,8 +155,7 @@ LayerShellConnection* LayerShellConnection::shared() {
     return instance && !instance->lost ? instance : nullptr;
 }
 
-LayerShellConnection::LayerShellConnection(wl_display* display)
-    : QObject(QCoreApplication::instance()), display(display) {
+LayerShellConnection::LayerShellConnection(wl_display* display) : display(display) {
     registry = wl_display_get_registry(display);
     wl_registry_add_listener(registry, &SeatListeners::registry, this);
     // The globals, then what the bound ones tell at once (outputs' names and places, the seat).
