@@ -100,6 +100,8 @@ wait_until 10 output_is_lock "$MAIN_OUTPUT" || fail "the lock left $MAIN_OUTPUT 
 grim -o "$SECOND_OUTPUT" "$E2E_ARTIFACTS/second-output-covered.png"
 screenshot locked-two-outputs
 
+# Whatever the field holds is selected (Ctrl+A) and typed over.
+wtype -M ctrl a -m ctrl
 wtype "Open Sesame"
 wtype -k Return
 wait_until 10 output_is_not_lock "$MAIN_OUTPUT" || fail "the right password left the lock up"
