@@ -27,7 +27,8 @@ class WindowGuards : public Installable<WindowGuards> {
     };
 
     virtual ~WindowGuards() = default;
-    // On an X11 display the guards of platform/linux/X11LockGuard.h; elsewhere (offscreen) none.
+    // On an X11 display the guards of platform/linux/X11LockGuard.h; on a Wayland compositor with
+    // the layer shell, overlay surfaces (platform/linux/LayerShellWindowGuard.h); elsewhere none.
     static std::unique_ptr<WindowGuards> createDefault();
 
     // Starts guarding a top-level window, best before it is shown: the lock window's grabs are

@@ -24,6 +24,12 @@ std::vector<char*> toolkitArguments(int argc, char** argv, bool waylandSession);
 // Wayland environment alone never turns them off.
 bool windowsAreX11();
 
+// Whether our windows are Wayland ones and the compositor offers the layer shell to a connection
+// of our own: the lock and its covers are then overlay surfaces above every window, the lock's
+// with the keyboard. Asked on the main thread once the toolkit runs; the answer stays (false once
+// that connection is lost).
+bool waylandOffersLayerShell();
+
 // Once the toolkit runs: logs, once, the window system in use and, in a Wayland session, what it
 // does without.
 void reportWindowSystem();

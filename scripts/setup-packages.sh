@@ -10,6 +10,8 @@ PACKAGES=(
     libglib2.0-dev libsecret-1-dev
     libxcb1-dev libxcb-ewmh-dev libxcb-icccm4-dev libxcb-xinput-dev libxcb-randr0-dev libxcb-res0-dev libxcb-shape0-dev
     libgl-dev
+    # the lock's overlay surfaces on Wayland compositors with the layer shell (wayland-scanner)
+    libwayland-dev wayland-protocols libxkbcommon-dev
     # the system guard's password verifier
     libsodium-dev
     # the Debian package (dpkg-shlibdeps) and its desktop entry's check

@@ -7,6 +7,8 @@
 #include <QtGlobal>
 #include <cstring>
 
+#include "platform/linux/LayerShellConnection.h"
+
 namespace platform {
 
 namespace {
@@ -52,6 +54,12 @@ bool windowsAreX11() {
     return qGuiApp && QGuiApplication::platformName() == QStringLiteral("xcb");
 }
 
+bool waylandOffersLayerShell() {
+    return qGuiApp && sessionIsWayland() && !windowsAreX11() &&
+           QGuiApplication::platformName().startsWith(QStringLiteral("wayland")) &&
+           wayland::LayerShellConnection::shared();
+}
+
 void reportWindowSystem() {
     static bool reported = false;
     if (reported || !qGuiApp)
@@ -69,11 +77,17 @@ void reportWindowSystem() {
         return;
     }
     const QByteArray display = qgetenv("DISPLAY");
-    qInfo().noquote()
-        << "Window system: Wayland (" + platform + ", " + qEnvironmentVariable("WAYLAND_DISPLAY") +
-               "): no input grabs, no stacking above other windows, no RandR; the lock window "
-               "is an ordinary window;"
-        << (display.isEmpty() ? QStringLiteral("no X display, windows are not attributed")
+    const QString lock = waylandOffersLayerShell()
+                             ? QStringLiteral(
+                                   "the lock and its covers on overlay layers (layer shell), the "
+                                   "lock holding the keyboard; no RandR;")
+                             : QStringLiteral(
+                                   "no input grabs, no stacking above other windows, no RandR; "
+                                   "the lock window is an ordinary window;");
+    qInfo().noquote() << "Window system: Wayland (" + platform + ", " +
+                             qEnvironmentVariable("WAYLAND_DISPLAY") + "): " + lock
+                      << (display.isEmpty()
+                              ? QStringLiteral("no X display, windows are not attributed")
                               : "X clients of " + QString::fromLocal8Bit(display) +
                                     " attributed by their windows");
 }

@@ -1,7 +1,8 @@
 // The window guards of the Linux desktop: on an X11 display each guarded window gets an
 // X11LockGuard, told what the window should look like; the lock window's one follows the
-// presentation options. Offscreen and on Wayland, where there are no X grabs or X stacking to
-// rely on, guards do nothing.
+// presentation options. On Wayland with the layer shell the windows go on overlay surfaces
+// (LayerShellWindowGuard); offscreen and on other Wayland compositors, where there are no X grabs
+// or X stacking to rely on, guards do nothing.
 #include <QGuiApplication>
 #include <QPointer>
 #include <QTimer>
@@ -11,6 +12,8 @@
 #include "platform/Screens.h"
 #include "platform/WindowGuard.h"
 #include "platform/WindowSystem.h"
+#include "platform/linux/LayerShellConnection.h"
+#include "platform/linux/LayerShellWindowGuard.h"
 #include "platform/linux/XcbGuardServer.h"
 
 namespace platform {
@@ -137,8 +140,12 @@ class InertWindowGuard : public WindowGuard {};
 class LinuxWindowGuards : public WindowGuards {
   public:
     std::unique_ptr<WindowGuard> guard(QWidget& window, Role role) override {
-        if (!windowsAreX11())
+        if (!windowsAreX11()) {
+            if (waylandOffersLayerShell())
+                return wayland::makeLayerShellWindowGuard(*wayland::LayerShellConnection::shared(),
+                                                          window, role == Role::lockWindow);
             return std::make_unique<InertWindowGuard>();
+        }
         if (auto* server = x11::XcbGuardServer::instance())
             return std::make_unique<X11WindowGuard>(*server, window, role);
         return std::make_unique<InertWindowGuard>();

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Vaultine in a Wayland session (headless sway): it runs as a Wayland client with no X display,
 # its status item reaches the bar's StatusNotifierItem host, a second start opens the popover, a
-# launch of the locked test application (foot, a Wayland terminal) shows the lock window, and the
-# right password typed there removes it. Screenshots are kept.
+# launch of the locked test application (foot, a Wayland terminal) is covered by the lock on an
+# overlay layer that keeps the keys from it, a new output gets a cover, and the right password
+# typed there removes both. Screenshots are kept.
 E2E_SESSION=wayland
 . "$(dirname "$0")/lib.sh"
 
@@ -44,21 +45,77 @@ screenshot popover
 wtype -k Escape
 wait_until 10 no_vaultine_window || fail "Escape left the popover open"
 
+# A colour's share of a screenshot in PPM: "PIXELS-OF-COLOUR ALL-PIXELS" of file $1, colour $2 "#RRGGBB".
+colour_count() {
+    python3 - "$1" "$2" <<'PY'
+import sys
+data = open(sys.argv[1], "rb").read()
+fields = data.split(maxsplit=4)  # P6, width, height, 255, pixels
+width, height, pixels = int(fields[1]), int(fields[2]), fields[4]
+wanted = bytes.fromhex(sys.argv[2].lstrip("#"))
+print(sum(1 for i in range(0, width * height * 3, 3) if pixels[i:i + 3] == wanted), width * height)
+PY
+}
+# Whether output $1 shows the lock screen's colour nearly everywhere (the form in its middle is
+# the rest): 95 % of its pixels or more.
+output_is_lock() {
+    local shot=$E2E_ARTIFACTS/$1-probe.ppm count all
+    grim -o "$1" -t ppm "$shot" || return 1
+    read -r count all < <(colour_count "$shot" "$LOCK_COLOUR")
+    [ $((count * 100)) -ge $((all * 95)) ]
+}
+output_is_not_lock() { ! output_is_lock "$1"; }
+output_names() { swaymsg -t get_outputs | python3 -c 'import json,sys; [print(o["name"]) for o in json.load(sys.stdin)]'; }
+# The lock screen's dark grey, RGB 65, 68, 75.
+LOCK_COLOUR="#41444B"
+MAIN_OUTPUT=$(output_names | head -n 1)
+
+# The lock is an overlay over the whole output, above the terminal that keeps running beneath it
+# and above the bar, with the keyboard; it is no window of the compositor's.
 launch_test_app
 wait_for_line "Will start: " 10
-wait_until 10 vaultine_window || fail "no lock window"
-# Nothing holds the focus for the lock in this session: the terminal's window, mapped after it,
-# takes the focus, and the user clicks the lock window to type.
-swaymsg "[pid=$(vaultine_pids)] focus" >/dev/null
-wait_until 10 vaultine_window 1 || fail "the lock window does not take the focus"
-# The lock screen's dark grey, RGB 65, 68, 75.
-wait_until 10 window_colour_is "#41444B" ||
-    fail "the lock window shows $(vaultine_window_colour), not the lock screen's #41444B"
+wait_for_line "Layer shell: the lock is on" 10
+grep -F "Layer shell: the lock is on" "$VAULTINE_LOG" | head -n 1 >&2
+wait_until 10 has_sway_window "$(test_app_pids)" || fail "the locked terminal shows no window beneath"
+wait_until 10 output_is_lock "$MAIN_OUTPUT" || fail "the lock does not cover $MAIN_OUTPUT"
+no_vaultine_window || fail "the lock is an ordinary window"
 screenshot locked
+grim -t ppm "$E2E_ARTIFACTS/locked.ppm"
+
+# Focusing the terminal does not give it the keys: a command typed there would make a file.
+TYPED_FILE=/tmp/vaultine-e2e-typed-$$
+swaymsg "[pid=$(test_app_pids)] focus" >/dev/null || true
+wtype "touch $TYPED_FILE"
+wtype -k Return
+! wait_until 3 test -e "$TYPED_FILE" || fail "keys typed while locked reached the terminal"
+output_is_lock "$MAIN_OUTPUT" || fail "focusing the terminal uncovered it"
+screenshot wrong-password
+
+# A second output gets its cover; the lock is made again for the new screens.
+swaymsg create_output >/dev/null
+SECOND_OUTPUT=$(output_names | grep -vx "$MAIN_OUTPUT" | head -n 1)
+[ -n "$SECOND_OUTPUT" ] || fail "sway made no second output"
+wait_until 10 output_is_lock "$SECOND_OUTPUT" || fail "the new output $SECOND_OUTPUT has no cover"
+wait_until 10 output_is_lock "$MAIN_OUTPUT" || fail "the lock left $MAIN_OUTPUT with the new output"
+grim -o "$SECOND_OUTPUT" "$E2E_ARTIFACTS/second-output-covered.png"
+screenshot locked-two-outputs
+
+# Whatever the field holds is selected (Ctrl+A) and typed over.
+wtype -M ctrl a -m ctrl
 wtype "Open Sesame"
 wtype -k Return
-wait_until 10 no_vaultine_window || fail "the right password left the lock window up"
+wait_until 10 output_is_not_lock "$MAIN_OUTPUT" || fail "the right password left the lock up"
+wait_until 10 output_is_not_lock "$SECOND_OUTPUT" || fail "the right password left the cover up"
 wait_until 10 has_sway_window "$(test_app_pids)" || fail "the test application shows no window"
 is_running test_app_pids || fail "the test application ended"
 screenshot unlocked
+
+# Nothing of the terminal showed while it was locked: its background, seen now, is nowhere in the
+# locked screenshot.
+read -r x y w h < <(sway_window_rect "$(test_app_pids)") || fail "no terminal window"
+TERMINAL_COLOUR=$(wayland_pixel $((x + w - 5)) $((y + h - 5)))
+[ "$TERMINAL_COLOUR" != "$LOCK_COLOUR" ] || fail "the terminal is drawn in the lock's colour"
+read -r count all < <(colour_count "$E2E_ARTIFACTS/locked.ppm" "$TERMINAL_COLOUR")
+[ "$count" -eq 0 ] || fail "$count pixels of the terminal's $TERMINAL_COLOUR showed through the lock"
+rm -f "$E2E_ARTIFACTS"/*.ppm
 log "ok"
