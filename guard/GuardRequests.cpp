@@ -1,9 +1,5 @@
 // The socket side of the guard: clients, their requests, and who may ask what. Only a genuine
 // Vaultine covers, releases or raises; lowering takes the password, checked on the worker thread.
-#include <fcntl.h>
-#include <sys/stat.h>
-
-#include "guard/ElfBuildId.h"
 #include "guard/GuardServer.h"
 
 namespace guard {
@@ -14,16 +10,6 @@ using protocol::MessageType;
 using protocol::Status;
 
 constexpr std::size_t kMaxClients = 256;
-
-// Opens the path without following it into a device or a FIFO: only a regular file is read, by the
-// watcher, which knows whether the guard itself watches its opens.
-std::optional<LockedProgram> identifyProgram(const std::string& path, ExecWatcher& watcher) {
-    UniqueFd handle(::open(path.c_str(), O_PATH | O_CLOEXEC));
-    struct stat status {};
-    if (!handle || ::fstat(handle.get(), &status) != 0 || !S_ISREG(status.st_mode))
-        return std::nullopt;
-    return LockedProgram{path, status.st_dev, status.st_ino, watcher.buildIdOfPath(handle.get())};
-}
 
 Run runOf(std::uint32_t pid, std::uint64_t startTime) {
     return Run{pid, startTime};
@@ -163,12 +149,33 @@ void GuardServer::onPolicyUpdate(std::uint64_t id, const protocol::PolicyUpdate&
         lowerPolicy(id, uid, update);
         return;
     }
-    const Status status = applyPolicyUpdate(
-        policies[uid], update, false,
-        [this](const std::string& path) { return identifyProgram(path, watcher); });
+    if (update.change == protocol::PolicyChange::LockProgram) {
+        lockProgram(id, uid, update);
+        return;
+    }
+    const Status status = applyPolicyUpdate(policies[uid], update, false, nullptr);
     if (status == Status::Ok)
         savePolicy(uid);
     reply(id, MessageType::PolicyUpdate, status);
+}
+
+// The path is the user's: whatever it leads to is read on the identifying worker, while the loop
+// goes on answering executions, and the client is answered once it is known.
+void GuardServer::lockProgram(std::uint64_t id, uid_t uid, const protocol::PolicyUpdate& update) {
+    auto program = std::make_shared<std::optional<LockedProgram>>();
+    const bool queued = identifier->submit(
+        [program, path = update.path, quietMounts = watcher.quietMounts()] {
+            *program = identifyProgram(path, quietMounts);
+        },
+        [this, id, uid, update, program] {
+            const Status status = applyPolicyUpdate(
+                policies[uid], update, false, [program](const std::string&) { return *program; });
+            if (status == Status::Ok)
+                savePolicy(uid);
+            reply(id, MessageType::PolicyUpdate, status);
+        });
+    if (!queued)
+        reply(id, MessageType::PolicyUpdate, Status::Refused);
 }
 
 void GuardServer::lowerPolicy(std::uint64_t id, uid_t uid, const protocol::PolicyUpdate& update) {

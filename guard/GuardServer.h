@@ -1,7 +1,8 @@
-// The guard's one thread: a poll loop over the exec events, the mount table, the state folder, the
-// socket's clients, the password worker and a queue of deadlines, so that every held exec is
-// answered within the bound whatever a client does. While a run waits on a lock, its user's
-// Vaultines are checked on the same bound: one stopped or traced covers nothing.
+// The guard's loop: a poll over the exec events, the mount table, the state folder, the socket's
+// clients, the workers (the password's, and the one that reads the programs users name) and a queue
+// of deadlines, so that every held exec is answered within the bound whatever a client does. While
+// a run waits on a lock, its user's Vaultines are checked on the same bound: one stopped or traced
+// covers nothing.
 #pragma once
 
 #include <sys/types.h>
@@ -17,11 +18,13 @@
 #include "guard/Freezer.h"
 #include "guard/GuardProtocol.h"
 #include "guard/GuardSocket.h"
-#include "guard/PasswordWorker.h"
 #include "guard/PeerIdentity.h"
 #include "guard/PolicyStore.h"
+#include "guard/Worker.h"
 
 namespace guard {
+
+inline constexpr std::size_t kIdentifyingThreads = 4;
 
 struct GuardOptions {
     std::string stateDirectory = "/var/lib/vaultine-guard";
@@ -95,6 +98,7 @@ class GuardServer {
     void onLockShown(Client& client, const Run& run);
     void onRunReleased(Client& client, const Run& run);
     void onPolicyUpdate(std::uint64_t id, const protocol::PolicyUpdate& update);
+    void lockProgram(std::uint64_t id, uid_t uid, const protocol::PolicyUpdate& update);
     void lowerPolicy(std::uint64_t id, uid_t uid, const protocol::PolicyUpdate& update);
     bool isGenuine(const Client& client) const;
     void reply(std::uint64_t id, protocol::MessageType request, protocol::Status status);
@@ -121,7 +125,10 @@ class GuardServer {
     std::vector<HeldLaunch> held;
     std::vector<CoveredRun> covered;
     Clock::time_point nextCheck;  // of the Vaultines, while runs wait on a lock
-    std::unique_ptr<PasswordWorker> worker = std::make_unique<PasswordWorker>();
+    std::unique_ptr<Worker> worker = std::make_unique<Worker>();
+    // Reads the programs users name; threads of its own, so that the password never waits on a
+    // file, nor one file on another.
+    std::unique_ptr<Worker> identifier = std::make_unique<Worker>(kIdentifyingThreads);
 };
 
 }  // namespace guard

@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <algorithm>
 #include <array>
@@ -226,12 +227,15 @@ ProcessReaders systemReaders() {
     readers.procFile = [](pid_t pid, std::string_view name) {
         return readBounded("/proc/" + std::to_string(pid) + "/" + std::string(name));
     };
+    // From the attributes the kernel has cached: a FUSE server is never asked (one that stalled
+    // would stall the guard).
     readers.executable = [](pid_t pid) -> std::optional<FileStatus> {
-        struct stat status {};
+        struct statx status {};
         const std::string link = "/proc/" + std::to_string(pid) + "/exe";
-        if (::stat(link.c_str(), &status) != 0)
+        if (::statx(AT_FDCWD, link.c_str(), AT_STATX_DONT_SYNC, STATX_BASIC_STATS, &status) != 0)
             return std::nullopt;
-        return fileStatusOf(status);
+        return FileStatus{status.stx_uid, status.stx_mode,
+                          makedev(status.stx_dev_major, status.stx_dev_minor), status.stx_ino};
     };
     readers.path = [](const std::string& path) -> std::optional<FileStatus> {
         struct stat status {};

@@ -25,7 +25,8 @@ struct FileStatus {
 struct ProcessReaders {
     // A file of /proc/<pid>/: "stat", "status", "environ"; none when it cannot be read.
     std::function<std::optional<std::string>(pid_t, std::string_view)> procFile;
-    // stat() of /proc/<pid>/exe: the file the process runs, wherever it was reached from.
+    // stat() of /proc/<pid>/exe: the file the process runs, wherever it was reached from, from the
+    // attributes the kernel has cached.
     std::function<std::optional<FileStatus>(pid_t)> executable;
     // lstat() of a path.
     std::function<std::optional<FileStatus>(const std::string&)> path;
