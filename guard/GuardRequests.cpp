@@ -66,17 +66,25 @@ bool GuardServer::hasVaultine(uid_t uid) const {
     return false;
 }
 
-bool GuardServer::isGenuine(const Client& client) const {
-    return judgePeer(client.peer.pid, client.peer.uid, client.peer.startTime,
-                     options.trustedExecutable, readers) == PeerVerdict::Genuine;
+// The checks of the process each time; its display once.
+PeerVerdict GuardServer::judge(Client& client) {
+    const PeerVerdict verdict = judgePeer(client.peer.pid, client.peer.uid, client.peer.startTime,
+                                          options.trustedExecutable, readers);
+    if (verdict != PeerVerdict::Genuine)
+        return verdict;
+    if (!client.display)
+        client.display = judgeDisplay(client.peer.pid, client.peer.uid, readers);
+    return *client.display;
 }
 
 void GuardServer::handle(std::uint64_t id, const protocol::Request& request) {
     Client& client = clients.at(id);
     // The request variant's alternatives are in the order of their message types.
     const auto type = static_cast<MessageType>(request.index() + 1);
-    if (!isGenuine(client)) {
-        reply(id, type, Status::NotGenuine);
+    // A Vaultine whose locks would be drawn where nobody sees them covers nothing.
+    if (const PeerVerdict verdict = judge(client); verdict != PeerVerdict::Genuine) {
+        reply(id, type,
+              verdict == PeerVerdict::OtherDisplay ? Status::OtherDisplay : Status::NotGenuine);
         return;
     }
     if (const auto* hello = std::get_if<protocol::Hello>(&request)) {

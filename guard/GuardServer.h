@@ -47,6 +47,9 @@ class GuardServer {
         UniqueFd socket;
         Peer peer;
         bool vaultine = false;  // a genuine Vaultine said hello
+        // Whether it draws on its session's display: judged at its first request, since neither
+        // its session nor its environment changes.
+        std::optional<PeerVerdict> display;
     };
     struct HeldLaunch {
         ExecEvent event;
@@ -100,7 +103,7 @@ class GuardServer {
     void onPolicyUpdate(std::uint64_t id, const protocol::PolicyUpdate& update);
     void lockProgram(std::uint64_t id, uid_t uid, const protocol::PolicyUpdate& update);
     void lowerPolicy(std::uint64_t id, uid_t uid, const protocol::PolicyUpdate& update);
-    bool isGenuine(const Client& client) const;
+    PeerVerdict judge(Client& client);
     void reply(std::uint64_t id, protocol::MessageType request, protocol::Status status);
     void announce(uid_t uid, const Run& run, const std::string& path);
     void announceAll(std::uint64_t id);
