@@ -256,13 +256,13 @@ void GuardServer::closeWatcher() {
 }
 
 void GuardServer::pollOnce(int signals) {
-    enum { kSignals, kExecs, kMounts, kListener, kWorker, kIdentifier, kRemovals, kClients };
+    enum { kSignals, kExecs, kMounts, kListener, kWorker, kReader, kRemovals, kClients };
     std::vector<pollfd> fds = {{signals, POLLIN, 0},
                                {watcher.fd(), POLLIN, 0},
                                {watcher.mountTableFd(), POLLPRI, 0},
                                {listener.get(), POLLIN, 0},
                                {worker->fd(), POLLIN, 0},
-                               {identifier->fd(), POLLIN, 0},
+                               {reader->fd(), POLLIN, 0},
                                {policyRemovals.get(), POLLIN, 0}};
     std::vector<std::uint64_t> ids;
     for (const auto& [id, client] : clients) {
@@ -278,8 +278,8 @@ void GuardServer::pollOnce(int signals) {
             onAccept();
         if (fds[kWorker].revents)
             worker->finish();
-        if (fds[kIdentifier].revents)
-            identifier->finish();
+        if (fds[kReader].revents)
+            reader->finish();
         if (fds[kRemovals].revents)
             onPolicyRemovals();
         for (std::size_t i = 0; i < ids.size(); ++i) {

@@ -1,13 +1,14 @@
 // The guard's loop: a poll over the exec events, the mount table, the state folder, the socket's
-// clients, the workers (the password's, and the one that reads the programs users name) and a queue
-// of deadlines, so that every held exec is answered within the bound whatever a client does. While
-// a run waits on a lock, its user's Vaultines are checked on the same bound: one stopped or traced
-// covers nothing.
+// clients, the workers (the password's, and the one that reads what users name or control) and a
+// queue of deadlines, so that every held exec is answered within the bound whatever a client does.
+// While a run waits on a lock, its user's Vaultines are checked on the same bound: one stopped or
+// traced covers nothing.
 #pragma once
 
 #include <sys/types.h>
 
 #include <chrono>
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -24,7 +25,7 @@
 
 namespace guard {
 
-inline constexpr std::size_t kIdentifyingThreads = 4;
+inline constexpr std::size_t kReadingThreads = 4;
 
 struct GuardOptions {
     std::string stateDirectory = "/var/lib/vaultine-guard";
@@ -47,9 +48,11 @@ class GuardServer {
         UniqueFd socket;
         Peer peer;
         bool vaultine = false;  // a genuine Vaultine said hello
-        // Whether it draws on its session's display: judged at its first request, since neither
-        // its session nor its environment changes.
-        std::optional<PeerVerdict> display;
+        // What it was started with (environment, arguments, display), judged once on the reading
+        // worker; its requests wait meanwhile.
+        std::optional<PeerVerdict> settings;
+        bool judgingSettings = false;
+        std::deque<protocol::Request> waiting;
     };
     struct HeldLaunch {
         ExecEvent event;
@@ -103,7 +106,7 @@ class GuardServer {
     void onPolicyUpdate(std::uint64_t id, const protocol::PolicyUpdate& update);
     void lockProgram(std::uint64_t id, uid_t uid, const protocol::PolicyUpdate& update);
     void lowerPolicy(std::uint64_t id, uid_t uid, const protocol::PolicyUpdate& update);
-    PeerVerdict judge(Client& client);
+    void judgeSettingsOf(std::uint64_t id, const protocol::Request& request);
     void reply(std::uint64_t id, protocol::MessageType request, protocol::Status status);
     void announce(uid_t uid, const Run& run, const std::string& path);
     void announceAll(std::uint64_t id);
@@ -129,9 +132,9 @@ class GuardServer {
     std::vector<CoveredRun> covered;
     Clock::time_point nextCheck;  // of the Vaultines, while runs wait on a lock
     std::unique_ptr<Worker> worker = std::make_unique<Worker>();
-    // Reads the programs users name; threads of its own, so that the password never waits on a
-    // file, nor one file on another.
-    std::unique_ptr<Worker> identifier = std::make_unique<Worker>(kIdentifyingThreads);
+    // Reads what users name or control: the programs to lock, what a peer was started with.
+    // Threads of its own, so that the password never waits on a file, nor one read on another.
+    std::unique_ptr<Worker> reader = std::make_unique<Worker>(kReadingThreads);
 };
 
 }  // namespace guard

@@ -89,18 +89,11 @@ std::optional<std::uint64_t> uidField(std::string_view status, int index) {
     return error == std::errc() && end != rest.data() ? std::optional(value) : std::nullopt;
 }
 
-bool isScreenPlatform(std::string_view platform);
-
-PeerVerdict judgeProcess(uid_t uid, const std::string& status, const std::string& environ,
-                         const std::string& commandLine) {
+PeerVerdict judgeStatus(uid_t uid, const std::string& status) {
     if (uidField(status, 0) != uid || uidField(status, 1) != uid)
         return PeerVerdict::OtherUser;
     if (statusField(status, "TracerPid").value_or("") != "0")
         return PeerVerdict::Traced;
-    if (hasLoaderVariables(environ))
-        return PeerVerdict::LoaderVariables;
-    if (choosesUnseenWindowSystem(environ, commandLine))
-        return PeerVerdict::UnseenWindowSystem;
     return PeerVerdict::Genuine;
 }
 
@@ -512,42 +505,40 @@ PeerVerdict judgePeer(pid_t pid, uid_t uid, std::uint64_t startTime,
     const auto status = readers.procFile(pid, "status");
     const auto running = readers.executable(pid);
     const auto trusted = readers.path(trustedExecutable);
-    if (*before != startTime)
-        return PeerVerdict::PidReused;
+    const auto after = startTimeOf(pid, readers);
+    if (*before != startTime || after != startTime)
+        return after ? PeerVerdict::PidReused : PeerVerdict::ProcessGone;
     if (!status || !running)
         return PeerVerdict::ProcessGone;
     if (!trusted || running->device != trusted->device || running->inode != trusted->inode)
         return PeerVerdict::NotTrustedFile;
     if (!bundleIsSafe(trustedExecutable, readers))
         return PeerVerdict::UnsafeBundle;
-    // The environment and the arguments are the process's memory: only the trusted program's is
-    // read, since another's could be mapped from a file whose FUSE server never answers.
+    return judgeStatus(uid, *status);
+}
+
+PeerVerdict judgeSettings(pid_t pid, uid_t uid, std::uint64_t startTime,
+                          const ProcessReaders& readers) {
     const auto environ = readers.procFile(pid, "environ");
     const auto commandLine = readers.procFile(pid, "cmdline");
+    const auto user =
+        readers.logindRecord ? readers.logindRecord("users/" + std::to_string(uid)) : std::nullopt;
+    const auto session =
+        readers.logindRecord ? graphicalSession(pid, uid, user, readers) : std::nullopt;
     const auto after = startTimeOf(pid, readers);
     if (after != startTime)
         return after ? PeerVerdict::PidReused : PeerVerdict::ProcessGone;
     if (!environ || !commandLine)
         return PeerVerdict::ProcessGone;
-    return judgeProcess(uid, *status, *environ, *commandLine);
-}
-
-PeerVerdict judgeDisplay(pid_t pid, uid_t uid, const ProcessReaders& readers) {
-    if (!readers.logindRecord)
-        return PeerVerdict::Genuine;
-    const auto user = readers.logindRecord("users/" + std::to_string(uid));
-    const auto session = graphicalSession(pid, uid, user, readers);
-    if (!session)
-        return PeerVerdict::Genuine;
-    const auto environ = readers.procFile(pid, "environ");
-    const auto commandLine = readers.procFile(pid, "cmdline");
-    if (!environ || !commandLine)
-        return PeerVerdict::ProcessGone;
+    if (hasLoaderVariables(*environ))
+        return PeerVerdict::LoaderVariables;
+    if (choosesUnseenWindowSystem(*environ, *commandLine))
+        return PeerVerdict::UnseenWindowSystem;
     const std::string runtimeFolder = (user ? recordField(*user, "RUNTIME") : std::nullopt)
                                           .value_or("/run/user/" + std::to_string(uid));
-    return drawsOnSession(*session, runtimeFolder, *environ, *commandLine)
-               ? PeerVerdict::Genuine
-               : PeerVerdict::OtherDisplay;
+    if (session && !drawsOnSession(*session, runtimeFolder, *environ, *commandLine))
+        return PeerVerdict::OtherDisplay;
+    return PeerVerdict::Genuine;
 }
 
 }  // namespace guard

@@ -83,15 +83,21 @@ bool drawsOnSession(std::string_view session, std::string_view runtimeFolder,
 ProcessReaders systemReaders();
 
 // Judges the process pid, which the socket says belongs to uid and which started at startTime
-// when the guard first saw it. The start time is read again after everything else, so that a pid
-// reused meanwhile is never taken for the peer.
+// when the guard first saw it, from what the kernel writes: its program, its users, its tracer.
+// The start time is read again after everything else, so that a pid reused meanwhile is never
+// taken for the peer. Quick: checked at each request.
 PeerVerdict judgePeer(pid_t pid, uid_t uid, std::uint64_t startTime,
                       const std::string& trustedExecutable, const ProcessReaders& readers);
 
-// Whether a genuine peer draws on its user's graphical session, as logind tells it: the session of
-// the peer's cgroup, else the user's graphical one. Genuine or OtherDisplay; Genuine where logind
-// keeps no record of a graphical session (a container, a test). Read once per connection.
-PeerVerdict judgeDisplay(pid_t pid, uid_t uid, const ProcessReaders& readers);
+// Judges what a process judgePeer takes was started with: its environment and arguments (loader
+// variables, a platform off the screen) and the display they name, against its user's graphical
+// session as logind tells it (the session of the peer's cgroup, else the user's graphical one;
+// nothing is judged where logind keeps no record of one: a container, a test). These are the
+// process's memory, which a stalled FUSE server can make a read wait on for ever (a page mapped
+// from its file, or the process's memory lock held across such a fault): judged on a worker, once
+// per connection, since none of it changes.
+PeerVerdict judgeSettings(pid_t pid, uid_t uid, std::uint64_t startTime,
+                          const ProcessReaders& readers);
 
 // Whether a connected peer can still answer: the same process, neither stopped, traced, nor
 // ended. A Vaultine that cannot answer covers nothing.

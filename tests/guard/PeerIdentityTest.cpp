@@ -1,4 +1,5 @@
-// The genuine Vaultine: each way a client can fail to be it is refused.
+// The genuine Vaultine: each way a client can fail to be it is refused, the display it draws on
+// included.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -64,8 +65,13 @@ struct FakeSystem {
         };
         return readers;
     }
-    PeerVerdict judge() { return judgePeer(kPid, kUid, 5000, kTrusted, readers()); }
-    PeerVerdict judgeItsDisplay() { return judgeDisplay(kPid, kUid, readers()); }
+    // At each request, then what it was started with, once.
+    PeerVerdict judge() {
+        const PeerVerdict verdict = judgePeer(kPid, kUid, 5000, kTrusted, readers());
+        return verdict == PeerVerdict::Genuine ? judgeSettings(kPid, kUid, 5000, readers())
+                                               : verdict;
+    }
+    PeerVerdict judgeItsDisplay() { return judge(); }
 };
 
 }  // namespace
