@@ -1,9 +1,7 @@
 // The socket side of the guard: clients, their requests, and who may ask what. Only a genuine
 // Vaultine covers, releases or raises; lowering takes the password, checked on the worker thread.
-#include <fcntl.h>
-#include <sys/stat.h>
+#include <utility>
 
-#include "guard/ElfBuildId.h"
 #include "guard/GuardServer.h"
 
 namespace guard {
@@ -14,16 +12,8 @@ using protocol::MessageType;
 using protocol::Status;
 
 constexpr std::size_t kMaxClients = 256;
-
-// Opens the path without following it into a device or a FIFO: only a regular file is read, by the
-// watcher, which knows whether the guard itself watches its opens.
-std::optional<LockedProgram> identifyProgram(const std::string& path, ExecWatcher& watcher) {
-    UniqueFd handle(::open(path.c_str(), O_PATH | O_CLOEXEC));
-    struct stat status {};
-    if (!handle || ::fstat(handle.get(), &status) != 0 || !S_ISREG(status.st_mode))
-        return std::nullopt;
-    return LockedProgram{path, status.st_dev, status.st_ino, watcher.buildIdOfPath(handle.get())};
-}
+// Requests a client sends while what it was started with is judged.
+constexpr std::size_t kMaxWaitingRequests = 64;
 
 Run runOf(std::uint32_t pid, std::uint64_t startTime) {
     return Run{pid, startTime};
@@ -80,17 +70,21 @@ bool GuardServer::hasVaultine(uid_t uid) const {
     return false;
 }
 
-bool GuardServer::isGenuine(const Client& client) const {
-    return judgePeer(client.peer.pid, client.peer.uid, client.peer.startTime,
-                     options.trustedExecutable, readers) == PeerVerdict::Genuine;
-}
-
 void GuardServer::handle(std::uint64_t id, const protocol::Request& request) {
     Client& client = clients.at(id);
     // The request variant's alternatives are in the order of their message types.
     const auto type = static_cast<MessageType>(request.index() + 1);
-    if (!isGenuine(client)) {
-        reply(id, type, Status::NotGenuine);
+    PeerVerdict verdict = judgePeer(client.peer.pid, client.peer.uid, client.peer.startTime,
+                                    options.trustedExecutable, readers);
+    if (verdict == PeerVerdict::Genuine && !client.settings) {
+        judgeSettingsOf(id, request);
+        return;
+    }
+    verdict = verdict == PeerVerdict::Genuine ? *client.settings : verdict;
+    // A Vaultine whose locks would be drawn where nobody sees them covers nothing.
+    if (verdict != PeerVerdict::Genuine) {
+        reply(id, type,
+              verdict == PeerVerdict::OtherDisplay ? Status::OtherDisplay : Status::NotGenuine);
         return;
     }
     if (const auto* hello = std::get_if<protocol::Hello>(&request)) {
@@ -104,6 +98,40 @@ void GuardServer::handle(std::uint64_t id, const protocol::Request& request) {
     } else {
         onPolicyUpdate(id, std::get<protocol::PolicyUpdate>(request));
     }
+}
+
+// What the peer was started with is its memory, read on the reading worker; the requests that
+// came meanwhile are handled in order once it is judged.
+void GuardServer::judgeSettingsOf(std::uint64_t id, const protocol::Request& request) {
+    Client& client = clients.at(id);
+    if (client.waiting.size() >= kMaxWaitingRequests) {
+        reply(id, static_cast<MessageType>(request.index() + 1), Status::Refused);
+        return;
+    }
+    client.waiting.push_back(request);
+    if (client.judgingSettings)
+        return;
+    auto verdict = std::make_shared<PeerVerdict>(PeerVerdict::ProcessGone);
+    client.judgingSettings = reader->submit(
+        [verdict, peer = client.peer.pid, uid = client.peer.uid, startTime = client.peer.startTime,
+         readers = readers] { *verdict = judgeSettings(peer, uid, startTime, readers); },
+        [this, id, verdict] {
+            const auto found = clients.find(id);
+            if (found == clients.end())
+                return;
+            found->second.settings = *verdict;
+            found->second.judgingSettings = false;
+            std::deque<protocol::Request> waiting;
+            waiting.swap(found->second.waiting);
+            for (const protocol::Request& next : waiting) {
+                if (clients.contains(id))
+                    handle(id, next);
+            }
+        });
+    if (client.judgingSettings)
+        return;
+    for (const protocol::Request& refused : std::exchange(client.waiting, {}))
+        reply(id, static_cast<MessageType>(refused.index() + 1), Status::Refused);
 }
 
 void GuardServer::onHello(std::uint64_t id, const protocol::Hello& hello) {
@@ -163,12 +191,33 @@ void GuardServer::onPolicyUpdate(std::uint64_t id, const protocol::PolicyUpdate&
         lowerPolicy(id, uid, update);
         return;
     }
-    const Status status = applyPolicyUpdate(
-        policies[uid], update, false,
-        [this](const std::string& path) { return identifyProgram(path, watcher); });
+    if (update.change == protocol::PolicyChange::LockProgram) {
+        lockProgram(id, uid, update);
+        return;
+    }
+    const Status status = applyPolicyUpdate(policies[uid], update, false, nullptr);
     if (status == Status::Ok)
         savePolicy(uid);
     reply(id, MessageType::PolicyUpdate, status);
+}
+
+// The path is the user's: whatever it leads to is read on the identifying worker, while the loop
+// goes on answering executions, and the client is answered once it is known.
+void GuardServer::lockProgram(std::uint64_t id, uid_t uid, const protocol::PolicyUpdate& update) {
+    auto program = std::make_shared<std::optional<LockedProgram>>();
+    const bool queued = reader->submit(
+        [program, path = update.path, quietMounts = watcher.quietMounts()] {
+            *program = identifyProgram(path, quietMounts);
+        },
+        [this, id, uid, update, program] {
+            const Status status = applyPolicyUpdate(
+                policies[uid], update, false, [program](const std::string&) { return *program; });
+            if (status == Status::Ok)
+                savePolicy(uid);
+            reply(id, MessageType::PolicyUpdate, status);
+        });
+    if (!queued)
+        reply(id, MessageType::PolicyUpdate, Status::Refused);
 }
 
 void GuardServer::lowerPolicy(std::uint64_t id, uid_t uid, const protocol::PolicyUpdate& update) {

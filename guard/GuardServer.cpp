@@ -6,14 +6,10 @@
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
-#include <fstream>
-#include <set>
-#include <sstream>
 #include <thread>
 
 #include "guard/ElfBuildId.h"
@@ -43,42 +39,24 @@ std::vector<Run> runsOf(const std::vector<ProcessRun>& lineage) {
     return runs;
 }
 
-// The build-id of the program a process runs. The caller makes sure the guard does not watch opens
-// of that file.
-std::string buildIdOfRunningProgram(pid_t pid) {
-    const std::string link = "/proc/" + std::to_string(pid) + "/exe";
-    UniqueFd file(::open(link.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
-    return file ? buildIdOfFile(file.get()) : std::string();
-}
-
-// The program a process runs, from the attributes the kernel has cached: a FUSE server is never
-// asked (one that stalled would stall the guard).
-std::optional<FileStatus> cachedProgramStatus(pid_t pid) {
+// Whether the program a process runs is on a mount where reading it waits on nobody (no FUSE
+// server, automounter or network server), as that process's own mount table says.
+bool runsFromQuietMount(pid_t pid, const ProcessReaders& readers) {
     const std::string link = "/proc/" + std::to_string(pid) + "/exe";
     struct statx status {};
-    if (::statx(AT_FDCWD, link.c_str(), AT_STATX_DONT_SYNC, STATX_BASIC_STATS, &status) != 0)
-        return std::nullopt;
-    return FileStatus{status.stx_uid, status.stx_mode,
-                      makedev(status.stx_dev_major, status.stx_dev_minor), status.stx_ino};
+    const auto mountinfo = readers.procFile(pid, "mountinfo");
+    return mountinfo &&
+           ::statx(AT_FDCWD, link.c_str(), AT_STATX_DONT_SYNC, STATX_MNT_ID, &status) == 0 &&
+           (status.stx_mask & STATX_MNT_ID) &&
+           quietMountsIn(*mountinfo).contains(status.stx_mnt_id);
 }
 
-// The devices of the FUSE filesystems a process sees: reading a file there asks their server.
-std::set<std::uint64_t> fuseDevicesOf(pid_t pid) {
-    std::set<std::uint64_t> devices;
-    std::ifstream info("/proc/" + std::to_string(pid) + "/mountinfo");
-    std::string line;
-    while (std::getline(info, line)) {
-        std::istringstream fields(line);
-        std::string id, parent, device, word;
-        fields >> id >> parent >> device;
-        while (fields >> word && word != "-") {
-        }
-        unsigned int major = 0, minor = 0;
-        if (fields >> word && (word == "fuse" || word.starts_with("fuse.")) &&
-            std::sscanf(device.c_str(), "%u:%u", &major, &minor) == 2)
-            devices.insert(makedev(major, minor));
-    }
-    return devices;
+// The build-id of the program a process runs. The caller makes sure the guard does not watch opens
+// of that file, and that it is on a quiet mount.
+std::string buildIdOfRunningProgram(pid_t pid) {
+    const std::string link = "/proc/" + std::to_string(pid) + "/exe";
+    UniqueFd file(::open(link.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    return file ? buildIdOfFile(file.get()) : std::string();
 }
 
 UniqueFd stopSignals() {
@@ -194,16 +172,16 @@ void GuardServer::adoptRunning() {
     for (const pid_t pid : readers.processes ? readers.processes() : std::vector<pid_t>()) {
         const auto uid = realUidOf(pid, readers);
         const auto policy = uid ? policies.find(*uid) : policies.end();
-        const auto executable = policy == policies.end() ? std::nullopt : cachedProgramStatus(pid);
+        const auto executable = policy == policies.end() ? std::nullopt : readers.executable(pid);
         if (!executable || !policy->second.protects())
             continue;
         const std::pair key(executable->device, executable->inode);
         const auto buildId = [&, pid] {
             if (!buildIds.contains(key) && buildIds.size() < kMaxBuildIdReads)
-                buildIds[key] = watcher.watchesOpens(key.first, key.second) ||
-                                        fuseDevicesOf(pid).contains(key.first)
-                                    ? std::string()
-                                    : buildIdOfRunningProgram(pid);
+                buildIds[key] =
+                    watcher.watchesOpens(key.first, key.second) || !runsFromQuietMount(pid, readers)
+                        ? std::string()
+                        : buildIdOfRunningProgram(pid);
             return buildIds.contains(key) ? buildIds[key] : std::string();
         };
         ExecutedFile file{executable->device, executable->inode, executablePath(pid),
@@ -278,12 +256,13 @@ void GuardServer::closeWatcher() {
 }
 
 void GuardServer::pollOnce(int signals) {
-    enum { kSignals, kExecs, kMounts, kListener, kWorker, kRemovals, kClients };
+    enum { kSignals, kExecs, kMounts, kListener, kWorker, kReader, kRemovals, kClients };
     std::vector<pollfd> fds = {{signals, POLLIN, 0},
                                {watcher.fd(), POLLIN, 0},
                                {watcher.mountTableFd(), POLLPRI, 0},
                                {listener.get(), POLLIN, 0},
                                {worker->fd(), POLLIN, 0},
+                               {reader->fd(), POLLIN, 0},
                                {policyRemovals.get(), POLLIN, 0}};
     std::vector<std::uint64_t> ids;
     for (const auto& [id, client] : clients) {
@@ -299,6 +278,8 @@ void GuardServer::pollOnce(int signals) {
             onAccept();
         if (fds[kWorker].revents)
             worker->finish();
+        if (fds[kReader].revents)
+            reader->finish();
         if (fds[kRemovals].revents)
             onPolicyRemovals();
         for (std::size_t i = 0; i < ids.size(); ++i) {
@@ -354,12 +335,15 @@ void GuardServer::judgeEvent(ExecEvent event) {
 }
 
 // The process's executable is stat()ed first: a file the guard watches for opens is a locked
-// program, never a loader, and opening it here would wait on the guard itself.
+// program, never a loader, and opening it here would wait on the guard itself. One the loop cannot
+// read without waiting on someone (a FUSE server) is taken for a loader: its open is held like an
+// exec, and answered within the bound.
 bool GuardServer::openedByLoader(pid_t pid) const {
     const auto executable = readers.executable(pid);
     if (!executable || watcher.watchesOpens(executable->device, executable->inode))
         return false;
-    return loaders.contains(executable->device, executable->inode,
+    return !runsFromQuietMount(pid, readers) ||
+           loaders.contains(executable->device, executable->inode,
                             [pid] { return buildIdOfRunningProgram(pid); });
 }
 

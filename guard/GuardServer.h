@@ -1,12 +1,14 @@
-// The guard's one thread: a poll loop over the exec events, the mount table, the state folder, the
-// socket's clients, the password worker and a queue of deadlines, so that every held exec is
-// answered within the bound whatever a client does. While a run waits on a lock, its user's
-// Vaultines are checked on the same bound: one stopped or traced covers nothing.
+// The guard's loop: a poll over the exec events, the mount table, the state folder, the socket's
+// clients, the workers (the password's, and the one that reads what users name or control) and a
+// queue of deadlines, so that every held exec is answered within the bound whatever a client does.
+// While a run waits on a lock, its user's Vaultines are checked on the same bound: one stopped or
+// traced covers nothing.
 #pragma once
 
 #include <sys/types.h>
 
 #include <chrono>
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -17,11 +19,13 @@
 #include "guard/Freezer.h"
 #include "guard/GuardProtocol.h"
 #include "guard/GuardSocket.h"
-#include "guard/PasswordWorker.h"
 #include "guard/PeerIdentity.h"
 #include "guard/PolicyStore.h"
+#include "guard/Worker.h"
 
 namespace guard {
+
+inline constexpr std::size_t kReadingThreads = 4;
 
 struct GuardOptions {
     std::string stateDirectory = "/var/lib/vaultine-guard";
@@ -44,6 +48,11 @@ class GuardServer {
         UniqueFd socket;
         Peer peer;
         bool vaultine = false;  // a genuine Vaultine said hello
+        // What it was started with (environment, arguments, display), judged once on the reading
+        // worker; its requests wait meanwhile.
+        std::optional<PeerVerdict> settings;
+        bool judgingSettings = false;
+        std::deque<protocol::Request> waiting;
     };
     struct HeldLaunch {
         ExecEvent event;
@@ -95,8 +104,9 @@ class GuardServer {
     void onLockShown(Client& client, const Run& run);
     void onRunReleased(Client& client, const Run& run);
     void onPolicyUpdate(std::uint64_t id, const protocol::PolicyUpdate& update);
+    void lockProgram(std::uint64_t id, uid_t uid, const protocol::PolicyUpdate& update);
     void lowerPolicy(std::uint64_t id, uid_t uid, const protocol::PolicyUpdate& update);
-    bool isGenuine(const Client& client) const;
+    void judgeSettingsOf(std::uint64_t id, const protocol::Request& request);
     void reply(std::uint64_t id, protocol::MessageType request, protocol::Status status);
     void announce(uid_t uid, const Run& run, const std::string& path);
     void announceAll(std::uint64_t id);
@@ -121,7 +131,10 @@ class GuardServer {
     std::vector<HeldLaunch> held;
     std::vector<CoveredRun> covered;
     Clock::time_point nextCheck;  // of the Vaultines, while runs wait on a lock
-    std::unique_ptr<PasswordWorker> worker = std::make_unique<PasswordWorker>();
+    std::unique_ptr<Worker> worker = std::make_unique<Worker>();
+    // Reads what users name or control: the programs to lock, what a peer was started with.
+    // Threads of its own, so that the password never waits on a file, nor one read on another.
+    std::unique_ptr<Worker> reader = std::make_unique<Worker>(kReadingThreads);
 };
 
 }  // namespace guard

@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <algorithm>
 #include <array>
@@ -22,7 +23,7 @@ namespace {
 constexpr std::size_t kMaxProcFile = 1024 * 1024;
 
 std::optional<std::string> readBounded(const std::string& path) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     if (!fd)
         return std::nullopt;
     std::string text;
@@ -88,18 +89,11 @@ std::optional<std::uint64_t> uidField(std::string_view status, int index) {
     return error == std::errc() && end != rest.data() ? std::optional(value) : std::nullopt;
 }
 
-bool isScreenPlatform(std::string_view platform);
-
-PeerVerdict judgeProcess(uid_t uid, const std::string& status, const std::string& environ,
-                         const std::string& commandLine) {
+PeerVerdict judgeStatus(uid_t uid, const std::string& status) {
     if (uidField(status, 0) != uid || uidField(status, 1) != uid)
         return PeerVerdict::OtherUser;
     if (statusField(status, "TracerPid").value_or("") != "0")
         return PeerVerdict::Traced;
-    if (hasLoaderVariables(environ))
-        return PeerVerdict::LoaderVariables;
-    if (choosesUnseenWindowSystem(environ, commandLine))
-        return PeerVerdict::UnseenWindowSystem;
     return PeerVerdict::Genuine;
 }
 
@@ -171,17 +165,96 @@ std::optional<std::string> statusField(std::string_view status, std::string_view
 
 namespace {
 
-// Null-separated entries, each given to visit until it returns true.
+// Null-separated entries (or separated by another character), each given to visit until it
+// returns true.
 template <typename Visit>
-bool anyEntry(std::string_view entries, Visit visit) {
+bool anyEntry(std::string_view entries, Visit visit, char separator = '\0') {
     std::size_t start = 0;
     while (start < entries.size()) {
-        const std::size_t end = std::min(entries.find('\0', start), entries.size());
+        const std::size_t end = std::min(entries.find(separator, start), entries.size());
         if (visit(entries.substr(start, end - start)))
             return true;
         start = end + 1;
     }
     return false;
+}
+
+// The first value of a variable in a /proc/<pid>/environ text, as getenv() finds it.
+std::optional<std::string_view> environmentValue(std::string_view environ, std::string_view name) {
+    std::optional<std::string_view> value;
+    anyEntry(environ, [&](std::string_view entry) {
+        if (entry.size() > name.size() && entry.starts_with(name) && entry[name.size()] == '=')
+            value = entry.substr(name.size() + 1);
+        return value.has_value();
+    });
+    return value;
+}
+
+// The toolkit's platforms, in the order it tries them: a -platform argument, QT_QPA_PLATFORM,
+// else what Vaultine asks for in a Wayland session (Wayland, then X11), else X11.
+std::string platformsOf(std::string_view environ, std::string_view commandLine) {
+    std::optional<std::string_view> chosen;
+    bool valueNext = false;
+    anyEntry(commandLine, [&](std::string_view argument) {
+        if (std::exchange(valueNext, false))
+            chosen = argument;
+        for (const std::string_view option : {"-platform", "--platform"}) {
+            if (argument == option)
+                valueNext = true;
+            else if (argument.starts_with(option) && argument.size() > option.size() &&
+                     argument[option.size()] == '=')
+                chosen = argument.substr(option.size() + 1);
+        }
+        return false;
+    });
+    if (!chosen || chosen->empty())
+        chosen = environmentValue(environ, "QT_QPA_PLATFORM");
+    if (chosen && !chosen->empty())
+        return std::string(*chosen);
+    const bool wayland = environmentValue(environ, "XDG_SESSION_TYPE") == "wayland" ||
+                         !environmentValue(environ, "WAYLAND_DISPLAY").value_or("").empty();
+    return wayland ? "wayland;xcb" : "xcb";
+}
+
+// The toolkit's X11 platform takes a "-display NAME" (or "--display NAME") argument over DISPLAY.
+std::optional<std::string_view> displayArgument(std::string_view commandLine) {
+    std::optional<std::string_view> display;
+    bool valueNext = false;
+    anyEntry(commandLine, [&](std::string_view argument) {
+        if (std::exchange(valueNext, false))
+            display = argument;
+        else
+            valueNext = argument == "-display" || argument == "--display";
+        return false;
+    });
+    return display;
+}
+
+bool isSessionId(std::string_view id) {
+    return !id.empty() && id.size() <= 64 && std::all_of(id.begin(), id.end(), [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    });
+}
+
+// The logind record of the peer's graphical session: the one its cgroup names, else the user's
+// graphical one (a Vaultine started by the user's service manager is in no session's scope).
+std::optional<std::string> graphicalSession(pid_t pid, uid_t uid,
+                                            const std::optional<std::string>& user,
+                                            const ProcessReaders& readers) {
+    const auto graphical = [uid](const std::optional<std::string>& record) {
+        const auto type = record ? recordField(*record, "TYPE") : std::nullopt;
+        return record && recordField(*record, "UID") == std::to_string(uid) &&
+               (type == "x11" || type == "wayland");
+    };
+    const auto cgroup = readers.procFile(pid, "cgroup");
+    const auto own = cgroup ? sessionOfCgroup(*cgroup) : std::nullopt;
+    auto record = own ? readers.logindRecord("sessions/" + *own) : std::nullopt;
+    if (graphical(record))
+        return record;
+    const auto display = user ? recordField(*user, "DISPLAY") : std::nullopt;
+    record = display && isSessionId(*display) ? readers.logindRecord("sessions/" + *display)
+                                              : std::nullopt;
+    return graphical(record) ? record : std::nullopt;
 }
 
 }  // namespace
@@ -221,17 +294,128 @@ bool choosesUnseenWindowSystem(std::string_view environ, std::string_view comman
     });
 }
 
+std::optional<std::string> recordField(std::string_view record, std::string_view key) {
+    std::size_t start = 0;
+    while (start < record.size()) {
+        const std::size_t end = std::min(record.find('\n', start), record.size());
+        const std::string_view line = record.substr(start, end - start);
+        if (line.size() > key.size() && line.starts_with(key) && line[key.size()] == '=')
+            return std::string(line.substr(key.size() + 1));
+        start = end + 1;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> sessionOfCgroup(std::string_view cgroup) {
+    std::size_t start = 0;
+    while (start < cgroup.size()) {
+        const std::size_t end = std::min(cgroup.find('\n', start), cgroup.size());
+        const std::string_view line = cgroup.substr(start, end - start);
+        start = end + 1;
+        // The unified hierarchy's line, or the v1 hierarchy systemd keeps; a session's scope sits
+        // right under its user's slice (a folder of that name deeper down is the user's making).
+        const std::size_t first = line.find(':'), second = line.find(':', first + 1);
+        if (first == std::string_view::npos || second == std::string_view::npos)
+            continue;
+        const std::string_view controllers = line.substr(first + 1, second - first - 1);
+        const std::string_view path = line.substr(second + 1);
+        if (!controllers.empty() && controllers != "name=systemd")
+            continue;
+        constexpr std::string_view prefix = "/user.slice/user-";
+        const std::size_t slice = path.find(".slice/session-", prefix.size());
+        if (!path.starts_with(prefix) || slice == std::string_view::npos ||
+            !path.ends_with(".scope"))
+            continue;
+        const std::size_t idAt = slice + std::string_view(".slice/session-").size();
+        const std::string_view id = path.substr(idAt, path.size() - idAt - 6);
+        const std::string_view user = path.substr(prefix.size(), slice - prefix.size());
+        if (isSessionId(id) && !user.empty() &&
+            user.find_first_not_of("0123456789") == std::string_view::npos)
+            return std::string(id);
+    }
+    return std::nullopt;
+}
+
+bool sameXDisplay(std::string_view one, std::string_view other) {
+    const auto local = [](std::string_view name) -> std::optional<std::string_view> {
+        const std::size_t colon = name.rfind(':');
+        if (colon == std::string_view::npos)
+            return std::nullopt;
+        const std::string_view host = name.substr(0, colon);
+        std::string_view number = name.substr(colon + 1);
+        number = number.substr(0, number.find('.'));
+        if ((!host.empty() && host != "unix") || number.empty() ||
+            number.find_first_not_of("0123456789") != std::string_view::npos)
+            return std::nullopt;
+        return number;
+    };
+    const auto first = local(one), second = local(other);
+    return first && second && *first == *second;
+}
+
+bool drawsOnSession(std::string_view session, std::string_view runtimeFolder,
+                    std::string_view environ, std::string_view commandLine) {
+    const auto type = recordField(session, "TYPE");
+    std::vector<std::string_view> platforms;
+    const std::string chosen = platformsOf(environ, commandLine);
+    anyEntry(
+        chosen,
+        [&](std::string_view platform) {
+            platforms.push_back(platform);
+            return false;
+        },
+        ';');
+    const auto onWayland = [](std::string_view platform) {
+        return platform.starts_with("wayland");
+    };
+    if (type == "x11") {
+        // No Wayland compositor is the session's: one would be the user's own.
+        const auto display = recordField(session, "DISPLAY");
+        if (!display || display->empty())
+            return true;
+        return std::none_of(platforms.begin(), platforms.end(), onWayland) &&
+               sameXDisplay(environmentValue(environ, "DISPLAY").value_or(""), *display) &&
+               sameXDisplay(displayArgument(commandLine).value_or(*display), *display);
+    }
+    if (type != "wayland" || platforms.empty() || !onWayland(platforms.front()))
+        return true;
+    // libwayland's choice: an inherited connection, an absolute path, or a name in
+    // XDG_RUNTIME_DIR (wayland-0 when none is given).
+    if (environmentValue(environ, "WAYLAND_SOCKET"))
+        return false;
+    const auto withoutTrailingSlashes = [](std::string_view folder) {
+        while (folder.size() > 1 && folder.ends_with('/'))
+            folder.remove_suffix(1);
+        return folder;
+    };
+    std::string socket(environmentValue(environ, "WAYLAND_DISPLAY").value_or(""));
+    if (socket.empty())
+        socket = "wayland-0";
+    if (!socket.starts_with('/'))
+        socket = std::string(withoutTrailingSlashes(
+                     environmentValue(environ, "XDG_RUNTIME_DIR").value_or(""))) +
+                 "/" + socket;
+    runtimeFolder = withoutTrailingSlashes(runtimeFolder);
+    const std::size_t slash = socket.rfind('/');
+    const std::string_view name = std::string_view(socket).substr(slash + 1);
+    return std::string_view(socket).substr(0, slash) == runtimeFolder && !name.empty() &&
+           name != "." && name != "..";
+}
+
 ProcessReaders systemReaders() {
     ProcessReaders readers;
     readers.procFile = [](pid_t pid, std::string_view name) {
         return readBounded("/proc/" + std::to_string(pid) + "/" + std::string(name));
     };
+    // From the attributes the kernel has cached: a FUSE server is never asked (one that stalled
+    // would stall the guard).
     readers.executable = [](pid_t pid) -> std::optional<FileStatus> {
-        struct stat status {};
+        struct statx status {};
         const std::string link = "/proc/" + std::to_string(pid) + "/exe";
-        if (::stat(link.c_str(), &status) != 0)
+        if (::statx(AT_FDCWD, link.c_str(), AT_STATX_DONT_SYNC, STATX_BASIC_STATS, &status) != 0)
             return std::nullopt;
-        return fileStatusOf(status);
+        return FileStatus{status.stx_uid, status.stx_mode,
+                          makedev(status.stx_dev_major, status.stx_dev_minor), status.stx_ino};
     };
     readers.path = [](const std::string& path) -> std::optional<FileStatus> {
         struct stat status {};
@@ -240,6 +424,9 @@ ProcessReaders systemReaders() {
         return fileStatusOf(status);
     };
     readers.processes = listProcesses;
+    readers.logindRecord = [](const std::string& name) {
+        return readBounded("/run/systemd/" + name);
+    };
     return readers;
 }
 
@@ -316,22 +503,42 @@ PeerVerdict judgePeer(pid_t pid, uid_t uid, std::uint64_t startTime,
     if (!before)
         return PeerVerdict::ProcessGone;
     const auto status = readers.procFile(pid, "status");
-    const auto environ = readers.procFile(pid, "environ");
     const auto running = readers.executable(pid);
     const auto trusted = readers.path(trustedExecutable);
     const auto after = startTimeOf(pid, readers);
     if (*before != startTime || after != startTime)
         return after ? PeerVerdict::PidReused : PeerVerdict::ProcessGone;
-    if (!status || !environ || !running)
+    if (!status || !running)
         return PeerVerdict::ProcessGone;
     if (!trusted || running->device != trusted->device || running->inode != trusted->inode)
         return PeerVerdict::NotTrustedFile;
     if (!bundleIsSafe(trustedExecutable, readers))
         return PeerVerdict::UnsafeBundle;
+    return judgeStatus(uid, *status);
+}
+
+PeerVerdict judgeSettings(pid_t pid, uid_t uid, std::uint64_t startTime,
+                          const ProcessReaders& readers) {
+    const auto environ = readers.procFile(pid, "environ");
     const auto commandLine = readers.procFile(pid, "cmdline");
-    if (!commandLine)
+    const auto user =
+        readers.logindRecord ? readers.logindRecord("users/" + std::to_string(uid)) : std::nullopt;
+    const auto session =
+        readers.logindRecord ? graphicalSession(pid, uid, user, readers) : std::nullopt;
+    const auto after = startTimeOf(pid, readers);
+    if (after != startTime)
+        return after ? PeerVerdict::PidReused : PeerVerdict::ProcessGone;
+    if (!environ || !commandLine)
         return PeerVerdict::ProcessGone;
-    return judgeProcess(uid, *status, *environ, *commandLine);
+    if (hasLoaderVariables(*environ))
+        return PeerVerdict::LoaderVariables;
+    if (choosesUnseenWindowSystem(*environ, *commandLine))
+        return PeerVerdict::UnseenWindowSystem;
+    const std::string runtimeFolder = (user ? recordField(*user, "RUNTIME") : std::nullopt)
+                                          .value_or("/run/user/" + std::to_string(uid));
+    if (session && !drawsOnSession(*session, runtimeFolder, *environ, *commandLine))
+        return PeerVerdict::OtherDisplay;
+    return PeerVerdict::Genuine;
 }
 
 }  // namespace guard

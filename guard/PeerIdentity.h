@@ -25,12 +25,16 @@ struct FileStatus {
 struct ProcessReaders {
     // A file of /proc/<pid>/: "stat", "status", "environ"; none when it cannot be read.
     std::function<std::optional<std::string>(pid_t, std::string_view)> procFile;
-    // stat() of /proc/<pid>/exe: the file the process runs, wherever it was reached from.
+    // stat() of /proc/<pid>/exe: the file the process runs, wherever it was reached from, from the
+    // attributes the kernel has cached.
     std::function<std::optional<FileStatus>(pid_t)> executable;
     // lstat() of a path.
     std::function<std::optional<FileStatus>(const std::string&)> path;
     // The pids /proc lists now, at most kMaxProcesses of them; none when unset.
     std::function<std::vector<pid_t>()> processes;
+    // A record logind keeps under /run/systemd/: "sessions/<id>", "users/<uid>"; none when there
+    // is none (no logind: a container, a test) or when unset.
+    std::function<std::optional<std::string>(const std::string&)> logindRecord;
 };
 
 inline constexpr std::size_t kMaxProcesses = 65536;
@@ -46,6 +50,8 @@ enum class PeerVerdict {
     LoaderVariables,     // LD_PRELOAD, LD_LIBRARY_PATH, LD_AUDIT or a Qt plugin path in its
                          // environment
     UnseenWindowSystem,  // its windows would go offscreen, to a frame buffer or a VNC server
+    OtherDisplay,        // its windows would go to a display other than its session's: a nested or
+                         // virtual X server, a compositor of the user's own
 };
 
 // Field 22 of /proc/<pid>/stat, counted after the command name's closing parenthesis.
@@ -61,13 +67,37 @@ bool hasLoaderVariables(std::string_view environ);
 // frame buffer, a VNC server): QT_QPA_PLATFORM in the environment, or a -platform argument.
 bool choosesUnseenWindowSystem(std::string_view environ, std::string_view commandLine);
 
+// A KEY=value line of a logind record.
+std::optional<std::string> recordField(std::string_view record, std::string_view key);
+// The logind session whose scope a /proc/<pid>/cgroup text names (".../session-<id>.scope").
+std::optional<std::string> sessionOfCgroup(std::string_view cgroup);
+// Whether two X display names name the same display of this machine: ":0", ":0.0", "unix:0.1".
+bool sameXDisplay(std::string_view one, std::string_view other);
+// Whether a process with this environment and these arguments puts Vaultine's windows on the
+// graphical session a logind record describes: on X11, on the session's DISPLAY and on no Wayland
+// compositor; on Wayland, on a socket in the user's runtime folder (runtimeFolder), or on X11 where
+// the toolkit is told to. A record of no graphical session says nothing against it.
+bool drawsOnSession(std::string_view session, std::string_view runtimeFolder,
+                    std::string_view environ, std::string_view commandLine);
+
 ProcessReaders systemReaders();
 
 // Judges the process pid, which the socket says belongs to uid and which started at startTime
-// when the guard first saw it. The start time is read again after everything else, so that a pid
-// reused meanwhile is never taken for the peer.
+// when the guard first saw it, from what the kernel writes: its program, its users, its tracer.
+// The start time is read again after everything else, so that a pid reused meanwhile is never
+// taken for the peer. Quick: checked at each request.
 PeerVerdict judgePeer(pid_t pid, uid_t uid, std::uint64_t startTime,
                       const std::string& trustedExecutable, const ProcessReaders& readers);
+
+// Judges what a process judgePeer takes was started with: its environment and arguments (loader
+// variables, a platform off the screen) and the display they name, against its user's graphical
+// session as logind tells it (the session of the peer's cgroup, else the user's graphical one;
+// nothing is judged where logind keeps no record of one: a container, a test). These are the
+// process's memory, which a stalled FUSE server can make a read wait on for ever (a page mapped
+// from its file, or the process's memory lock held across such a fault): judged on a worker, once
+// per connection, since none of it changes.
+PeerVerdict judgeSettings(pid_t pid, uid_t uid, std::uint64_t startTime,
+                          const ProcessReaders& readers);
 
 // Whether a connected peer can still answer: the same process, neither stopped, traced, nor
 // ended. A Vaultine that cannot answer covers nothing.

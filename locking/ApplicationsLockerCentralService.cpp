@@ -627,6 +627,13 @@ void ApplicationsLockerCentralService::onGuardGreeted(platform::Guard::Answer an
                            "one: standard protection"));
         return;
     }
+    if (answer == Answer::otherDisplay) {
+        printLine(
+            QStringLiteral("The system guard does not take this Vaultine's display for its "
+                           "session's (DISPLAY or WAYLAND_DISPLAY names another): its locks would "
+                           "not be seen, standard protection"));
+        return;
+    }
     if (answer != Answer::ok && answer != Answer::wrongPassword)
         return;
     guardDoubtsPassword = answer == Answer::wrongPassword && !passwordUnknown();

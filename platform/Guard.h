@@ -17,6 +17,7 @@ class Guard : public Installable<Guard> {
     enum class Answer {
         ok,
         notGenuine,     // the guard does not take this process for the trusted Vaultine
+        otherDisplay,   // the trusted Vaultine, but drawing on a display other than its session's
         wrongPassword,  // or no password enrolled for a change that lowers protection
         noPolicy,       // nothing enrolled for this user yet
         refused,        // malformed, unknown program or a limit reached

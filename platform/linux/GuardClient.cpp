@@ -23,6 +23,8 @@ Guard::Answer answerOf(protocol::Status status) {
             return Guard::Answer::ok;
         case protocol::Status::NotGenuine:
             return Guard::Answer::notGenuine;
+        case protocol::Status::OtherDisplay:
+            return Guard::Answer::otherDisplay;
         case protocol::Status::WrongPassword:
             return Guard::Answer::wrongPassword;
         case protocol::Status::NoPolicy:

@@ -14,6 +14,11 @@
 #  7. A copy of the bundle, and the bundle under LD_PRELOAD, are not Vaultine to the guard and
 #     release nothing.
 #  8. The guard killed and restarted: a run started meanwhile is the guard's once it is back.
+#  9. The genuine bundle drawing on an X server of the user's own is not taken to cover anything.
+#
+# The guard runs in a mount namespace of its own where logind's records (/run/systemd/sessions,
+# /run/systemd/users) say that the user's graphical session is an X11 one on this display, so that
+# it judges Vaultine's display throughout.
 #
 # What the guard cannot do yet is logged as "KNOWN GAP" (and listed in known-gaps.txt) instead of
 # failing the test.
@@ -59,9 +64,26 @@ known_gap() {
     echo "$*" >> "$E2E_ARTIFACTS/known-gaps.txt"
 }
 
+LOGIND_RECORDS=$(mktemp -d)
+mkdir -p "$LOGIND_RECORDS/sessions" "$LOGIND_RECORDS/users"
+chmod -R 755 "$LOGIND_RECORDS"
+printf 'UID=%s\nUSER=%s\nACTIVE=1\nTYPE=x11\nDISPLAY=%s\n' "$(id -u "$VAULTINE_SESSION_USER")" \
+    "$VAULTINE_SESSION_USER" "$DISPLAY" > "$LOGIND_RECORDS/sessions/e2e"
+printf 'NAME=%s\nRUNTIME=/run/user/%s\nDISPLAY=e2e\n' "$VAULTINE_SESSION_USER" \
+    "$(id -u "$VAULTINE_SESSION_USER")" > "$LOGIND_RECORDS/users/$(id -u "$VAULTINE_SESSION_USER")"
+# Without logind's folders to put them on, the guard runs as it is and judges no display.
+JUDGES_DISPLAY=
+[ -d /run/systemd/sessions ] && [ -d /run/systemd/users ] && JUDGES_DISPLAY=1
+
 start_guard() {
     rm -f "$GUARD_RUNTIME/socket"
-    "$GUARD_EXE" --state-dir "$GUARD_STATE" --runtime-dir "$GUARD_RUNTIME" >> "$GUARD_LOG" 2>&1 &
+    local mounts=()
+    # shellcheck disable=SC2016
+    [ -n "$JUDGES_DISPLAY" ] && mounts=(unshare --mount --propagation private -- sh -c '
+        mount --bind "$1/sessions" /run/systemd/sessions &&
+            mount --bind "$1/users" /run/systemd/users && shift && exec "$@"' sh "$LOGIND_RECORDS")
+    "${mounts[@]}" "$GUARD_EXE" --state-dir "$GUARD_STATE" --runtime-dir "$GUARD_RUNTIME" \
+        >> "$GUARD_LOG" 2>&1 &
     GUARD_PID=$!
     wait_until 10 test -S "$GUARD_RUNTIME/socket" || fail "the guard did not start (see $GUARD_LOG)"
 }
@@ -190,7 +212,8 @@ guard_cleanup() {
     stop_programs
     stop_guard
     thaw_ended
-    rm -rf "$GUARD_STATE" "$GUARD_RUNTIME" "$XTERM_COPY"
+    [ -n "${OWN_X:-}" ] && kill "$OWN_X" 2>/dev/null || true
+    rm -rf "$GUARD_STATE" "$GUARD_RUNTIME" "$XTERM_COPY" "$LOGIND_RECORDS"
     [ "$status" -eq 0 ] && [ -s "$E2E_ARTIFACTS/known-gaps.txt" ] &&
         sed 's/^/[guard] known gap: /' "$E2E_ARTIFACTS/known-gaps.txt" >&2
     (exit $status)
@@ -325,7 +348,7 @@ log "7. a copy of the bundle and the bundle under LD_PRELOAD are not Vaultine to
 as_user cp -r "$VAULTINE_BUNDLE" "$HOME/Vaultine.app"
 # A run frozen under a lock of the genuine Vaultine, killed with Corvane: the impostor locks it
 # again as the run it was locking, takes the password, and the guard keeps the run frozen.
-refused_by_guard() {  # WHAT TITLE
+refused_by_guard() {  # WHAT TITLE SETUP [WHY]
     kill_pair KILL
     start_guarded_vaultine
     launch_xterm "$2"
@@ -338,8 +361,8 @@ refused_by_guard() {  # WHAT TITLE
         eval "$3"
         : > "$VAULTINE_LOG"
         start_vaultine -psn_0
-        wait_for_line "does not take this Vaultine for the installed one" 30
-        log "$1: the guard does not take it for Vaultine"
+        wait_for_line "${4:-does not take this Vaultine for the installed one}" 30
+        log "$1: the guard refused it"
         wait_until 10 lock_is_up || fail "$1 did not lock the run it found"
         type_into_lock "$PASSWORD" || fail "$1: could not type into its lock"
         wait_until 10 lock_is_down || fail "$1: its own lock did not take the password"
@@ -404,4 +427,17 @@ start_guarded_vaultine
 wait_until 15 lock_is_up || fail "the run started while the guard was down was not locked again"
 release "xterm started while the guard was down"
 end_xterms
+
+log "9. the genuine bundle on an X server of the user's own"
+[ -n "$JUDGES_DISPLAY" ] || { log "9. skipped: no logind folders here"; log "ok"; exit 0; }
+own_display_file=$(mktemp)
+as_user setsid Xvfb -displayfd 3 -screen 0 1024x768x24 +extension RANDR -nolisten tcp \
+    3>"$own_display_file" >/dev/null 2>&1 < /dev/null &
+OWN_X=$!
+wait_until 10 test -s "$own_display_file" || fail "the user's own X server did not start"
+refused_by_guard "the bundle on the user's own X server" own-display \
+    "export DISPLAY=:$(cat "$own_display_file")" "does not take this Vaultine's display"
+kill "$OWN_X"; OWN_X=
+rm -f "$own_display_file"
+log "9. its locks covered nothing to the guard; the run stayed frozen"
 log "ok"

@@ -1,6 +1,7 @@
 // Fuzzes what the guard reads from disk, the kernel and programs: the policy file's parser (a
 // parsed policy serialises to the same text), the frozen runs' record and cgroup.procs, a process's
-// stat state, the mount table, and the ELF build-id reader.
+// stat state, the mount table, the ELF build-id reader, and logind's session records with the
+// display a process's environment names.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -40,5 +41,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (mount.empty())
             std::abort();
     }
+    (void)guard::quietMountsIn(std::string(text));
+    // A session id found goes into a path under /run/systemd: letters and digits only.
+    if (const auto session = guard::sessionOfCgroup(text)) {
+        if (session->empty() ||
+            session->find_first_not_of("0123456789abcdefghijklmnopqrstuvwxyz"
+                                       "ABCDEFGHIJKLMNOPQRSTUVWXYZ") != std::string::npos)
+            std::abort();
+    }
+    // The first half a session record, the rest an environment and arguments.
+    const std::string_view record = text.substr(0, text.size() / 2);
+    const std::string_view environ = text.substr(text.size() / 2);
+    (void)guard::recordField(record, "TYPE");
+    (void)guard::drawsOnSession(record, "/run/user/1000", environ, environ);
+    if (guard::sameXDisplay(record, environ) != guard::sameXDisplay(environ, record))
+        std::abort();
     return 0;
 }

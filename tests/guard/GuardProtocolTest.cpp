@@ -42,6 +42,12 @@ TEST(GuardProtocol, EventsSurviveARoundTrip) {
         decodeEvent(encode(Event{Reply{MessageType::PolicyUpdate, Status::WrongPassword}}));
     ASSERT_TRUE(reply);
     EXPECT_EQ(std::get<Reply>(*reply).status, Status::WrongPassword);
+    // The last status there is; the next is none.
+    Bytes otherDisplay = encode(Event{Reply{MessageType::LockShown, Status::OtherDisplay}});
+    ASSERT_TRUE(decodeEvent(otherDisplay));
+    EXPECT_EQ(std::get<Reply>(*decodeEvent(otherDisplay)).status, Status::OtherDisplay);
+    ++otherDisplay.back();
+    EXPECT_FALSE(decodeEvent(otherDisplay));
 }
 
 TEST(GuardProtocol, EncodersRefuseFieldsOutOfBounds) {

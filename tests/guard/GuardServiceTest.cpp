@@ -1,4 +1,5 @@
-// The guard as a running service: its socket's peer identification (SO_PEERPIDFD and the
+// The guard as a running service: the programs users name, identified on a worker without ever
+// waiting on what a path leads to; its socket's peer identification (SO_PEERPIDFD and the
 // SO_PEERCRED fallback), then, as root where the kernel allows fanotify, a locked program executed
 // by another user (directly, through the loader, or from a filesystem mounted later) held and
 // frozen while no genuine Vaultine covers it, kept frozen by a restarted guard and thawed when its
@@ -6,6 +7,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/mount.h>
 #include <sys/socket.h>
@@ -18,14 +20,18 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <set>
 #include <sstream>
 #include <thread>
 
 #include "guard/ElfBuildId.h"
+#include "guard/ExecWatcher.h"
 #include "guard/GuardProtocol.h"
 #include "guard/GuardSocket.h"
 #include "guard/PeerIdentity.h"
 #include "guard/PolicyStore.h"
+#include "guard/Worker.h"
 
 using namespace guard;
 
@@ -191,7 +197,94 @@ bool exitsCleanly(pid_t pid) {
     return ended && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+std::uint64_t mountIdOf(const std::string& path) {
+    struct statx status {};
+    ::statx(AT_FDCWD, path.c_str(), 0, STATX_MNT_ID, &status);
+    return status.stx_mnt_id;
+}
+
+// Runs the work that has finished; false when none finished within a generous bound.
+bool finishSome(Worker& worker) {
+    pollfd ready{worker.fd(), POLLIN, 0};
+    if (::poll(&ready, 1, 10'000) != 1)
+        return false;
+    worker.finish();
+    return true;
+}
+
 }  // namespace
+
+TEST(ProgramIdentity, IdentifiesOnlyARegularFileReachedWithoutWaitingOnAnyone) {
+    const std::string table = contents("/proc/self/mountinfo");
+    const std::set<std::uint64_t> quiet = quietMountsIn(table);
+    RunningGuard scratch;
+    const std::string program = scratch.folder + "/program";
+    std::filesystem::copy_file("/bin/true", program);
+    std::filesystem::create_symlink(program, scratch.folder + "/link");
+    const auto identified = identifyProgram(scratch.folder + "/link", quiet);
+    ASSERT_TRUE(identified);
+    const UniqueFd file(::open("/bin/true", O_RDONLY | O_CLOEXEC));
+    EXPECT_EQ(identified->buildId, buildIdOfFile(file.get()));
+    struct stat status {};
+    ASSERT_EQ(::stat(program.c_str(), &status), 0);
+    EXPECT_EQ(identified->inode, status.st_ino);
+    // A FIFO nobody writes to would block a reading open forever; a device, a folder, a relative
+    // path and a loop of links are no programs either.
+    const std::string fifo = scratch.folder + "/fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    std::filesystem::create_symlink("loop", scratch.folder + "/loop");
+    for (const std::string& path : {fifo, std::string("/dev/null"), scratch.folder,
+                                    std::string("bin/true"), scratch.folder + "/loop"})
+        EXPECT_FALSE(identifyProgram(path, quiet)) << path;
+    // A file on a FUSE mount (here, the scratch folder's mount told to be one), reached directly
+    // or through a link from elsewhere, is never looked up nor opened.
+    std::string fuseTable;
+    std::istringstream lines(table);
+    const std::string ownId = std::to_string(mountIdOf(scratch.folder));
+    for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with(ownId + " ")) {
+            const std::size_t type = line.find(" - ") + 3;
+            line.replace(type, line.find(' ', type) - type, "fuse.sshfs");
+        }
+        fuseTable += line + "\n";
+    }
+    const std::set<std::uint64_t> quietButTheScratchMount = quietMountsIn(fuseTable);
+    EXPECT_FALSE(quietButTheScratchMount.contains(mountIdOf(scratch.folder)));
+    EXPECT_FALSE(identifyProgram(program, quietButTheScratchMount));
+    EXPECT_FALSE(identifyProgram(scratch.folder + "/link", quietButTheScratchMount));
+    const std::string kinds =
+        "20 1 8:1 / / rw - ext4 /dev/sda1 rw\n"
+        "21 20 0:50 / /home/u/remote rw - fuse.sshfs u@host: rw\n"
+        "22 20 0:51 / /net rw - autofs systemd-1 rw\n"
+        "23 20 0:52 / /mnt/nfs rw - nfs4 host:/ rw\n"
+        "24 20 0:53 / /media/u/disk rw - fuseblk /dev/sdb1 rw\n";
+    EXPECT_EQ(quietMountsIn(kinds), std::set<std::uint64_t>{20});
+}
+
+// A stalled identification (an open that waits on a FIFO's writer stands in for it) leaves the
+// next one to another thread.
+TEST(ProgramIdentity, AnIdentificationIsAnsweredWhileAnotherWaits) {
+    RunningGuard scratch;
+    const std::string fifo = scratch.folder + "/fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+    const std::set<std::uint64_t> quiet = quietMountsIn(contents("/proc/self/mountinfo"));
+    Worker identifier(2);
+    bool stalledDone = false;
+    std::optional<LockedProgram> identified;
+    ASSERT_TRUE(identifier.submit([fifo] { UniqueFd(::open(fifo.c_str(), O_RDONLY)); },
+                                  [&stalledDone] { stalledDone = true; }));
+    auto result = std::make_shared<std::optional<LockedProgram>>();
+    ASSERT_TRUE(
+        identifier.submit([result, quiet] { *result = identifyProgram("/bin/true", quiet); },
+                          [&] { identified = *result; }));
+    EXPECT_TRUE(finishSome(identifier));
+    EXPECT_TRUE(identified);
+    EXPECT_FALSE(stalledDone);
+    // The writer comes: the stalled one ends too.
+    const UniqueFd writer(::open(fifo.c_str(), O_WRONLY | O_CLOEXEC));
+    ASSERT_TRUE(writer);
+    EXPECT_TRUE(eventually([&] { return finishSome(identifier) && stalledDone; }));
+}
 
 TEST(GuardSocket, IdentifiesThePeerWithAndWithoutPeerPidfd) {
     int pair[2];

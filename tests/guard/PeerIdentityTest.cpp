@@ -1,4 +1,5 @@
-// The genuine Vaultine: each way a client can fail to be it is refused.
+// The genuine Vaultine: each way a client can fail to be it is refused, the display it draws on
+// included.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -29,6 +30,8 @@ struct FakeSystem {
     std::string environ = std::string("HOME=/home/u\0PATH=/usr/bin\0", 27);
     std::string commandLine = std::string(kTrusted) + std::string(1, '\0');
     FileStatus running{0, S_IFREG | 0755, 8, 99};
+    std::string cgroup = "0::/user.slice/user-1000.slice/session-2.scope\n";
+    std::map<std::string, std::string> logind;  // none: no logind here
     std::size_t statReads = 0;
 
     FakeSystem() {
@@ -47,6 +50,8 @@ struct FakeSystem {
                 return stats[std::min(statReads++, stats.size() - 1)];
             if (name == "cmdline")
                 return commandLine;
+            if (name == "cgroup")
+                return cgroup;
             return name == "status" ? status : environ;
         };
         readers.executable = [this](pid_t) { return std::optional(running); };
@@ -54,9 +59,19 @@ struct FakeSystem {
             const auto found = files.find(path);
             return found == files.end() ? std::nullopt : std::optional(found->second);
         };
+        readers.logindRecord = [this](const std::string& name) -> std::optional<std::string> {
+            const auto found = logind.find(name);
+            return found == logind.end() ? std::nullopt : std::optional(found->second);
+        };
         return readers;
     }
-    PeerVerdict judge() { return judgePeer(kPid, kUid, 5000, kTrusted, readers()); }
+    // At each request, then what it was started with, once.
+    PeerVerdict judge() {
+        const PeerVerdict verdict = judgePeer(kPid, kUid, 5000, kTrusted, readers());
+        return verdict == PeerVerdict::Genuine ? judgeSettings(kPid, kUid, 5000, readers())
+                                               : verdict;
+    }
+    PeerVerdict judgeItsDisplay() { return judge(); }
 };
 
 }  // namespace
@@ -166,4 +181,103 @@ TEST(PeerIdentity, StartTimeIsField22AfterTheName) {
     EXPECT_EQ(startTimeOfStat(""), std::nullopt);
     EXPECT_EQ(statusField("Name:\tx\nTracerPid:\t12\n", "TracerPid"), "12");
     EXPECT_EQ(statusField("Name:\tx\n", "Tracer"), std::nullopt);
+}
+
+TEST(PeerIdentity, AVaultineDrawingOnADisplayOtherThanItsSessionsIsRefused) {
+    const std::string nul(1, '\0');
+    const std::string x11 =
+        "# This is private data. Do not parse.\nUID=1000\nUSER=u\nACTIVE=1\n"
+        "TYPE=x11\nDISPLAY=:0\nLEADER=900\n";
+    const auto drawingWith = [&](const std::string& environ, const std::string& session) {
+        FakeSystem system;
+        system.environ += environ;
+        system.logind = {{"sessions/2", session}, {"users/1000", "RUNTIME=/run/user/1000\n"}};
+        return system.judgeItsDisplay();
+    };
+    // Where logind keeps no record (a container, a test), the display is not judged.
+    FakeSystem noLogind;
+    noLogind.environ += "DISPLAY=:5" + nul;
+    EXPECT_EQ(noLogind.judgeItsDisplay(), PeerVerdict::Genuine);
+
+    for (const char* display : {":0", ":0.0", "unix:0", "unix:0.1"})
+        EXPECT_EQ(drawingWith("DISPLAY=" + std::string(display) + nul, x11), PeerVerdict::Genuine)
+            << display;
+    // A nested or virtual X server, one reached over TCP, none, or a compositor of the user's own
+    // in an X11 session.
+    for (const std::string& environ :
+         {"DISPLAY=:1" + nul, "DISPLAY=localhost:0" + nul, std::string(),
+          "DISPLAY=:0" + nul + "WAYLAND_DISPLAY=wayland-1" + nul,
+          "DISPLAY=:0" + nul + "QT_QPA_PLATFORM=wayland" + nul})
+        EXPECT_EQ(drawingWith(environ, x11), PeerVerdict::OtherDisplay) << environ;
+    FakeSystem nestedByArgument;
+    nestedByArgument.environ += "DISPLAY=:0" + nul;
+    nestedByArgument.commandLine += "-display" + nul + ":1" + nul;
+    nestedByArgument.logind = {{"sessions/2", x11}};
+    EXPECT_EQ(nestedByArgument.judgeItsDisplay(), PeerVerdict::OtherDisplay);
+    EXPECT_EQ(drawingWith("DISPLAY=:0" + nul + "WAYLAND_DISPLAY=wayland-1" + nul +
+                              "QT_QPA_PLATFORM=xcb" + nul,
+                          x11),
+              PeerVerdict::Genuine);
+
+    const std::string wayland = "UID=1000\nTYPE=wayland\nDISPLAY=\n";
+    const std::string runtime =
+        "XDG_SESSION_TYPE=wayland" + nul + "XDG_RUNTIME_DIR=/run/user/1000/" + nul;
+    for (const std::string& environ : {runtime + "WAYLAND_DISPLAY=wayland-0" + nul, runtime,
+                                       "WAYLAND_DISPLAY=/run/user/1000/wayland-1" + nul,
+                                       // X11 by choice: logind does not tell Xwayland's display.
+                                       runtime + "QT_QPA_PLATFORM=xcb" + nul + "DISPLAY=:7" + nul})
+        EXPECT_EQ(drawingWith(environ, wayland), PeerVerdict::Genuine) << environ;
+    for (const std::string& environ :
+         {runtime + "WAYLAND_DISPLAY=/tmp/nested" + nul,
+          "XDG_RUNTIME_DIR=/tmp/mine" + nul + "WAYLAND_DISPLAY=wayland-0" + nul,
+          runtime + "WAYLAND_DISPLAY=../../../tmp/nested" + nul,
+          runtime + "WAYLAND_SOCKET=3" + nul})
+        EXPECT_EQ(drawingWith(environ, wayland), PeerVerdict::OtherDisplay) << environ;
+}
+
+TEST(PeerIdentity, TheSessionIsTheOneLogindPutThePeerInElseTheUsersGraphicalOne) {
+    const std::string nul(1, '\0');
+    const std::string onZero = "UID=1000\nTYPE=x11\nDISPLAY=:0\n";
+    const std::string onFive = "UID=1000\nTYPE=x11\nDISPLAY=:5\n";
+    const auto drawingOnFive = [&](const std::string& cgroup,
+                                   std::map<std::string, std::string> logind) {
+        FakeSystem system;
+        system.environ += "DISPLAY=:5" + nul;
+        system.cgroup = cgroup;
+        system.logind = std::move(logind);
+        return system.judgeItsDisplay();
+    };
+    // Started by the user's service manager, in no session's scope: the user's graphical session.
+    const std::string service =
+        "0::/user.slice/user-1000.slice/user@1000.service/app.slice/vaultine.scope\n";
+    EXPECT_EQ(drawingOnFive(service, {{"users/1000", "DISPLAY=2\n"}, {"sessions/2", onZero}}),
+              PeerVerdict::OtherDisplay);
+    // A folder named like a session's scope inside the user's own subtree is not one.
+    EXPECT_EQ(drawingOnFive(
+                  "0::/user.slice/user-1000.slice/user@1000.service/session-3.scope\n",
+                  {{"users/1000", "DISPLAY=2\n"}, {"sessions/2", onZero}, {"sessions/3", onFive}}),
+              PeerVerdict::OtherDisplay);
+    // In a text session (ssh), the user's graphical one is judged; another user's is not taken.
+    EXPECT_EQ(drawingOnFive("1:name=systemd:/user.slice/user-1000.slice/session-4.scope\n",
+                            {{"sessions/4", "UID=1000\nTYPE=tty\n"},
+                             {"users/1000", "DISPLAY=2\n"},
+                             {"sessions/2", onZero}}),
+              PeerVerdict::OtherDisplay);
+    EXPECT_EQ(drawingOnFive(service, {{"users/1000", "DISPLAY=2\n"},
+                                      {"sessions/2", "UID=1001\nTYPE=x11\nDISPLAY=:0\n"}}),
+              PeerVerdict::Genuine);
+
+    EXPECT_EQ(sessionOfCgroup("12:cpu:/user.slice/user-1000.slice/session-9.scope\n"
+                              "0::/user.slice/user-1000.slice/session-c2.scope\n"),
+              "c2");
+    for (const char* cgroup :
+         {"", "0::/", "0::/user.slice/user-1000.slice/session-.scope",
+          "0::/user.slice/user-1000.slice/session-../x.scope", "0::/system.slice/session-2.scope",
+          "0::/user.slice/user-1000.slice/session-2.scope/inner"})
+        EXPECT_EQ(sessionOfCgroup(cgroup), std::nullopt) << cgroup;
+    EXPECT_EQ(recordField("A=1\nTYPE=x11\nTYPEX=y\n", "TYPE"), "x11");
+    EXPECT_EQ(recordField("ATYPE=x11\n", "TYPE"), std::nullopt);
+    EXPECT_FALSE(sameXDisplay(":0", ":00x"));
+    EXPECT_FALSE(sameXDisplay("host:0", ":0"));
+    EXPECT_FALSE(sameXDisplay("", ""));
 }

@@ -1,5 +1,5 @@
-// One worker thread, a bounded queue, and an eventfd to tell the loop that work has finished.
-#include "guard/PasswordWorker.h"
+// Worker threads, a bounded queue, and an eventfd to tell the loop that work has finished.
+#include "guard/Worker.h"
 
 #include <signal.h>
 #include <sys/eventfd.h>
@@ -12,19 +12,22 @@ namespace {
 constexpr std::size_t kMaxQueued = 16;
 }
 
-PasswordWorker::PasswordWorker()
-    : wakeup(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)), thread([this] { run(); }) {}
+Worker::Worker(std::size_t threadCount) : wakeup(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    for (std::size_t i = 0; i < threadCount; ++i)
+        threads.emplace_back([this] { run(); });
+}
 
-PasswordWorker::~PasswordWorker() {
+Worker::~Worker() {
     {
         std::lock_guard lock(mutex);
         stopping = true;
     }
-    wake.notify_one();
-    thread.join();
+    wake.notify_all();
+    for (std::thread& thread : threads)
+        thread.join();
 }
 
-bool PasswordWorker::submit(std::function<void()> work, std::function<void()> done) {
+bool Worker::submit(std::function<void()> work, std::function<void()> done) {
     {
         std::lock_guard lock(mutex);
         if (waiting.size() >= kMaxQueued)
@@ -35,7 +38,7 @@ bool PasswordWorker::submit(std::function<void()> work, std::function<void()> do
     return true;
 }
 
-void PasswordWorker::finish() {
+void Worker::finish() {
     std::uint64_t count = 0;
     (void)!::read(wakeup.get(), &count, sizeof count);
     std::deque<Job> done;
@@ -47,7 +50,7 @@ void PasswordWorker::finish() {
         job.done();
 }
 
-void PasswordWorker::run() {
+void Worker::run() {
     // Signals are the loop's: a SIGTERM taken here would end the guard at once, letting every held
     // exec through, instead of going through its orderly stop.
     sigset_t all;

@@ -1,5 +1,6 @@
-// Runs the slow password work (Argon2id takes tens of milliseconds) on a thread of its own, so
-// that the guard's event loop never waits on it; results come back through an eventfd.
+// Runs slow work on a thread of its own, so that the guard's event loop never waits on it: the
+// password's (Argon2id takes tens of milliseconds) on one worker, reading the programs a user names
+// (a path can lead anywhere the user chooses) on another. Results come back through an eventfd.
 #pragma once
 
 #include <condition_variable>
@@ -7,17 +8,20 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "guard/UniqueFd.h"
 
 namespace guard {
 
-class PasswordWorker {
+class Worker {
   public:
-    PasswordWorker();
-    ~PasswordWorker();
-    PasswordWorker(const PasswordWorker&) = delete;
-    PasswordWorker& operator=(const PasswordWorker&) = delete;
+    // Threads take queued work in turn: with more than one, work that waits long leaves the rest
+    // to the others.
+    explicit Worker(std::size_t threadCount = 1);
+    ~Worker();
+    Worker(const Worker&) = delete;
+    Worker& operator=(const Worker&) = delete;
 
     // Queues work for the thread and done for the loop; false when too much is queued already.
     bool submit(std::function<void()> work, std::function<void()> done);
@@ -38,7 +42,7 @@ class PasswordWorker {
     std::deque<Job> waiting;
     std::deque<Job> finished;
     bool stopping = false;
-    std::thread thread;
+    std::vector<std::thread> threads;
 };
 
 }  // namespace guard
