@@ -24,6 +24,18 @@ std::vector<char*> toolkitArguments(int argc, char** argv, bool waylandSession);
 // Wayland environment alone never turns them off.
 bool windowsAreX11();
 
+// How a lock keeps the locked application out of sight. The first three cover the screens: X11
+// windows with grabs, wlroots' layer-shell overlays, our GNOME Shell extension. Where none is
+// available, the gate: a locked launch is held before its first window until the right password,
+// and the lock is an ordinary window whose close ends the run.
+enum class LockTier { x11Covers, layerShellCovers, gnomeShellExtension, gate };
+
+// The tier of a session: X11 covers outside Wayland; in a Wayland session the gate, which
+// `forced` ("gate", from VAULTINE_LOCK_SCREEN) also chooses over any better backend.
+LockTier lockTierOf(bool waylandSession, QByteArrayView forced);
+// The same for this session, read at the first call and kept for the whole run.
+LockTier sessionLockTier();
+
 // Once the toolkit runs: logs, once, the window system in use and, in a Wayland session, what it
 // does without.
 void reportWindowSystem();

@@ -48,6 +48,20 @@ std::vector<char*> toolkitArguments(int argc, char** argv, bool waylandSession) 
     return arguments;
 }
 
+LockTier lockTierOf(bool waylandSession, QByteArrayView forced) {
+    if (!waylandSession)
+        return LockTier::x11Covers;
+    if (forced == "gate")
+        return LockTier::gate;
+    // No backend that covers a Wayland session's screens yet.
+    return LockTier::gate;
+}
+
+LockTier sessionLockTier() {
+    static const LockTier tier = lockTierOf(sessionIsWayland(), qgetenv("VAULTINE_LOCK_SCREEN"));
+    return tier;
+}
+
 bool windowsAreX11() {
     return qGuiApp && QGuiApplication::platformName() == QStringLiteral("xcb");
 }
@@ -73,6 +87,9 @@ void reportWindowSystem() {
         << "Window system: Wayland (" + platform + ", " + qEnvironmentVariable("WAYLAND_DISPLAY") +
                "): no input grabs, no stacking above other windows, no RandR; the lock window "
                "is an ordinary window;"
+        << (sessionLockTier() == LockTier::gate
+                ? QStringLiteral("locked launches are held until the password (the gate);")
+                : QStringLiteral("covers hide the screens;"))
         << (display.isEmpty() ? QStringLiteral("no X display, windows are not attributed")
                               : "X clients of " + QString::fromLocal8Bit(display) +
                                     " attributed by their windows");
