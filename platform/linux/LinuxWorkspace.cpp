@@ -298,10 +298,12 @@ void LinuxWorkspace::holdLaunch(pid_t pid, unsigned long long startTime, LaunchH
         launchHolds->hold(pid, startTime);
         return;
     }
-    // Native Wayland windows are not seen: a process that began longer ago than a program takes
-    // to its first window, or one whose X window is known, may show one and is never stopped.
+    // Native Wayland windows are not seen: a process that may be connected to the display (it
+    // holds a socket it did not get as a standard stream), that began longer ago than a program
+    // takes to its first window, or whose X window is known, may show one and is never stopped.
     const std::optional<InstanceKey> key = watcher ? watcher->instanceOwning(pid) : std::nullopt;
-    if ((key && instanceHasWindow(*key)) || !startedWithin(pid, startTime, windowlessStart))
+    if ((key && instanceHasWindow(*key)) || proc::holdsSocketsBeyondStandardStreams(pid) ||
+        !startedWithin(pid, startTime, windowlessStart))
         return;
     launchHolds->hold(pid, startTime, true);
 }
