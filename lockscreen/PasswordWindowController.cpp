@@ -144,6 +144,10 @@ void PasswordWindowController::windowDidLoad() {
     loaded = true;
     connect(passwordFieldOutlet, &QLineEdit::returnPressed, this,
             &PasswordWindowController::returnPressedInPasswordField);
+    // An ordinary window is the window manager's: it is not given the focus back, nor kept in
+    // front, nor its frame.
+    if (presentation == Presentation::lockScreen)
+        observeWorkspace();
     qApp->installEventFilter(this);
 
     appNameLabelOutlet->setText(message);
@@ -161,13 +165,10 @@ void PasswordWindowController::windowDidLoad() {
             break;
         popup->close();
     }
-    // An ordinary window is the window manager's: it is not kept in front, nor given the focus
-    // back, nor its frame.
     if (presentation == Presentation::ordinaryWindow) {
         windowInstance->setWindowTitle(title);
         return;
     }
-    observeWorkspace();
     // Before the window maps, so the grabs are held from the first moment it is visible.
     guard = platform::WindowGuards::shared().guard(*windowInstance,
                                                    platform::WindowGuards::Role::lockWindow);
