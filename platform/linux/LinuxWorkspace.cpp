@@ -2,7 +2,6 @@
 // the workspace's notifications and running-list changes, on the main thread, and launches bundles.
 #include "platform/linux/LinuxWorkspace.h"
 
-#include <time.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -12,7 +11,6 @@
 #include <QProcessEnvironment>
 #include <QThread>
 #include <QThreadPool>
-#include <chrono>
 
 #include "platform/linux/OwnBundles.h"
 #include "platform/linux/ProcReader.h"
@@ -25,24 +23,6 @@ namespace {
 constexpr int didLaunchFallbackMs = 1000;
 // Package installs touch many entries at once; the catalogue is rebuilt once they are done.
 constexpr int catalogueSettleMs = 200;
-
-// Shorter than programs take from their start to a first window: a launch seen this soon shows
-// none yet (it is seen at its exec, within milliseconds, unless the 5-second sweep finds it).
-constexpr std::chrono::milliseconds windowlessStart{500};
-
-// Whether the process began (as `startTime`, clock ticks after boot, says) less than `bound` ago.
-bool startedWithin(pid_t pid, unsigned long long startTime, std::chrono::milliseconds bound) {
-    const std::optional<unsigned long long> actual = proc::readStartTime(pid);
-    timespec now{};
-    const long ticks = ::sysconf(_SC_CLK_TCK);
-    if (!actual || (startTime && *actual != startTime) || ticks <= 0 ||
-        ::clock_gettime(CLOCK_BOOTTIME, &now) != 0)
-        return false;
-    const auto sinceBoot = std::chrono::seconds(now.tv_sec) + std::chrono::nanoseconds(now.tv_nsec);
-    const auto started =
-        std::chrono::milliseconds(*actual * 1000 / static_cast<unsigned long long>(ticks));
-    return sinceBoot - started < bound;
-}
 
 bool onMainThread() {
     return QCoreApplication::instance() &&
@@ -299,11 +279,10 @@ void LinuxWorkspace::holdLaunch(pid_t pid, unsigned long long startTime, LaunchH
         return;
     }
     // Native Wayland windows are not seen: a process that may be connected to the display (it
-    // holds a socket it did not get as a standard stream), that began longer ago than a program
-    // takes to its first window, or whose X window is known, may show one and is never stopped.
+    // holds a socket it did not get as a standard stream: a window needs one), or whose X window
+    // is known, may show one and is never stopped.
     const std::optional<InstanceKey> key = watcher ? watcher->instanceOwning(pid) : std::nullopt;
-    if ((key && instanceHasWindow(*key)) || proc::holdsSocketsBeyondStandardStreams(pid) ||
-        !startedWithin(pid, startTime, windowlessStart))
+    if ((key && instanceHasWindow(*key)) || proc::holdsSocketsBeyondStandardStreams(pid))
         return;
     launchHolds->hold(pid, startTime, true);
 }
