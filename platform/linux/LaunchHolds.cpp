@@ -1,6 +1,7 @@
 // The hold and its record.
 #include "platform/linux/LaunchHolds.h"
 
+#include <errno.h>
 #include <signal.h>
 #include <stdio.h>
 #include <unistd.h>
@@ -28,6 +29,11 @@ void syncWithDisplay() {
     if (!connection)
         return;
     std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+}
+
+// A process that has ended meanwhile counts as signalled.
+bool sendSignal(pid_t pid, int number) {
+    return ::kill(pid, number) == 0 || errno == ESRCH;
 }
 
 }  // namespace
@@ -152,7 +158,7 @@ bool LaunchHolds::endRun(pid_t pid, unsigned long long startTime) {
         const std::set<pid_t> generation(run.begin() + static_cast<std::ptrdiff_t>(stopped),
                                          run.end());
         for (; stopped < run.size(); ++stopped)
-            signalled = ::kill(run[stopped], SIGSTOP) == 0 && signalled;
+            signalled = sendSignal(run[stopped], SIGSTOP) && signalled;
         for (const pid_t process : proc::listProcesses()) {
             const std::optional<proc::StatFields> fields = proc::readStatFields(process);
             if (fields && generation.count(fields->parent) && process != ::getpid() &&
@@ -161,7 +167,7 @@ bool LaunchHolds::endRun(pid_t pid, unsigned long long startTime) {
         }
     }
     for (const pid_t process : run)
-        signalled = ::kill(process, SIGKILL) == 0 && signalled;
+        signalled = sendSignal(process, SIGKILL) && signalled;
     for (const pid_t process : run)
         ::kill(process, SIGCONT);
     if (const auto found = holds.find(pid); found != holds.end()) {
