@@ -282,8 +282,11 @@ void LinuxWorkspace::holdLaunch(pid_t pid, unsigned long long startTime, LaunchH
     // holds a socket it did not get as a standard stream: a window needs one), or whose X window
     // is known, may show one and is never stopped.
     const std::optional<InstanceKey> key = watcher ? watcher->instanceOwning(pid) : std::nullopt;
-    if ((key && instanceHasWindow(*key)) || proc::holdsSocketsBeyondStandardStreams(pid))
+    if ((key && instanceHasWindow(*key)) || proc::holdsSocketsBeyondStandardStreams(pid)) {
+        qInfo().noquote()
+            << QStringLiteral("Process %1 not held: it may show a window already").arg(pid);
         return;
+    }
     launchHolds->hold(pid, startTime, true);
 }
 
