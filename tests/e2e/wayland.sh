@@ -6,7 +6,8 @@
 # launch is held stopped with no window, its lock an ordinary window titled with the application's
 # name; a wrong password keeps it held, the right one lets it map its window; a Vaultine killed
 # while it holds a launch leaves it held to its successor, which locks it again; closing the lock
-# window ends the run. Screenshots are kept.
+# window ends the run; runs found running get the lock window and are never stopped. Screenshots
+# are kept.
 E2E_SESSION=wayland
 . "$(dirname "$0")/lib.sh"
 
@@ -143,4 +144,17 @@ screenshot gate-relocked
 swaymsg "[pid=$(vaultine_pids)] kill" >/dev/null
 wait_until 10 has_ended "$held" || fail "closing the lock window left the run ($(process_state "$held"))"
 wait_until 10 no_vaultine_window || fail "the lock window stayed after its run ended"
+
+# Runs found running, their windows shown, get the lock window only: they are never stopped.
+stop_programs
+printf '{"KnownInstances": "known;"}\n' |
+    as_user tee "$XDG_CONFIG_HOME/$VAULTINE_ID/defaults.json" >/dev/null
+: > "$VAULTINE_LOG"
+start_vaultine -psn_0
+wait_for_line "Started while Vaultine was not running: $TEST_APP_NAME"
+wait_until 10 vaultine_window || fail "no lock window for the runs found running"
+for app in $(test_app_pids); do
+    is_stopped "$app" && fail "run $app, its window shown, was stopped"
+done
+screenshot gate-found-running
 log "ok"
