@@ -23,18 +23,24 @@ constexpr std::chrono::milliseconds screensCheckInterval{3000};
 }  // namespace
 
 ApplicationsLockerCentralService::ApplicationsLockerCentralService()
-    : ApplicationsLockerCentralService(ConfigurationAndPreferencesService::sharedInstance()) {}
+    : ApplicationsLockerCentralService(ConfigurationAndPreferencesService::sharedInstance(),
+                                       platform::sessionLockTier()) {}
 
 ApplicationsLockerCentralService::ApplicationsLockerCentralService(
-    ConfigurationAndPreferencesService& configuration)
-    : makePasswordWindow(
-          [prepared = std::make_shared<PreparedLockWindows>()] { return prepared->take(); }),
+    ConfigurationAndPreferencesService& configuration, platform::LockTier tier)
+    : makePasswordWindow([prepared = std::make_shared<PreparedLockWindows>(
+                              tier == platform::LockTier::gate
+                                  ? PasswordWindowController::Presentation::ordinaryWindow
+                                  : PasswordWindowController::Presentation::lockScreen)] {
+          return prepared->take();
+      }),
       makeExtraPasswordWindow(&ApplicationsLockerCentralService::makeCoverWindow),
       monitor(std::make_unique<ApplicationsMonitorService>()),
       systemApplicationsService(std::make_unique<SystemApplicationsService>()),
       currentMonitoredApplicationService(std::make_unique<CurrentMonitoredApplicationService>()),
       knownInstancesService(std::make_unique<KnownInstancesService>()),
       configurationAndPreferencesService(configuration),
+      gate(tier == platform::LockTier::gate),
       timerContext(std::make_unique<QObject>()),
       alive(std::make_shared<ApplicationsLockerCentralService*>(this)) {
     scheduleAfter = [context = timerContext.get()](std::chrono::milliseconds delay,
@@ -68,8 +74,15 @@ void ApplicationsLockerCentralService::printLine(const QString& text) {
 // Start-up
 
 void ApplicationsLockerCentralService::start() {
-    // A predecessor killed while it held a launch stopped left it so: it runs again.
-    platform::Workspace::shared().releaseAllLaunchHolds();
+    // A predecessor killed while it held a launch stopped left it so: it runs again. On the gate
+    // the hold waited for the password: it stays while its run is locked again below, and waits
+    // for a start that can tell while the settings are unread.
+    auto& workspace = platform::Workspace::shared();
+    std::vector<std::pair<pid_t, unsigned long long>> heldByPredecessor;
+    if (!gate || (PASSWORD && !passwordStored))
+        workspace.releaseAllLaunchHolds();
+    else if (PASSWORD)
+        heldByPredecessor = workspace.takeOverLaunchHolds();
     // Only a store that holds no password means there is none: a locked keyring, or one that lost
     // the password the copy says exists, protects with the password unknown.
     if (!PASSWORD) {
@@ -84,6 +97,7 @@ void ApplicationsLockerCentralService::start() {
     setupMonitoring();
     restoreBlockedApplication();
     lockRunsStartedWhileDown();
+    releaseUnblockedHolds(heldByPredecessor);
     monitor->startService();
     startHelper();
     started = true;
@@ -268,24 +282,80 @@ void ApplicationsLockerCentralService::saveKnownRuns() {
     knownInstancesService->storeInstances(knownRuns);
 }
 
-// The password releases every run of the application there is now, the servers that work for it
-// included.
-void ApplicationsLockerCentralService::releaseRunsOf(const ApplicationEntity& entity) {
-    KnownInstancesService::Instances released;
+// Every run of the application there is now, the servers that work for it included.
+KnownInstancesService::Instances ApplicationsLockerCentralService::currentRunsOf(
+    const ApplicationEntity& entity) const {
+    KnownInstancesService::Instances runs;
     if (entity.processIdentifier)
-        released.insert(runOf(entity));
+        runs.insert(runOf(entity));
     for (const QString& identifier : entity.identifiers()) {
         for (const platform::RunningApplication& application :
              platform::Workspace::shared().runningApplicationsWithBundleIdentifier(identifier))
-            released.insert({application.processIdentifier, application.processStartTime});
+            runs.insert({application.processIdentifier, application.processStartTime});
     }
+    for (const ApplicationEntity& held : guardHeldRuns) {
+        if (sharesIdentifier(entity, held))
+            runs.insert(runOf(held));
+    }
+    return runs;
+}
+
+// The password releases every run of the application; on the gate its held runs go on.
+void ApplicationsLockerCentralService::releaseRunsOf(const ApplicationEntity& entity) {
+    const KnownInstancesService::Instances released = currentRunsOf(entity);
+    std::erase_if(guardHeldRuns, [&released](const ApplicationEntity& held) {
+        return released.count(runOf(held)) > 0;
+    });
     knownRuns.insert(released.begin(), released.end());
     releasedByPassword.insert(released.begin(), released.end());
     saveKnownRuns();
-    if (!guardConnected)
-        return;
-    for (const auto& [pid, startTime] : released)
-        platform::Guard::shared().runReleased(pid, startTime);
+    for (const auto& [pid, startTime] : released) {
+        if (gate)
+            platform::Workspace::shared().releaseLaunch(pid);
+        if (guardConnected)
+            platform::Guard::shared().runReleased(pid, startTime);
+    }
+}
+
+// The gate's lock window closed by the user: the runs it kept from going on end, whatever they
+// started with them, and the lock with them. A run that could not be ended keeps its lock.
+void ApplicationsLockerCentralService::endRunsOf(const ApplicationEntity& entity) {
+    printLine(QStringLiteral("Lock window closed: ending ") + entity.name);
+    bool ended = true;
+    const KnownInstancesService::Instances runs = currentRunsOf(entity);
+    for (const auto& [pid, startTime] : runs) {
+        if (!knownRuns.count({pid, startTime}))
+            ended = platform::Workspace::shared().endRun(pid, startTime) && ended;
+    }
+    std::erase_if(guardHeldRuns,
+                  [&runs](const ApplicationEntity& held) { return runs.count(runOf(held)) > 0; });
+    if (ended)
+        releaseLock();
+    else
+        printLine(QStringLiteral("Could not end every run of ") + entity.name);
+}
+
+// A run waits behind a lock: its application's lock is up or queued, and no password released it.
+bool ApplicationsLockerCentralService::isBlocked(const ApplicationEntity& run) const {
+    if (knownRuns.count(runOf(run)))
+        return false;
+    if (isProtected && protectedApplication && sharesIdentifier(*protectedApplication, run))
+        return true;
+    return std::any_of(waiting.begin(), waiting.end(), [&run](const ApplicationEntity& blocked) {
+        return sharesIdentifier(blocked, run);
+    });
+}
+
+// Of the holds a killed predecessor left on the gate, those whose run is not locked again go on.
+void ApplicationsLockerCentralService::releaseUnblockedHolds(
+    const std::vector<std::pair<pid_t, unsigned long long>>& held) {
+    auto& workspace = platform::Workspace::shared();
+    for (const auto& [pid, startTime] : held) {
+        const auto application = workspace.runningApplicationWithProcessIdentifier(pid);
+        if (!application || application->processStartTime != startTime ||
+            !isBlocked(ApplicationEntity::fromRunningApplication(*application)))
+            workspace.releaseLaunch(pid);
+    }
 }
 
 bool ApplicationsLockerCentralService::nothingLeftOf(const ApplicationEntity& entity) const {
@@ -332,17 +402,25 @@ void ApplicationsLockerCentralService::handleApplicationWillStart(const Applicat
         return;
     // Another run of the application that is locked now (its server, a second window) waits
     // behind the same lock, which the password releases together; rebuilding the lock would drop
-    // what the user is typing.
-    if (isProtected && protectedApplication && lockWindow &&
-        sharesIdentifier(*protectedApplication, entity))
-        return;
-    // The new run stays stopped until its lock is on screen, so that no window of it shows
-    // first. The lock window maps within lockApplication (or, when none was laid out ahead, in a
-    // block it queues); the release is queued after either.
+    // what the user is typing. On the gate, held as the first.
     auto& workspace = platform::Workspace::shared();
     const pid_t pid = entity.processIdentifier;
-    workspace.holdLaunch(pid, entity.processStartTime);
+    using LaunchHold = platform::Workspace::LaunchHold;
+    if (isProtected && protectedApplication && lockWindow &&
+        sharesIdentifier(*protectedApplication, entity)) {
+        if (gate)
+            workspace.holdLaunch(pid, entity.processStartTime, LaunchHold::untilReleased);
+        return;
+    }
+    // The new run stays stopped until its lock is on screen, so that no window of it shows
+    // first. The lock window maps within lockApplication (or, when none was laid out ahead, in a
+    // block it queues); the release is queued after either. On the gate, whose lock window does
+    // not hide it, the run stays stopped until the password.
+    workspace.holdLaunch(pid, entity.processStartTime,
+                         gate ? LaunchHold::untilReleased : LaunchHold::untilLockShown);
     lockApplication(entity);
+    if (gate)
+        return;
     platform::MainQueue::shared().async(
         [pid] { platform::Workspace::shared().releaseLaunch(pid); });
     tellGuardLockShown(entity);
@@ -371,6 +449,9 @@ void ApplicationsLockerCentralService::handleApplicationTerminated(
     printLine(QStringLiteral("Terminated: ") + entity.name);
     if (knownRuns.erase(runOf(entity)))
         saveKnownRuns();
+    std::erase_if(guardHeldRuns, [&entity](const ApplicationEntity& held) {
+        return runOf(held) == runOf(entity);
+    });
     // A lock stays for as long as anything of its application runs: another instance, the server
     // its launcher handed over to, a process a window was attributed to. The locked application
     // need not be in the list (a restored lock, or an administrative tool whose switch went off),
@@ -433,6 +514,13 @@ void ApplicationsLockerCentralService::lockApplication(const ApplicationEntity& 
         if (isCurrentLock(serial))
             handleSpecialKey(entity);
     };
+    if (gate) {
+        lockWindow->closedByUser = [this, serial, entity] {
+            if (isCurrentLock(serial))
+                endRunsOf(entity);
+        };
+    }
+    lockWindow->title = entity.name;
     const QString message = entity.name + QStringLiteral(" is locked");
     lockWindow->showServiceWindow(message, entity.icon);
     if (passwordUnknown() && !guarded())
@@ -665,15 +753,18 @@ void ApplicationsLockerCentralService::handleLaunchHeld(pid_t pid, unsigned long
     entity.processIdentifier = pid;
     entity.processStartTime = startTime;
     printLine(QStringLiteral("Held by the system guard: ") + entity.name);
+    if (gate)
+        guardHeldRuns.push_back(entity);
     if (!isProtected || !protectedApplication || !lockWindow ||
         !sharesIdentifier(*protectedApplication, entity))
         lockApplication(entity);
     tellGuardLockShown(entity);
 }
 
-// Told once the lock window is on screen: the guard lets the run go on under it.
+// Told once the lock window is on screen: the guard lets the run go on under it. Never on the
+// gate, where nothing hides the run: the guard keeps it frozen until the password releases it.
 void ApplicationsLockerCentralService::tellGuardLockShown(const ApplicationEntity& entity) {
-    if (!guardConnected || !entity.processIdentifier)
+    if (gate || !guardConnected || !entity.processIdentifier)
         return;
     platform::MainQueue::shared().async(
         [pid = entity.processIdentifier, startTime = entity.processStartTime] {

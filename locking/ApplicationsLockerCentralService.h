@@ -19,6 +19,7 @@
 #include "platform/Guard.h"
 #include "platform/RelaunchThrottle.h"
 #include "platform/Screens.h"
+#include "platform/WindowSystem.h"
 
 class ConfigurationAndPreferencesService;
 class QObject;
@@ -40,8 +41,11 @@ class ApplicationsLockerCentralService {
     using Scheduler = std::function<void(std::chrono::milliseconds, std::function<void()>)>;
 
     // Loads the configuration and registers for its changes (the shared instance by default).
+    // On the gate tier a locked launch is held until the password instead of until its lock is
+    // on screen, the lock is an ordinary window, and the user's close of it ends the run.
     ApplicationsLockerCentralService();
-    explicit ApplicationsLockerCentralService(ConfigurationAndPreferencesService& configuration);
+    ApplicationsLockerCentralService(ConfigurationAndPreferencesService& configuration,
+                                     platform::LockTier tier);
     ~ApplicationsLockerCentralService();
     ApplicationsLockerCentralService(const ApplicationsLockerCentralService&) = delete;
     ApplicationsLockerCentralService& operator=(const ApplicationsLockerCentralService&) = delete;
@@ -107,7 +111,11 @@ class ApplicationsLockerCentralService {
     void keepUnresolved(const QStringList& identifiers);
     static KnownInstancesService::Instance runOf(const ApplicationEntity& entity);
     void saveKnownRuns();
+    KnownInstancesService::Instances currentRunsOf(const ApplicationEntity& entity) const;
     void releaseRunsOf(const ApplicationEntity& entity);
+    void endRunsOf(const ApplicationEntity& entity);
+    bool isBlocked(const ApplicationEntity& run) const;
+    void releaseUnblockedHolds(const std::vector<std::pair<pid_t, unsigned long long>>& held);
     bool nothingLeftOf(const ApplicationEntity& entity) const;
     static bool sharesIdentifier(const ApplicationEntity& left, const ApplicationEntity& right);
     void handleApplicationWillStart(const ApplicationEntity& entity);
@@ -153,6 +161,7 @@ class ApplicationsLockerCentralService {
     // protection started, or started while it was off.
     KnownInstancesService::Instances knownRuns;
     ConfigurationAndPreferencesService& configurationAndPreferencesService;
+    const bool gate;  // the lock tier is the gate
     bool started = false;
     // A password exists (its text may be unknown); the password was first set up in this process.
     bool passwordStored = false;
@@ -177,6 +186,9 @@ class ApplicationsLockerCentralService {
     // the guard's policy, never what a start reads from files the user can edit.
     QStringList programsToldToGuard;
     std::optional<bool> protectionToldToGuard;  // the protection switch as last told
+    // On the gate, the runs the guard holds for their lock, until the password or a close: the
+    // workspace may not list a run whose exec the guard keeps waiting.
+    std::vector<ApplicationEntity> guardHeldRuns;
     // The runs the password released in this process: unlike the stored list of known runs, which
     // the user can write, these may be told released to the guard.
     KnownInstancesService::Instances releasedByPassword;

@@ -1,5 +1,5 @@
-// What the central service needs of a lock window controller: its two callbacks, show, close,
-// focus and the wrong-password state. The program's is PasswordWindowController; tests use their
+// What the central service needs of a lock window controller: its callbacks, show, close, focus
+// and the wrong-password state. The program's is PasswordWindowController; tests use their
 // own.
 #pragma once
 
@@ -15,6 +15,12 @@ class LockWindow {
     std::function<void(const QString& password)> passwordEntered;
     // Called when the special (Alt) key is pressed in the lock window.
     std::function<void()> specialKeyPressed;
+    // Called when the user closes a lock that is an ordinary window (the gate), which stays open
+    // until closeServiceWindow. Unset: a close request is not intercepted.
+    std::function<void()> closedByUser;
+    // The title of a lock that is an ordinary window: the locked application's name. Set before
+    // the show.
+    QString title;
 
     virtual void showServiceWindow(const QString& message, const QIcon& appIcon) = 0;
     virtual void closeServiceWindow() = 0;

@@ -60,7 +60,11 @@ bool isModifierKey(int key) {
 
 }  // namespace
 
-PasswordWindowController::PasswordWindowController() = default;
+// An ordinary lock window's size: the form's, with room around it.
+constexpr QSize ordinaryWindowSize(640, 480);
+
+PasswordWindowController::PasswordWindowController(Presentation presentation)
+    : presentation(presentation) {}
 
 PasswordWindowController::~PasswordWindowController() {
     stopObservingWorkspace();
@@ -126,8 +130,8 @@ void PasswordWindowController::displayErrorMessage(const QString& text) {
 }
 
 void PasswordWindowController::showWindow() {
-    // The guard is made by the first show, so a second one only raises the window again.
-    if (!guard)
+    // The first show loads; a second one only raises the window again.
+    if (!loaded)
         windowDidLoad();
     windowInstance->show();
     focusNow();
@@ -137,9 +141,13 @@ void PasswordWindowController::showWindow() {
 void PasswordWindowController::windowDidLoad() {
     if (!windowInstance)
         layOutWindow();
+    loaded = true;
     connect(passwordFieldOutlet, &QLineEdit::returnPressed, this,
             &PasswordWindowController::returnPressedInPasswordField);
-    observeWorkspace();
+    // An ordinary window is the window manager's: it is not given the focus back, nor kept in
+    // front, nor its frame.
+    if (presentation == Presentation::lockScreen)
+        observeWorkspace();
     qApp->installEventFilter(this);
 
     appNameLabelOutlet->setText(message);
@@ -157,6 +165,10 @@ void PasswordWindowController::windowDidLoad() {
             break;
         popup->close();
     }
+    if (presentation == Presentation::ordinaryWindow) {
+        windowInstance->setWindowTitle(title);
+        return;
+    }
     // Before the window maps, so the grabs are held from the first moment it is visible.
     guard = platform::WindowGuards::shared().guard(*windowInstance,
                                                    platform::WindowGuards::Role::lockWindow);
@@ -172,8 +184,13 @@ void PasswordWindowController::layOutWindow() {
     passwordFieldOutlet = form.passwordFieldOutlet;
     centralViewOutlet = form.centralViewOutlet;
 
-    // Over the whole main screen, rebuilt when the screens change.
-    new ScreenFrameFollower(*windowInstance, ScreenFrameFollower::mainScreenFrame());
+    if (presentation == Presentation::ordinaryWindow) {
+        windowInstance->setWindowFlags(Qt::Window);
+        windowInstance->resize(ordinaryWindowSize);
+    } else {
+        // Over the whole main screen, rebuilt when the screens change.
+        new ScreenFrameFollower(*windowInstance, ScreenFrameFollower::mainScreenFrame());
+    }
 
     appIconOutlet->clear();
     appNameLabelOutlet->clear();
@@ -237,6 +254,17 @@ void PasswordWindowController::returnPressedInPasswordField() {
 }
 
 bool PasswordWindowController::eventFilter(QObject* watched, QEvent* event) {
+    // The user's close of an ordinary lock window goes to the owner, on the next turn (the owner
+    // may close the window in answer); the window stays until the owner closes it.
+    if (event->type() == QEvent::Close && watched == windowInstance.get() && !closed &&
+        closedByUser) {
+        event->ignore();
+        BackgroundRunner().runOnMainThread([self = QPointer(this)] {
+            if (self && !self->closed && self->closedByUser)
+                self->closedByUser();
+        });
+        return true;
+    }
     const bool isKey = event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease;
     if (!isKey || closed || !qobject_cast<QWindow*>(watched))
         return false;

@@ -1,6 +1,6 @@
 // The lock screen's controller: shows the "PasswordWindow" form in a full-screen
 // BorderlessKeyWindow over the primary screen, hands the typed password and the Alt key to its
-// owner, keeps the focus.
+// owner, keeps the focus. On the gate it shows the form in an ordinary window instead.
 #pragma once
 
 #include <QAbstractAnimation>
@@ -32,7 +32,12 @@ class PasswordWindowController : public QObject, public LockWindow {
     Q_OBJECT
 
   public:
-    PasswordWindowController();
+    // `lockScreen`: frameless over the primary screen, above everything, guarded, keeping the
+    // focus. `ordinaryWindow` (the gate): decorated, of its own size, titled `title`, left to the
+    // window manager; a close request is handed to `closedByUser`, when set.
+    enum class Presentation { lockScreen, ordinaryWindow };
+
+    explicit PasswordWindowController(Presentation presentation = Presentation::lockScreen);
     ~PasswordWindowController() override;
 
     // The two callbacks are LockWindow's: passwordEntered receives the field's text (possibly
@@ -89,9 +94,11 @@ class PasswordWindowController : public QObject, public LockWindow {
     void stopObservingWorkspace();
     bool isThisProgram(const platform::WorkspaceNotificationInfo& info) const;
 
+    Presentation presentation;
     QString message;
     QIcon icon;
-    bool letGo = false;  // lostFocusByPressingSpecialKey
+    bool loaded = false;  // windowDidLoad ran
+    bool letGo = false;   // lostFocusByPressingSpecialKey
     bool closed = false;
     std::vector<platform::Workspace::ObserverId> workspaceObservers;
     std::unique_ptr<BorderlessKeyWindow> windowInstance;

@@ -6,7 +6,8 @@
 
 #include "lockscreen/PasswordWindowController.h"
 
-PreparedLockWindows::PreparedLockWindows() {
+PreparedLockWindows::PreparedLockWindows(PasswordWindowController::Presentation presentation)
+    : presentation(presentation) {
     // Only a program with widgets has windows to prepare.
     if (qobject_cast<QApplication*>(QCoreApplication::instance()))
         prepareLater(std::chrono::milliseconds(0));
@@ -16,7 +17,7 @@ PreparedLockWindows::~PreparedLockWindows() = default;
 
 std::unique_ptr<LockWindow> PreparedLockWindows::take() {
     std::unique_ptr<PasswordWindowController> window =
-        spare ? std::move(spare) : std::make_unique<PasswordWindowController>();
+        spare ? std::move(spare) : std::make_unique<PasswordWindowController>(presentation);
     window->prepare();
     prepareLater(nextPreparationDelay);
     return window;
@@ -26,7 +27,7 @@ void PreparedLockWindows::prepareLater(std::chrono::milliseconds delay) {
     QTimer::singleShot(delay, &context, [this] {
         if (spare)
             return;
-        spare = std::make_unique<PasswordWindowController>();
+        spare = std::make_unique<PasswordWindowController>(presentation);
         spare->prepare();
     });
 }

@@ -30,6 +30,20 @@ bool windowsAreX11();
 // that connection is lost).
 bool waylandOffersLayerShell();
 
+// How a lock keeps the locked application out of sight. The first three cover the screens: X11
+// windows with grabs, wlroots' layer-shell overlays, our GNOME Shell extension. Where none is
+// available, the gate: a locked launch is held before its first window until the right password,
+// and the lock is an ordinary window whose close ends the run.
+enum class LockTier { x11Covers, layerShellCovers, gnomeShellExtension, gate };
+
+// The tier of a session: X11 covers unless our windows are Wayland ones; there the layer-shell
+// covers where the compositor offers them, else the gate, which `forced` ("gate", from
+// VAULTINE_LOCK_SCREEN) also chooses over any better backend.
+LockTier lockTierOf(bool waylandWindows, bool layerShell, QByteArrayView forced);
+
+// The same for this session, read at the first call and kept for the whole run.
+LockTier sessionLockTier();
+
 // Once the toolkit runs: logs, once, the window system in use and, in a Wayland session, what it
 // does without.
 void reportWindowSystem();

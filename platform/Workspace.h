@@ -110,13 +110,23 @@ class Workspace : public Installable<Workspace> {
                                    const QMap<QString, QString>& configuration) = 0;
 
     // Keeps a just-launched instance from running (and from mapping a window) until
-    // `releaseLaunch`, so that its lock is on screen first. A hold ends by itself after at most
-    // 200 ms, and `releaseAllLaunchHolds` continues every process held by this program or left held
-    // by a predecessor that was killed. Nothing is held by default.
+    // `releaseLaunch`. `untilLockShown`: so that its lock is on screen first; the hold ends by
+    // itself after at most 200 ms. `untilReleased` (the gate): until the password, and it survives
+    // this program: a run that may already show a window is never held so (a Wayland client
+    // stopped with a window shown loses its connection). `releaseAllLaunchHolds` continues every
+    // process held by this program or left held by a predecessor that was killed;
+    // `takeOverLaunchHolds` instead keeps a predecessor's holds as this program's, until released,
+    // and names them. Nothing is held by default.
     // `startTime` (clock ticks after boot, 0 for any) tells the process from a later one.
-    virtual void holdLaunch(pid_t, unsigned long long /*startTime*/) {}
+    enum class LaunchHold { untilLockShown, untilReleased };
+    virtual void holdLaunch(pid_t, unsigned long long /*startTime*/,
+                            LaunchHold /*until*/ = LaunchHold::untilLockShown) {}
     virtual void releaseLaunch(pid_t) {}
     virtual void releaseAllLaunchHolds() {}
+    virtual std::vector<std::pair<pid_t, unsigned long long>> takeOverLaunchHolds() { return {}; }
+    // Ends a run for good: the process and every process it started, held or not (killed, and a
+    // stopped one continued so that it dies). False when any of them could not be signalled.
+    virtual bool endRun(pid_t, unsigned long long /*startTime*/) { return false; }
 
     // For the system guard: the programs whose every run is the application (none by default),
     // and the application a process whose exec of `program` the guard holds will be.

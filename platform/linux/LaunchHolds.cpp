@@ -1,6 +1,7 @@
 // The hold and its record.
 #include "platform/linux/LaunchHolds.h"
 
+#include <errno.h>
 #include <signal.h>
 #include <stdio.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QTimerEvent>
+#include <set>
 
 #include "platform/linux/ProcReader.h"
 
@@ -27,6 +29,11 @@ void syncWithDisplay() {
     if (!connection)
         return;
     std::free(xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr));
+}
+
+// A process that has ended meanwhile counts as signalled.
+bool sendSignal(pid_t pid, int number) {
+    return ::kill(pid, number) == 0 || errno == ESRCH;
 }
 
 }  // namespace
@@ -57,13 +64,20 @@ QString LaunchHolds::defaultRecordPath() {
 LaunchHolds::LaunchHolds(QString recordPath) : recordPath(std::move(recordPath)) {}
 
 LaunchHolds::~LaunchHolds() {
-    for (const auto& [pid, hold] : holds)
-        continueProcess(pid, hold.startTime);
-    holds.clear();
+    // A hold until the password stays, recorded: only Quit, which asked for the password, or the
+    // password itself continues it; a successor locks its run again.
+    for (auto hold = holds.begin(); hold != holds.end();) {
+        if (hold->second.timer) {
+            continueProcess(hold->first, hold->second.startTime);
+            hold = holds.erase(hold);
+        } else {
+            ++hold;
+        }
+    }
     writeRecord();
 }
 
-void LaunchHolds::hold(pid_t pid, unsigned long long startTime) {
+void LaunchHolds::hold(pid_t pid, unsigned long long startTime, bool untilReleased) {
     if (pid <= 0 || pid == ::getpid() || recordPath.isEmpty() || holds.count(pid))
         return;
     const std::optional<unsigned long long> actual = proc::readStartTime(pid);
@@ -76,7 +90,8 @@ void LaunchHolds::hold(pid_t pid, unsigned long long startTime) {
         return;
     }
     ::kill(pid, SIGSTOP);
-    holds[pid].timer = startTimer(longestHold);
+    if (!untilReleased)
+        holds[pid].timer = startTimer(longestHold);
 }
 
 void LaunchHolds::release(pid_t pid) {
@@ -107,6 +122,61 @@ void LaunchHolds::releaseAll() {
     }
     holds.clear();
     writeRecord();
+}
+
+std::vector<std::pair<pid_t, unsigned long long>> LaunchHolds::takeOver() {
+    if (recordPath.isEmpty())
+        return {};
+    QFile record(recordPath);
+    if (record.open(QIODevice::ReadOnly)) {
+        for (const auto& [pid, startTime] : parseLaunchHolds(record.read(64 * 1024)))
+            holds.emplace(pid, Hold{startTime, 0});
+    }
+    std::vector<std::pair<pid_t, unsigned long long>> taken;
+    for (auto hold = holds.begin(); hold != holds.end();) {
+        if (proc::readStartTime(hold->first) != hold->second.startTime) {
+            hold = holds.erase(hold);
+            continue;
+        }
+        taken.emplace_back(hold->first, hold->second.startTime);
+        ++hold;
+    }
+    writeRecord();
+    return taken;
+}
+
+bool LaunchHolds::endRun(pid_t pid, unsigned long long startTime) {
+    if (pid <= 0 || pid == ::getpid() || proc::readStartTime(pid) != startTime)
+        return false;
+    // Stopped generation by generation before any is killed, so that none of the run starts
+    // another process meanwhile; then killed, then continued: a stopped process dies only once it
+    // runs. We are never part of it, even when it started us.
+    std::vector<pid_t> run{pid};
+    std::set<pid_t> members{pid};
+    bool signalled = true;
+    for (std::size_t stopped = 0; stopped < run.size();) {
+        const std::set<pid_t> generation(run.begin() + static_cast<std::ptrdiff_t>(stopped),
+                                         run.end());
+        for (; stopped < run.size(); ++stopped)
+            signalled = sendSignal(run[stopped], SIGSTOP) && signalled;
+        for (const pid_t process : proc::listProcesses()) {
+            const std::optional<proc::StatFields> fields = proc::readStatFields(process);
+            if (fields && generation.count(fields->parent) && process != ::getpid() &&
+                members.insert(process).second)
+                run.push_back(process);
+        }
+    }
+    for (const pid_t process : run)
+        signalled = sendSignal(process, SIGKILL) && signalled;
+    for (const pid_t process : run)
+        ::kill(process, SIGCONT);
+    if (const auto found = holds.find(pid); found != holds.end()) {
+        if (found->second.timer)
+            killTimer(found->second.timer);
+        holds.erase(found);
+        writeRecord();
+    }
+    return signalled;
 }
 
 void LaunchHolds::timerEvent(QTimerEvent* event) {

@@ -1,7 +1,8 @@
 // Launches held stopped while their lock goes up: SIGSTOP at once, SIGCONT once the lock window's
-// map has reached the X server, or after 200 ms at the latest. Every hold is written to a file in
-// the user's runtime folder first, so that a Vaultine killed during a hold leaves no process
-// stopped: its successor continues what the file names.
+// map has reached the X server, or after 200 ms at the latest; on the gate, until the password.
+// Every hold is written to a file in the user's runtime folder first, so that a Vaultine killed
+// during a hold leaves no process stopped for ever: its successor continues what the file names,
+// or on the gate takes the holds over and locks their runs again.
 #pragma once
 
 #include <sys/types.h>
@@ -10,6 +11,8 @@
 #include <QString>
 #include <chrono>
 #include <map>
+#include <utility>
+#include <vector>
 
 namespace platform {
 
@@ -21,11 +24,18 @@ class LaunchHolds : public QObject {
     explicit LaunchHolds(QString recordPath);
     ~LaunchHolds() override;
 
-    // `startTime` tells the process from a later one with its pid (0 accepts any).
-    void hold(pid_t pid, unsigned long long startTime);
+    // `startTime` tells the process from a later one with its pid (0 accepts any). Without
+    // `untilReleased` the hold ends by itself after `longestHold`.
+    void hold(pid_t pid, unsigned long long startTime, bool untilReleased = false);
     void release(pid_t pid);
     // Continues every process of the record, ours and a killed predecessor's.
     void releaseAll();
+    // Keeps the holds of the record as ours, until released; names those whose process still
+    // exists.
+    std::vector<std::pair<pid_t, unsigned long long>> takeOver();
+    // Kills the process and its descendants, continuing them so that a stopped one dies; drops
+    // its hold. False when the process is another by now or any of them refused the signal.
+    bool endRun(pid_t pid, unsigned long long startTime);
 
     // `$XDG_RUNTIME_DIR/vaultine-launch-holds`, or empty without a runtime folder.
     static QString defaultRecordPath();

@@ -13,6 +13,7 @@
 #include <QThreadPool>
 
 #include "platform/linux/OwnBundles.h"
+#include "platform/linux/ProcReader.h"
 
 namespace platform {
 
@@ -270,9 +271,23 @@ void LinuxWorkspace::instanceStarted(InstanceKey key, const RunningApplication& 
     awaitingDidLaunch[key] = std::move(timer);
 }
 
-void LinuxWorkspace::holdLaunch(pid_t pid, unsigned long long startTime) {
-    if (launchHolds && onMainThread())
+void LinuxWorkspace::holdLaunch(pid_t pid, unsigned long long startTime, LaunchHold until) {
+    if (!launchHolds || !onMainThread())
+        return;
+    if (until == LaunchHold::untilLockShown) {
         launchHolds->hold(pid, startTime);
+        return;
+    }
+    // Native Wayland windows are not seen: a process that may be connected to the display (it
+    // holds a socket it did not get as a standard stream: a window needs one), or whose X window
+    // is known, may show one and is never stopped.
+    const std::optional<InstanceKey> key = watcher ? watcher->instanceOwning(pid) : std::nullopt;
+    if ((key && instanceHasWindow(*key)) || proc::holdsSocketsBeyondStandardStreams(pid)) {
+        qInfo().noquote()
+            << QStringLiteral("Process %1 not held: it may show a window already").arg(pid);
+        return;
+    }
+    launchHolds->hold(pid, startTime, true);
 }
 
 void LinuxWorkspace::releaseLaunch(pid_t pid) {
@@ -283,6 +298,17 @@ void LinuxWorkspace::releaseLaunch(pid_t pid) {
 void LinuxWorkspace::releaseAllLaunchHolds() {
     if (launchHolds && onMainThread())
         launchHolds->releaseAll();
+}
+
+std::vector<std::pair<pid_t, unsigned long long>> LinuxWorkspace::takeOverLaunchHolds() {
+    ensureStarted();
+    return launchHolds && onMainThread() ? launchHolds->takeOver()
+                                         : std::vector<std::pair<pid_t, unsigned long long>>();
+}
+
+bool LinuxWorkspace::endRun(pid_t pid, unsigned long long startTime) {
+    ensureStarted();
+    return launchHolds && onMainThread() && launchHolds->endRun(pid, startTime);
 }
 
 QStringList LinuxWorkspace::lockablePrograms(const QString& identifier) {

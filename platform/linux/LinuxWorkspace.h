@@ -44,9 +44,11 @@ class LinuxWorkspace : public Workspace {
     bool activate(const RunningApplication& application) override;
     bool launchApplication(const QString& bundlePath,
                            const QMap<QString, QString>& configuration) override;
-    void holdLaunch(pid_t pid, unsigned long long startTime) override;
+    void holdLaunch(pid_t pid, unsigned long long startTime, LaunchHold until) override;
     void releaseLaunch(pid_t pid) override;
     void releaseAllLaunchHolds() override;
+    std::vector<std::pair<pid_t, unsigned long long>> takeOverLaunchHolds() override;
+    bool endRun(pid_t pid, unsigned long long startTime) override;
     QStringList lockablePrograms(const QString& identifier) override;
     std::optional<RunningApplication> applicationOfLaunch(pid_t pid, unsigned long long startTime,
                                                           const QString& program) override;

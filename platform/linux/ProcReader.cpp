@@ -262,6 +262,21 @@ bool holdsPseudoTerminalMaster(pid_t pid, int index) {
     return false;
 }
 
+bool holdsSocketsBeyondStandardStreams(pid_t pid) {
+    const QByteArray fdFolder = procPath(pid, "fd");
+    QDir folder(QString::fromLocal8Bit(fdFolder));
+    if (!folder.isReadable())
+        return true;
+    for (const QString& fd : folder.entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot)) {
+        bool isNumber = false;
+        if (fd.toInt(&isNumber) <= STDERR_FILENO && isNumber)
+            continue;
+        if (readRawLink(fdFolder + '/' + fd.toLatin1()).startsWith("socket:"))
+            return true;
+    }
+    return false;
+}
+
 namespace {
 
 QString readLink(pid_t pid, const char* entry) {

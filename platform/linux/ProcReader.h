@@ -58,6 +58,9 @@ std::optional<unsigned> readAuditSession(pid_t pid);
 std::optional<int> readPseudoTerminalIndex(pid_t pid);
 // Whether the process holds the controlling side (/dev/ptmx) of pseudo-terminal N.
 bool holdsPseudoTerminalMaster(pid_t pid, int index);
+// Whether the process holds a socket besides its standard input, output and error: it may be
+// connected to the display (true also when its descriptors cannot be read).
+bool holdsSocketsBeyondStandardStreams(pid_t pid);
 // The "tty-index" of a /proc/<pid>/fdinfo/<fd> text; none when it has none.
 std::optional<int> parseTerminalIndex(const QByteArray& fdinfo);
 // The last component of the process's cgroup (a systemd unit such as "app-…-1234.scope").

@@ -50,6 +50,21 @@ std::vector<char*> toolkitArguments(int argc, char** argv, bool waylandSession) 
     return arguments;
 }
 
+LockTier lockTierOf(bool waylandWindows, bool layerShell, QByteArrayView forced) {
+    if (!waylandWindows)
+        return LockTier::x11Covers;
+    if (forced == "gate")
+        return LockTier::gate;
+    return layerShell ? LockTier::layerShellCovers : LockTier::gate;
+}
+
+LockTier sessionLockTier() {
+    static const LockTier tier =
+        lockTierOf(sessionIsWayland() && !windowsAreX11(), waylandOffersLayerShell(),
+                   qgetenv("VAULTINE_LOCK_SCREEN"));
+    return tier;
+}
+
 bool windowsAreX11() {
     return qGuiApp && QGuiApplication::platformName() == QStringLiteral("xcb");
 }
@@ -77,13 +92,13 @@ void reportWindowSystem() {
         return;
     }
     const QByteArray display = qgetenv("DISPLAY");
-    const QString lock = waylandOffersLayerShell()
-                             ? QStringLiteral(
-                                   "the lock and its covers on overlay layers (layer shell), the "
-                                   "lock holding the keyboard; no RandR;")
-                             : QStringLiteral(
-                                   "no input grabs, no stacking above other windows, no RandR; "
-                                   "the lock window is an ordinary window;");
+    const QString lock =
+        sessionLockTier() == LockTier::layerShellCovers
+            ? QStringLiteral("the lock and its covers on overlay layers (layer shell), the lock "
+                             "holding the keyboard; no RandR;")
+            : QStringLiteral("no input grabs, no stacking above other windows, no RandR; locked "
+                             "launches are held until the password (the gate), the lock an "
+                             "ordinary window;");
     qInfo().noquote() << "Window system: Wayland (" + platform + ", " +
                              qEnvironmentVariable("WAYLAND_DISPLAY") + "): " + lock
                       << (display.isEmpty()

@@ -28,8 +28,11 @@ class FakeWorkspace : public Workspace {
     QStringList folders;
     std::vector<Launch> launches;
     std::vector<pid_t> activations;
-    // "hold PID", "release PID" and "release all", in the order asked.
+    // "hold PID", "gate PID" (until released), "release PID", "release all", "take over" and
+    // "end PID", in the order asked.
     QStringList holdRequests;
+    // The holds a killed predecessor left, which `takeOverLaunchHolds` names.
+    std::vector<std::pair<pid_t, unsigned long long>> leftHeld;
     bool launchSucceeds = true;
 
     // Raises a notification to its observers, as the platform would on the main thread.
@@ -51,13 +54,23 @@ class FakeWorkspace : public Workspace {
     bool activate(const RunningApplication& application) override;
     bool launchApplication(const QString& bundlePath,
                            const QMap<QString, QString>& configuration) override;
-    void holdLaunch(pid_t pid, unsigned long long) override {
-        holdRequests.append(QStringLiteral("hold %1").arg(pid));
+    void holdLaunch(pid_t pid, unsigned long long, LaunchHold until) override {
+        holdRequests.append((until == LaunchHold::untilReleased ? QStringLiteral("gate %1")
+                                                                : QStringLiteral("hold %1"))
+                                .arg(pid));
     }
     void releaseLaunch(pid_t pid) override {
         holdRequests.append(QStringLiteral("release %1").arg(pid));
     }
     void releaseAllLaunchHolds() override { holdRequests.append(QStringLiteral("release all")); }
+    std::vector<std::pair<pid_t, unsigned long long>> takeOverLaunchHolds() override {
+        holdRequests.append(QStringLiteral("take over"));
+        return leftHeld;
+    }
+    bool endRun(pid_t pid, unsigned long long) override {
+        holdRequests.append(QStringLiteral("end %1").arg(pid));
+        return true;
+    }
     // An installed application's program is /usr/bin/ and its dictionary's executable.
     QStringList lockablePrograms(const QString& identifier) override;
     std::optional<RunningApplication> applicationOfLaunch(pid_t pid, unsigned long long startTime,

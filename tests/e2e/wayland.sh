@@ -3,7 +3,12 @@
 # its status item reaches the bar's StatusNotifierItem host, a second start opens the popover, a
 # launch of the locked test application (foot, a Wayland terminal) is covered by the lock on an
 # overlay layer that keeps the keys from it, a new output gets a cover, and the right password
-# typed there removes both. Screenshots are kept.
+# typed there removes both. Then the gate, forced
+# (VAULTINE_LOCK_SCREEN=gate): a locked launch is held stopped with no window, its lock an ordinary
+# window titled with the application's name; a wrong password keeps it held, the right one lets it
+# map its window; a Vaultine killed while it holds a launch leaves it held to its successor, which
+# locks it again; closing the lock window ends the run; runs found running get the lock window and
+# are never stopped. Screenshots are kept.
 E2E_SESSION=wayland
 . "$(dirname "$0")/lib.sh"
 
@@ -27,6 +32,38 @@ popover_drawn() {
     [ "$x" -gt 2 ] && [ "$(vaultine_window_colour)" != "$(wayland_pixel $((x - 2)) $((y + h / 4)))" ]
 }
 no_vaultine_window() { ! vaultine_window; }
+# The title sway shows for the first window of process $1.
+sway_window_name() {
+    swaymsg -t get_tree | python3 -c '
+import json, sys
+def walk(node):
+    if node.get("pid") == int(sys.argv[1]):
+        print(node.get("name") or "")
+        sys.exit(0)
+    for child in node.get("nodes", []) + node.get("floating_nodes", []):
+        walk(child)
+walk(json.load(sys.stdin))
+sys.exit(1)' "$1"
+}
+# The scheduler state of process $1 (R, S, T for stopped, Z ...); empty once it is gone.
+process_state() { sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | cut -d' ' -f1; }
+is_stopped() { [ "$(process_state "$1")" = T ]; }
+has_ended() { local state; state=$(process_state "$1"); [ -z "$state" ] || [ "$state" = Z ]; }
+# The test application's process started since $known_apps was taken.
+new_test_app() { comm -13 <(sort <<<"$known_apps") <(test_app_pids | sort) | head -n 1; }
+has_new_test_app() { [ -n "$(new_test_app)" ]; }
+vaultine_replaced() { local now; now=$(vaultine_pids); [ -n "$now" ] && [ "$now" != "$1" ]; }
+# Launches the test application and waits until that launch is held stopped; prints its process.
+launch_held_test_app() {
+    known_apps=$(test_app_pids)
+    launch_test_app
+    wait_until 10 has_new_test_app || fail "the test application did not start"
+    local held
+    held=$(new_test_app)
+    wait_until 10 is_stopped "$held" ||
+        fail "the locked launch was not held stopped (state $(process_state "$held"))"
+    echo "$held"
+}
 
 prepare_locked_test_app "Open Sesame"
 start_vaultine -psn_0
@@ -118,4 +155,63 @@ TERMINAL_COLOUR=$(wayland_pixel $((x + w - 5)) $((y + h - 5)))
 read -r count all < <(colour_count "$E2E_ARTIFACTS/locked.ppm" "$TERMINAL_COLOUR")
 [ "$count" -eq 0 ] || fail "$count pixels of the terminal's $TERMINAL_COLOUR showed through the lock"
 rm -f "$E2E_ARTIFACTS"/*.ppm
+
+log "the gate"
+stop_programs
+: > "$VAULTINE_LOG"
+export VAULTINE_LOCK_SCREEN=gate
+start_vaultine -psn_0
+wait_for_line "Monitoring services started"
+wait_for_line "locked launches are held until the password (the gate)"
+held=$(launch_held_test_app)
+wait_until 10 vaultine_window || fail "no lock window on the gate"
+has_sway_window "$held" && fail "the held launch shows a window"
+[ "$(sway_window_name "$(vaultine_pids)")" = "$TEST_APP_NAME" ] ||
+    fail "the lock window is titled \"$(sway_window_name "$(vaultine_pids)")\""
+swaymsg "[pid=$(vaultine_pids)] focus" >/dev/null
+wait_until 10 vaultine_window 1 || fail "the lock window does not take the focus"
+wait_until 10 window_colour_is "#41444B" ||
+    fail "the gate's lock window shows $(vaultine_window_colour), not the lock screen's #41444B"
+screenshot gate-locked
+wtype "open sesame"
+wtype -k Return
+# Nothing else to wait for: the launch must simply still be held after the shake (0.5 s).
+wait_until 2 false || true
+is_stopped "$held" || fail "a wrong password let the launch go on"
+has_sway_window "$held" && fail "a wrong password let the launch show its window"
+wtype -M ctrl a -m ctrl -k BackSpace
+wtype "Open Sesame"
+wtype -k Return
+wait_until 10 no_vaultine_window || fail "the right password left the gate's lock window up"
+wait_until 10 has_sway_window "$held" || fail "the released launch shows no window"
+screenshot gate-unlocked
+
+# Killed while it holds a launch: Corvane starts Vaultine again, which keeps the run held and
+# locks it again.
+held=$(launch_held_test_app)
+wait_until 10 vaultine_window || fail "no lock window for the second launch"
+killed=$(vaultine_pids)
+kill -KILL $killed
+wait_until 20 vaultine_replaced "$killed" || fail "Vaultine was not started again"
+wait_until 20 vaultine_window || fail "the successor shows no lock window"
+is_stopped "$held" || fail "the successor let the held launch go on"
+has_sway_window "$held" && fail "the held launch shows a window under the successor"
+screenshot gate-relocked
+# Closing the lock window ends the run it held.
+swaymsg "[pid=$(vaultine_pids)] kill" >/dev/null
+wait_until 10 has_ended "$held" || fail "closing the lock window left the run ($(process_state "$held"))"
+wait_until 10 no_vaultine_window || fail "the lock window stayed after its run ended"
+
+# Runs found running, their windows shown, get the lock window only: they are never stopped.
+stop_programs
+printf '{"KnownInstances": "known;"}\n' |
+    as_user tee "$XDG_CONFIG_HOME/$VAULTINE_ID/defaults.json" >/dev/null
+: > "$VAULTINE_LOG"
+start_vaultine -psn_0
+wait_for_line "Started while Vaultine was not running: $TEST_APP_NAME"
+wait_until 10 vaultine_window || fail "no lock window for the runs found running"
+for app in $(test_app_pids); do
+    is_stopped "$app" && fail "run $app, its window shown, was stopped"
+done
+screenshot gate-found-running
 log "ok"

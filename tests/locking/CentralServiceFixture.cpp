@@ -34,7 +34,7 @@ void CentralServiceTest::TearDown() {
 }
 
 ApplicationsLockerCentralService& CentralServiceTest::makeService() {
-    service = std::make_unique<ApplicationsLockerCentralService>(*configuration);
+    service = std::make_unique<ApplicationsLockerCentralService>(*configuration, tier);
     service->makePasswordWindow = [this] {
         windows.push_back(std::make_shared<LockWindowRecord>());
         return std::make_unique<FakeLockWindow>(windows.back());

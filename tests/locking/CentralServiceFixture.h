@@ -91,6 +91,8 @@ class CentralServiceTest : public ::testing::Test {
     platform::testing::FakeSecretStore* secrets = nullptr;
     platform::testing::ManualMainQueue* mainQueue = nullptr;
     platform::testing::FakeGuard* guard = nullptr;  // absent until a test connects it
+    platform::LockTier tier =
+        platform::LockTier::x11Covers;  // the service's, set before makeService
     std::unique_ptr<ConfigurationAndPreferencesService> configuration;
     std::unique_ptr<ApplicationsLockerCentralService> service;
     std::map<QString, QString> names;

@@ -1,6 +1,6 @@
 // The lock window's controller over doubles, with real widgets drawn offscreen and QTest input:
 // showing, Return and Tab, errors and the shake, the Alt key, focus keeping, closing and the
-// deferred steps of a controller that is gone.
+// deferred steps of a controller that is gone; the gate's ordinary window.
 #include <QApplication>
 #include <QGuiApplication>
 #include <QLabel>
@@ -475,6 +475,33 @@ TEST_F(PasswordWindowTest, WorkspaceNotificationsAfterTheControllerIsGoneAreIgno
 
     EXPECT_EQ(workspace->observerCount(), 0u);
     EXPECT_EQ(queue->pendingCount(), 0u);
+}
+
+TEST_F(PasswordWindowTest, TheGatesOrdinaryWindowIsTheWindowManagersAndHandsItsCloseToTheOwner) {
+    controller = std::make_unique<PasswordWindowController>(
+        PasswordWindowController::Presentation::ordinaryWindow);
+    int closes = 0;
+    controller->closedByUser = [&closes] { ++closes; };
+    controller->title = QStringLiteral("Editor");
+    show();
+    BorderlessKeyWindow* window = controller->window();
+
+    EXPECT_FALSE(window->windowFlags() & Qt::FramelessWindowHint);
+    EXPECT_FALSE(window->windowFlags() & Qt::X11BypassWindowManagerHint);
+    EXPECT_FALSE(window->windowFlags() & Qt::WindowStaysOnTopHint);
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Editor"));
+    EXPECT_TRUE(guards->records.empty());
+    EXPECT_EQ(workspace->observerCount(), 0u);
+
+    // The user's close: the owner is told on the next turn, and the window stays until it closes.
+    EXPECT_FALSE(window->close());
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(closes, 0);
+    queue->runAll();
+    EXPECT_EQ(closes, 1);
+    controller->closeServiceWindow();
+    queue->runAll();
+    EXPECT_EQ(closes, 1);
 }
 
 }  // namespace

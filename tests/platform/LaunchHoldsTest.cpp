@@ -1,6 +1,7 @@
 // Launch holds on real processes: a held process is stopped and recorded, a release or the time
 // limit continues it, and a successor continues what a killed holder left recorded, but only the
-// very process that was held.
+// very process that was held; a hold until released outlives its holder for the successor to take
+// over, and ending a run kills it and what it started.
 #include "platform/linux/LaunchHolds.h"
 
 #include <gtest/gtest.h>
@@ -103,6 +104,52 @@ TEST_F(LaunchHoldTest, SuccessorContinuesOnlyTheProcessesItsPredecessorHeld) {
     file.close();
     LaunchHolds(record).releaseAll();
     EXPECT_TRUE(becomes(pid, false));
+}
+
+TEST_F(LaunchHoldTest, AHoldUntilReleasedOutlivesItsHolderAndEndingTheRunKillsWhatItStarted) {
+    QProcess run;
+    run.start(QStringLiteral("/bin/sh"), {QStringLiteral("-c"), QStringLiteral("sleep 30 & wait")});
+    ASSERT_TRUE(run.waitForStarted());
+    const auto shell = static_cast<pid_t>(run.processId());
+    const auto start = platform::proc::readStartTime(shell);
+    ASSERT_TRUE(start);
+    const auto childOfShell = [shell] {
+        for (const pid_t process : platform::proc::listProcesses()) {
+            const auto fields = platform::proc::readStatFields(process);
+            if (fields && fields->parent == shell)
+                return process;
+        }
+        return pid_t(0);
+    };
+    QElapsedTimer clock;
+    clock.start();
+    while (!childOfShell() && clock.elapsed() < 1000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    const pid_t sleeper = childOfShell();
+    ASSERT_NE(sleeper, 0);
+
+    LaunchHolds(record).hold(shell, 0, true);
+    // Its holder gone without a release, the run stays stopped and recorded.
+    EXPECT_TRUE(becomes(shell, true));
+    LaunchHolds successor(record);
+    EXPECT_EQ(successor.takeOver(),
+              (std::vector<std::pair<pid_t, unsigned long long>>{{shell, *start}}));
+    EXPECT_TRUE(isStopped(shell));
+
+    EXPECT_TRUE(successor.endRun(shell, *start));
+    EXPECT_TRUE(run.waitForFinished(5000));
+    EXPECT_EQ(run.exitStatus(), QProcess::CrashExit);
+    const auto ended = [sleeper] {
+        const auto fields = platform::proc::readStatFields(sleeper);
+        return !fields || fields->state == 'Z';
+    };
+    clock.restart();
+    while (!ended() && clock.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    EXPECT_TRUE(ended()) << "what the run started goes with it";
+    EXPECT_FALSE(QFile::exists(record));
+    // A process that is not the run any more is left alone.
+    EXPECT_FALSE(successor.endRun(pid, *start + 1));
 }
 
 }  // namespace

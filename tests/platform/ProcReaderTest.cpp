@@ -423,6 +423,29 @@ TEST(ProcessFiles, StoppedProcessIsToldFromARunningOne) {
     EXPECT_FALSE(isStopped(pid));
 }
 
+TEST(ProcessFiles, ASocketBesidesTheStandardStreamsMayBeADisplayConnection) {
+    QProcess plain;
+    plain.start(QStringLiteral("/bin/sleep"), {QStringLiteral("30")});
+    ASSERT_TRUE(plain.waitForStarted());
+    EXPECT_FALSE(
+        platform::proc::holdsSocketsBeyondStandardStreams(static_cast<pid_t>(plain.processId())));
+    QProcess connected;
+    connected.start(QStringLiteral("/usr/bin/python3"),
+                    {QStringLiteral("-c"), QStringLiteral("import socket, time\n"
+                                                          "s = socket.socket(socket.AF_UNIX)\n"
+                                                          "print('ready', flush=True)\n"
+                                                          "time.sleep(30)\n")});
+    ASSERT_TRUE(connected.waitForReadyRead(10000));
+    EXPECT_TRUE(platform::proc::holdsSocketsBeyondStandardStreams(
+        static_cast<pid_t>(connected.processId())));
+    // Nothing to read, nothing known: it may be connected.
+    EXPECT_TRUE(platform::proc::holdsSocketsBeyondStandardStreams(1 << 30));
+    plain.kill();
+    connected.kill();
+    plain.waitForFinished();
+    connected.waitForFinished();
+}
+
 TEST(ProcessFiles, APseudoTerminalIsKnownOnTheShellsSideAndItsHoldersSide) {
     const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
     ASSERT_GE(master, 0);

@@ -1,5 +1,5 @@
-// The session's window system: which environment makes a Wayland session, and the toolkit
-// platform a Wayland session asks for unless one is chosen already.
+// The session's window system: which environment makes a Wayland session, the toolkit platform it
+// asks for unless one is chosen already, and the lock tier of each kind of session.
 #include "platform/WindowSystem.h"
 
 #include <gmock/gmock.h>
@@ -46,4 +46,13 @@ TEST(WindowSystem, WaylandSessionAsksForTheWaylandPlatformUnlessOneIsChosen) {
               QStringList({"Vaultine", "-platform", "xcb"}));
     environment.set("QT_QPA_PLATFORM", "offscreen");
     EXPECT_EQ(toolkitArgumentsOf({"Vaultine"}, true), QStringList({"Vaultine"}));
+}
+
+TEST(WindowSystem, AnX11SessionKeepsItsCoversWhateverTheGateSwitchSays) {
+    using platform::LockTier;
+    EXPECT_EQ(platform::lockTierOf(false, false, ""), LockTier::x11Covers);
+    EXPECT_EQ(platform::lockTierOf(false, false, "gate"), LockTier::x11Covers);
+    EXPECT_EQ(platform::lockTierOf(true, false, ""), LockTier::gate);
+    EXPECT_EQ(platform::lockTierOf(true, true, ""), LockTier::layerShellCovers);
+    EXPECT_EQ(platform::lockTierOf(true, true, "gate"), LockTier::gate);
 }
