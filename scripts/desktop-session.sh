@@ -217,6 +217,10 @@ CONFIG
     wait_for 100 test -S "$STATE/system-bus/socket" || die "the stand-in system bus did not start"
     export DBUS_SYSTEM_BUS_ADDRESS=unix:path=$STATE/system-bus/socket
     export XDG_CURRENT_DESKTOP=GNOME LANG=C.UTF-8 XDG_DATA_DIRS=$GNOME_DATA_DIRS
+    # The services the bus starts (dconf, which keeps the Shell's settings) need the private HOME
+    # and runtime folder from the start.
+    export HOME=$STATE/home XDG_CONFIG_HOME=$STATE/home/.config XDG_DATA_HOME=$STATE/home/.local/share \
+        XDG_CACHE_HOME=$STATE/home/.cache XDG_RUNTIME_DIR=$STATE/runtime
     start_bus_and_keyring
     local size=${SCREEN_GEOMETRY%x*}
     spawn gnome-shell env -u WAYLAND_DISPLAY -u DISPLAY XDG_SESSION_TYPE=wayland \

@@ -160,7 +160,7 @@ class LockScreen {
             () => this._placeContent());
         // Whatever the Shell puts above us later (the screenshot tool, the on-screen keyboard)
         // goes below the lock again.
-        this._childAddedId = Main.layoutManager.uiGroup.connect('child-added',
+        this._childAddedId = Main.layoutManager.uiGroup.connect('actor-added',
             () => Main.layoutManager.uiGroup.set_child_above_sibling(this._root, null));
         if (Main.overview.visible)
             Main.overview.hide();

@@ -29,6 +29,9 @@ constexpr const char* shellProgram = "/usr/bin/gnome-shell";
 // GNOME Shell's extension types and states (misc/extensionUtils.js).
 constexpr int systemExtension = 1;
 constexpr int extensionEnabled = 1;
+constexpr int extensionDisabled = 2;
+constexpr int extensionInitialized = 6;
+constexpr qint64 reenableIntervalMs = 1000;
 
 // Root's, writable by root alone, and no symbolic link.
 bool onlyRootWrites(const QString& path) {
@@ -162,15 +165,34 @@ bool GnomeShellLock::registerWithExtension() {
 void GnomeShellLock::extensionStateChanged(const QString& uuid, const QVariantMap& state) {
     if (uuid != QLatin1String(EXTENSION_UUID))
         return;
-    if (intValue(state, "state") != extensionEnabled) {
-        // Turned off (the Extensions application, gnome-extensions): turned on again at once.
-        answering = false;
-        qWarning().noquote() << "The GNOME Shell extension was turned off; enabling it again";
-        enableExtension();
+    const int now = intValue(state, "state");
+    if (now == extensionEnabled) {
+        if (!answering && registerWithExtension())
+            showAgain();
         return;
     }
-    if (!answering && registerWithExtension())
-        showAgain();
+    answering = false;
+    if (now != extensionDisabled && now != extensionInitialized) {
+        qWarning().noquote() << "The GNOME Shell extension failed (state" << now
+                             << "):" << state.value(QStringLiteral("error")).toString();
+        return;
+    }
+    // Turned off (the Extensions application, gnome-extensions): turned on again at once, and at
+    // most once a second, so that a setting that will not stay written does not keep us busy.
+    if (!reenableTimer.isValid() || reenableTimer.hasExpired(reenableIntervalMs)) {
+        qWarning().noquote() << "The GNOME Shell extension was turned off; enabling it again";
+        reenableTimer.start();
+        enableExtension();
+    } else if (!reenablePending) {
+        reenablePending = true;
+        QTimer::singleShot(reenableIntervalMs - reenableTimer.elapsed(), this, [this] {
+            reenablePending = false;
+            if (!answering) {
+                reenableTimer.start();
+                enableExtension();
+            }
+        });
+    }
 }
 
 void GnomeShellLock::showAgain() {

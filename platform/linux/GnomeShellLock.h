@@ -7,6 +7,7 @@
 
 #include <QByteArrayView>
 #include <QDBusConnection>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QVariantMap>
@@ -84,6 +85,8 @@ class GnomeShellLock : public QObject {
 
     QDBusConnection bus;
     bool answering = false;
+    QElapsedTimer reenableTimer;
+    bool reenablePending = false;
     unsigned lastSerial = 0;
     std::optional<ShownLock> shown;
 };
