@@ -126,7 +126,8 @@ if [ "$E2E_SESSION" = wayland ]; then
     TEST_APP_ARGS=(--app-id=vaultine-test-app "--title=$TEST_APP_NAME")
 elif [ "$E2E_SESSION" = gnome ]; then
     TEST_APP_PROGRAM=foot
-    TEST_APP_ARGS=(--app-id=vaultine-test-app "--title=$TEST_APP_NAME" sh -c "cat > $TEST_APP_TYPED")
+    # tee, not a shell: a shell on its terminal would make the terminal a locked one.
+    TEST_APP_ARGS=(--app-id=vaultine-test-app "--title=$TEST_APP_NAME" tee "$TEST_APP_TYPED")
 else
     TEST_APP_PROGRAM=xmessage
     TEST_APP_ARGS=(-name vaultine-test-app -title "$TEST_APP_NAME" -geometry 600x200+100+100
