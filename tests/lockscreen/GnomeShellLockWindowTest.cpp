@@ -1,0 +1,40 @@
+// The lock window the GNOME Shell draws: the text typed into a lock reaches the window that showed
+// it, and no other.
+#include "lockscreen/GnomeShellLockWindow.h"
+
+#include <gmock/gmock.h>
+
+#include <QDBusConnection>
+#include <QStringList>
+
+#include "platform/linux/GnomeShellLock.h"
+
+namespace {
+
+// As the Shell's signal would deliver it.
+void typeInto(platform::GnomeShellLock& shell, unsigned serial, const QString& text) {
+    QMetaObject::invokeMethod(&shell, "passwordEntered", Q_ARG(uint, serial), Q_ARG(QString, text));
+}
+
+}  // namespace
+
+TEST(GnomeShellLockWindow, PasswordReachesOnlyTheLockShownNow) {
+    // No bus: the requests go nowhere, the signals are delivered by hand.
+    platform::GnomeShellLock shell(QDBusConnection(QStringLiteral("no bus")));
+    QStringList first, second;
+    auto earlier = std::make_unique<GnomeShellLockWindow>(shell);
+    earlier->passwordEntered = [&first](const QString& text) { first << text; };
+    earlier->showServiceWindow(QStringLiteral("Files is locked"), QIcon());
+    typeInto(shell, 1, QStringLiteral("typed at the first"));
+    earlier->closeServiceWindow();
+    GnomeShellLockWindow later(shell);
+    later.passwordEntered = [&second](const QString& text) { second << text; };
+    later.showServiceWindow(QStringLiteral("Terminal is locked"), QIcon());
+    earlier.reset();
+    typeInto(shell, 1, QStringLiteral("late for the first"));
+    typeInto(shell, 2, QStringLiteral("typed at the second"));
+    later.closeServiceWindow();
+    typeInto(shell, 2, QStringLiteral("after the close"));
+    EXPECT_EQ(first, QStringList({QStringLiteral("typed at the first")}));
+    EXPECT_EQ(second, QStringList({QStringLiteral("typed at the second")}));
+}
