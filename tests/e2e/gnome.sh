@@ -3,8 +3,8 @@
 # copy, which the Shell finds among its system data), a launch of the locked test application
 # (foot, a Wayland terminal) is covered by the extension's lock over the whole screen, the panel
 # included; the extension's object refuses a caller that is not Vaultine; turned off while locked,
-# the extension is turned on again with the lock; Alt+Tab, Super and typed keys go to the lock
-# alone; the right password releases the run, whose terminal then takes keys. Screenshots are kept.
+# the extension is turned on again with the lock; the lock stays up while Vaultine is killed and
+# restarted; Alt+Tab, Super and typed keys go to the lock alone; the right password releases the run, whose terminal then takes keys. Screenshots are kept.
 E2E_SESSION=gnome
 . "$(dirname "$0")/lib.sh"
 
@@ -68,6 +68,16 @@ screen_is_locked || fail "another program's unlock request took the lock down"
 shell_call /org/gnome/Shell org.gnome.Shell.Extensions.DisableExtension "$UUID" >/dev/null
 wait_until 10 extension_enabled || fail "the extension stayed off"
 wait_until 10 screen_is_locked || fail "the lock did not come back with the extension"
+
+# Vaultine killed while locked: the Shell keeps the lock up, and the Vaultine that Corvane starts
+# again takes it over (the password typed later goes to it).
+killed=$(vaultine_pids)
+new_vaultine() { local now; now=$(vaultine_pids); [ -n "$now" ] && [ "$now" != "$killed" ]; }
+restarted_uses_extension() { [ "$(grep -c "Lock: drawn by the GNOME Shell" "$VAULTINE_LOG")" -ge 2 ]; }
+kill -KILL $killed
+wait_until 20 new_vaultine || fail "Corvane did not start Vaultine again"
+screen_is_locked || fail "the lock went down with Vaultine"
+wait_until 20 restarted_uses_extension || fail "the restarted Vaultine does not use the extension"
 
 # Application switching, the overview and typing reach nothing but the lock.
 send_input "keys Alt_L Tab"
