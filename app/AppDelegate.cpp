@@ -78,7 +78,7 @@ void AppDelegate::useShellLockWhereOffered() {
         [shell,
          ownWindow = std::move(service->makePasswordWindow)]() -> std::unique_ptr<LockWindow> {
         if (shell->available())
-            return std::make_unique<GnomeShellLockWindow>(*shell);
+            return std::make_unique<GnomeShellLockWindow>(*shell, ownWindow);
         return ownWindow();
     };
     service->makeExtraPasswordWindow =

@@ -246,7 +246,10 @@ class VaultineShellLock {
         if (sender === this._owner)
             return true;
         const pid = await connectionProcess(sender);
-        return pid !== null && pid > 0 && executableOf(pid) === this._program;
+        // A program replaced on disk (a package upgrade) is named with " (deleted)"; its folder is
+        // root's, so only root replaced it.
+        const executable = pid !== null && pid > 0 ? executableOf(pid) : null;
+        return executable === this._program || executable === `${this._program} (deleted)`;
     }
 
     _setOwner(sender) {

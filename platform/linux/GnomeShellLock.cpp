@@ -234,13 +234,20 @@ void GnomeShellLock::callLock(const QString& method, const QVariantList& argumen
         QDBusMessage::createMethodCall(QLatin1String(SHELL_SERVICE), QLatin1String(LOCK_PATH),
                                        QLatin1String(LOCK_INTERFACE), method);
     call.setArguments(arguments);
+    const unsigned serial = arguments.value(0).toUInt();
     auto* watcher = new QDBusPendingCallWatcher(bus.asyncCall(call, callTimeoutMs), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this,
-            [method](QDBusPendingCallWatcher* finished) {
-                if (finished->isError())
-                    qWarning().noquote() << "The GNOME Shell extension refused" << method + ":"
-                                         << finished->error().message();
+            [this, method, serial](QDBusPendingCallWatcher* finished) {
                 finished->deleteLater();
+                if (!finished->isError())
+                    return;
+                qWarning().noquote() << "The GNOME Shell extension refused" << method + ":"
+                                     << finished->error().message();
+                if (method == QLatin1String("Lock") && shown && shown->serial == serial) {
+                    answering = false;
+                    if (onLockRefused)
+                        onLockRefused(serial);
+                }
             });
 }
 

@@ -60,6 +60,9 @@ class GnomeShellLock : public QObject {
 
     // The text typed into the lock with this serial.
     std::function<void(unsigned serial, const QString& text)> onPasswordEntered;
+    // The Shell refused to show the lock with this serial; the extension counts as not answering
+    // until it registers again.
+    std::function<void(unsigned serial)> onLockRefused;
     // A new window of the session: its client's process, its class (a Wayland app id) and the
     // application the Shell tied it to. By default it goes to the workspace's attribution.
     std::function<void(pid_t process, const QString& windowClass, const QString& applicationId)>

@@ -38,3 +38,41 @@ TEST(GnomeShellLockWindow, PasswordReachesOnlyTheLockShownNow) {
     EXPECT_EQ(first, QStringList({QStringLiteral("typed at the first")}));
     EXPECT_EQ(second, QStringList({QStringLiteral("typed at the second")}));
 }
+
+namespace {
+
+struct RecordingLockWindow : LockWindow {
+    QStringList* calls;
+    explicit RecordingLockWindow(QStringList* calls) : calls(calls) {}
+    void showServiceWindow(const QString& message, const QIcon&) override {
+        *calls << QStringLiteral("show ") + message;
+    }
+    void closeServiceWindow() override { *calls << QStringLiteral("close"); }
+    void focus() override {}
+    void displayErrorMessage(const QString&) override { *calls << QStringLiteral("error"); }
+};
+
+}  // namespace
+
+TEST(GnomeShellLockWindow, ALockTheShellRefusesIsShownByOurOwnWindow) {
+    platform::GnomeShellLock shell(QDBusConnection(QStringLiteral("no bus")));
+    QStringList calls, typed;
+    RecordingLockWindow* own = nullptr;
+    GnomeShellLockWindow window(shell, [&calls, &own] {
+        auto made = std::make_unique<RecordingLockWindow>(&calls);
+        own = made.get();
+        return made;
+    });
+    window.passwordEntered = [&typed](const QString& text) { typed << text; };
+    window.showServiceWindow(QStringLiteral("Files is locked"), QIcon());
+    shell.onLockRefused(7);  // another lock's refusal
+    EXPECT_EQ(window.fallbackWindow(), nullptr);
+    shell.onLockRefused(1);
+    ASSERT_NE(own, nullptr);
+    own->passwordEntered(QStringLiteral("typed in our window"));
+    window.displayErrorMessage(QString());
+    window.closeServiceWindow();
+    EXPECT_EQ(calls, QStringList({QStringLiteral("show Files is locked"), QStringLiteral("error"),
+                                  QStringLiteral("close")}));
+    EXPECT_EQ(typed, QStringList({QStringLiteral("typed in our window")}));
+}
