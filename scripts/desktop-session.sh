@@ -191,7 +191,7 @@ CONFIG
         org.freedesktop.DBus.GetNameOwner string:org.kde.StatusNotifierWatcher || true
 }
 
-# Headless GNOME Shell (mutter) on one virtual monitor of the screen's size. It wants a system bus:
+# Headless GNOME Shell (mutter) on two virtual monitors that together make the screen's size. It wants a system bus:
 # a second dbus-daemon, the session user's, stands in for it, its socket in a folder that user
 # owns. No gnome-session runs, so the bus's activated services (a terminal's server) are told the
 # Wayland display here.
@@ -222,9 +222,12 @@ CONFIG
     export HOME=$STATE/home XDG_CONFIG_HOME=$STATE/home/.config XDG_DATA_HOME=$STATE/home/.local/share \
         XDG_CACHE_HOME=$STATE/home/.cache XDG_RUNTIME_DIR=$STATE/runtime
     start_bus_and_keyring
+    # Two monitors side by side, each half the screen: the lock on the primary, a cover on the other.
     local size=${SCREEN_GEOMETRY%x*}
+    local half="$((${size%x*} / 2))x${size#*x}"
     spawn gnome-shell env -u WAYLAND_DISPLAY -u DISPLAY XDG_SESSION_TYPE=wayland \
-        "${AS_USER[@]}" gnome-shell --headless --wayland --virtual-monitor "$size"
+        "${AS_USER[@]}" gnome-shell --headless --wayland --virtual-monitor "$half" \
+        --virtual-monitor "$half"
     wait_for 300 "${AS_USER[@]}" dbus-send --session --print-reply --dest=org.gnome.Shell \
         /org/gnome/Shell org.freedesktop.DBus.Properties.Get string:org.gnome.Shell.Extensions \
         string:ShellVersion || die "GNOME Shell did not start (see $STATE/logs/gnome-shell.log)"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Vaultine in GNOME on Wayland (headless GNOME Shell): it enables its Shell extension (the build's
 # copy, which the Shell finds among its system data), a launch of the locked test application
-# (foot, a Wayland terminal) is covered by the extension's lock over the whole screen, the panel
+# (foot, a Wayland terminal) is covered by the extension's lock over both monitors, the panel
 # included; the extension's object refuses a caller that is not Vaultine; turned off while locked,
 # the extension is turned on again with the lock; the lock stays up while Vaultine is killed and
 # restarted; Alt+Tab, Super and typed keys go to the lock alone; the right password releases the run, whose terminal then takes keys. Screenshots are kept.
@@ -27,14 +27,15 @@ screen_pixel() {
     convert "$shot" -crop "1x1+$1+$2" -depth 8 txt:- | grep -o '#[0-9A-Fa-f]\{6\}' | head -n 1 |
         tr a-f A-F
 }
-# The lock screen's dark grey, RGB 65, 68, 75, at the top left corner (where the panel is), the
-# bottom right one, and left of the centre (beside the lock's contents).
+# The lock screen's dark grey, RGB 65, 68, 75: at the primary monitor's corners (its top left one
+# under the panel) and over the second monitor (the session has two, side by side).
 LOCK_GREY="#41444B"
 read -r SCREEN_W SCREEN_H _ < <(echo "${VAULTINE_SESSION_GEOMETRY:-2560x1024x24}" | tr x ' ')
 screen_is_locked() {
     [ "$(screen_pixel 5 5)" = "$LOCK_GREY" ] &&
-        [ "$(screen_pixel $((SCREEN_W - 5)) $((SCREEN_H - 5)))" = "$LOCK_GREY" ] &&
-        [ "$(screen_pixel $((SCREEN_W / 4)) $((SCREEN_H / 2)))" = "$LOCK_GREY" ]
+        [ "$(screen_pixel 5 $((SCREEN_H - 5)))" = "$LOCK_GREY" ] &&
+        [ "$(screen_pixel $((SCREEN_W * 3 / 4)) $((SCREEN_H / 2)))" = "$LOCK_GREY" ] &&
+        [ "$(screen_pixel $((SCREEN_W - 5)) $((SCREEN_H - 5)))" = "$LOCK_GREY" ]
 }
 screen_is_free() { [ "$(screen_pixel 5 5)" != "$LOCK_GREY" ]; }
 # Keys and clicks through one long-lived remote-desktop session of mutter.
