@@ -37,6 +37,13 @@ screen_is_locked() {
         [ "$(screen_pixel $((SCREEN_W * 3 / 4)) $((SCREEN_H / 2)))" = "$LOCK_GREY" ] &&
         [ "$(screen_pixel $((SCREEN_W - 5)) $((SCREEN_H - 5)))" = "$LOCK_GREY" ]
 }
+# The middle of the right half shows more than the grey: the lock's contents are there.
+lock_contents_on_right() {
+    local shot=$E2E_ARTIFACTS/probe.png
+    as_user /usr/bin/python3 "$GNOME_SHELL_PY" screenshot "$shot" >/dev/null || return 1
+    [ "$(convert "$shot" -crop "$((SCREEN_W / 2))x200+$((SCREEN_W / 2))+$((SCREEN_H / 2 - 100))" \
+        -format %k info:)" -gt 1 ]
+}
 screen_is_free() { [ "$(screen_pixel 5 5)" != "$LOCK_GREY" ]; }
 # Keys and clicks through one long-lived remote-desktop session of mutter.
 send_input() { echo "$*" > "$INPUT"; }
@@ -64,6 +71,13 @@ wait_until 10 screen_is_locked || fail "the extension did not cover the screen"
 screenshot locked
 shell_call /org/vaultine/ShellLock org.vaultine.ShellLock.Unlock 1 >/dev/null 2>&1 || true
 screen_is_locked || fail "another program's unlock request took the lock down"
+
+# The monitors rearranged (the primary one now on the right): the grey still covers both, and the
+# lock's contents follow the primary monitor.
+as_user /usr/bin/python3 "$GNOME_SHELL_PY" swap-monitors || fail "the monitors could not be swapped"
+wait_until 10 lock_contents_on_right || fail "the lock's contents did not follow the primary monitor"
+screen_is_locked || fail "the monitors' change uncovered the screen"
+screenshot monitors-swapped
 
 # Turned off while a lock is up, the extension is turned on again and shows the lock again.
 shell_call /org/gnome/Shell org.gnome.Shell.Extensions.DisableExtension "$UUID" >/dev/null

@@ -7,6 +7,8 @@
 #                                    from FIFO: "text WORDS", "key NAME", "keys NAME NAME..." (held
 #                                    together, released in reverse), "click" (left button where the
 #                                    pointer is), "move DX DY"
+#   gnome_shell.py swap-monitors     the monitors' places swapped, the primary one kept, through
+#                                    mutter's display configuration (temporarily)
 import sys
 import time
 
@@ -33,6 +35,30 @@ def screenshot(path):
                 raise
             time.sleep(0.1)
     return 1
+
+
+def swap_monitors():
+    bus = dbus.SessionBus()
+    config = dbus.Interface(bus.get_object("org.gnome.Mutter.DisplayConfig",
+                                           "/org/gnome/Mutter/DisplayConfig"),
+                            "org.gnome.Mutter.DisplayConfig")
+    serial, monitors, logical, _ = config.GetCurrentState()
+    current_mode = {}
+    for (connector, _, _, _), modes, _ in monitors:
+        for mode in modes:
+            if mode[6].get("is-current", False):
+                current_mode[connector] = mode[0]
+    places = [(x, y) for x, y, *_ in logical]
+    places = places[1:] + places[:1]
+    swapped = []
+    for (x, y), (_, _, scale, transform, primary, connectors, _) in zip(places, logical):
+        swapped.append((dbus.Int32(x), dbus.Int32(y), dbus.Double(scale), dbus.UInt32(transform),
+                        dbus.Boolean(primary),
+                        [(c[0], current_mode[c[0]], dbus.Dictionary({}, signature="sv"))
+                         for c in connectors]))
+    config.ApplyMonitorsConfig(serial, dbus.UInt32(1), swapped,
+                               dbus.Dictionary({}, signature="sv"))
+    return 0
 
 
 def keysym(name):
@@ -88,6 +114,8 @@ def run(session, line):
 def main():
     if sys.argv[1] == "screenshot":
         return screenshot(sys.argv[2])
+    if sys.argv[1] == "swap-monitors":
+        return swap_monitors()
     input_session(sys.argv[2])
     return 0
 
