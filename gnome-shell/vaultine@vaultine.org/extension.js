@@ -156,6 +156,10 @@ class LockScreen {
         box.add_child(this._error);
 
         this._placeContent();
+        // Under GNOME's own lock screen ours steps aside (its grab stays, below the screen
+        // shield's), so that the session's unlock prompt can be seen; it is back on unlocking.
+        this._sessionModeId = Main.sessionMode.connect('updated', () => this._followSessionLock());
+        this._followSessionLock();
         this._monitorsChangedId = Main.layoutManager.connect('monitors-changed',
             () => this._placeContent());
         // Whatever the Shell puts above us later (the screenshot tool, the on-screen keyboard)
@@ -165,6 +169,10 @@ class LockScreen {
         if (Main.overview.visible)
             Main.overview.hide();
         this._takeGrab();
+    }
+
+    _followSessionLock() {
+        this._root.visible = !Main.sessionMode.isLocked;
     }
 
     _placeContent() {
@@ -205,6 +213,7 @@ class LockScreen {
         if (this._grabRetry)
             GLib.source_remove(this._grabRetry);
         this._grabRetry = 0;
+        Main.sessionMode.disconnect(this._sessionModeId);
         Main.layoutManager.disconnect(this._monitorsChangedId);
         Main.layoutManager.uiGroup.disconnect(this._childAddedId);
         if (this._grab)
@@ -221,6 +230,7 @@ class VaultineShellLock {
         this._owner = null;        // the unique name of the genuine Vaultine last heard from
         this._ownerWatch = 0;
         this._lock = null;
+        this._lockOwner = null;    // the Vaultine that asked for the lock shown
         this._serial = 0;
         this._orphanTimeout = 0;
     }
@@ -261,22 +271,21 @@ class VaultineShellLock {
         this._owner = sender;
         if (!sender)
             return;
-        this._cancelOrphanTimeout();
         this._ownerWatch = Gio.bus_watch_name_on_connection(Gio.DBus.session, sender,
             Gio.BusNameWatcherFlags.NONE, null, () => this._ownerVanished());
     }
 
     // A Vaultine that ends leaves its lock up a while, so that the one restarted after a kill
-    // takes it over without a gap; a Vaultine that does not come back does not leave the screen
-    // covered for good.
+    // takes it over without a gap; a lock that no Vaultine took over by then (none came back, or
+    // the one that did has nothing to lock) does not leave the screen covered for good.
     _ownerVanished() {
         this._setOwner(null);
-        if (!this._lock)
+        if (!this._lock || this._orphanTimeout)
             return;
         this._orphanTimeout = GLib.timeout_add_seconds(GLib.PRIORITY_DEFAULT,
             ORPHAN_GRACE_SECONDS, () => {
                 this._orphanTimeout = 0;
-                if (!this._owner)
+                if (this._lockOwner !== this._owner)
                     this._endLock();
                 return GLib.SOURCE_REMOVE;
             });
@@ -315,6 +324,7 @@ class VaultineShellLock {
             const previous = this._lock;
             this._serial = serial;
             const owner = this._owner;
+            this._lockOwner = owner;
             this._lock = new LockScreen(appName, icon, message,
                 text => this._passwordEntered(owner, serial, text));
             previous?.destroy();
@@ -324,7 +334,7 @@ class VaultineShellLock {
 
     ShowErrorAsync([serial, text], invocation) {
         this._fromVaultine(invocation, () => {
-            if (this._lock && serial === this._serial)
+            if (this._lock && serial === this._serial && this._lockOwner === this._owner)
                 this._lock.showError(text);
             return null;
         });
@@ -332,7 +342,7 @@ class VaultineShellLock {
 
     UnlockAsync([serial], invocation) {
         this._fromVaultine(invocation, () => {
-            if (serial === this._serial)
+            if (serial === this._serial && this._lockOwner === this._owner)
                 this._endLock();
             return null;
         });
@@ -342,6 +352,7 @@ class VaultineShellLock {
         this._cancelOrphanTimeout();
         this._lock?.destroy();
         this._lock = null;
+        this._lockOwner = null;
     }
 
     // The typed text goes to the Vaultine that asked for this lock alone, never broadcast.
