@@ -191,10 +191,10 @@ CONFIG
         org.freedesktop.DBus.GetNameOwner string:org.kde.StatusNotifierWatcher || true
 }
 
-# Headless GNOME Shell (mutter) on two virtual monitors that together make the screen's size. It wants a system bus:
-# a second dbus-daemon, the session user's, stands in for it, its socket in a folder that user
-# owns. No gnome-session runs, so the bus's activated services (a terminal's server) are told the
-# Wayland display here.
+# Headless GNOME Shell (mutter) on two virtual monitors that together make the screen's size. It
+# wants a system bus: a second dbus-daemon, the session user's, stands in for it, its socket in a
+# folder that user owns. No gnome-session runs, so the bus's activated services (a terminal's
+# server) are told the Wayland display here.
 start_gnome() {
     need gnome-shell dbus-daemon dbus-update-activation-environment gnome-keyring-daemon
     GNOME_DATA_DIRS=${VAULTINE_SESSION_DATA_DIRS:+$VAULTINE_SESSION_DATA_DIRS:}${XDG_DATA_DIRS:-/usr/local/share:/usr/share}
