@@ -4,7 +4,10 @@
 # (foot, a Wayland terminal) is covered by the extension's lock over both monitors, the panel
 # included; the extension's object refuses a caller that is not Vaultine; turned off while locked,
 # the extension is turned on again with the lock; the lock stays up while Vaultine is killed and
-# restarted; Alt+Tab, Super and typed keys go to the lock alone; the right password releases the run, whose terminal then takes keys. Screenshots are kept.
+# restarted; the lock's contents follow the primary monitor; Alt+Tab, Super and typed keys go to
+# the lock alone; the right password releases the run, whose terminal then takes keys; GNOME's own
+# terminal (its window from a server the bus starts) is locked and released the same way.
+# Screenshots are kept.
 E2E_SESSION=gnome
 . "$(dirname "$0")/lib.sh"
 
@@ -115,4 +118,14 @@ send_input "keys Alt_L Tab"
 send_input "text released"
 send_input "key Return"
 wait_until 10 typed_into_app released || { screenshot released; fail "the released terminal takes no keys"; }
+
+# GNOME's own terminal, whose window comes from a server the bus starts, is locked by default.
+setsid gnome-terminal > "$E2E_ARTIFACTS/gnome-terminal.log" 2>&1 < /dev/null &
+wait_for_line "Will start: Terminal" 20
+wait_until 10 screen_is_locked || fail "GNOME's terminal was not locked"
+screenshot terminal-locked
+send_input "text Open Sesame"
+send_input "key Return"
+wait_until 10 screen_is_free || fail "the right password left the terminal's lock up"
+screenshot terminal-unlocked
 log "ok"
