@@ -100,6 +100,7 @@ wait_until 20 restarted_uses_extension || fail "the restarted Vaultine does not 
 # Application switching, the overview and typing reach nothing but the lock.
 send_input "keys Alt_L Tab"
 send_input "key Super_L"
+send_input "keys Super_L Escape"
 send_input "text wrong password"
 send_input "key Return"
 screen_is_locked || fail "the lock went down on a wrong password or a switch"
