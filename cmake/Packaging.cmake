@@ -1,5 +1,6 @@
 # Installation and the Debian package: the bundle under /opt/vaultine, a desktop entry and icon in
-# the system's folders, a `vaultine` command in PATH, and the system guard with its systemd unit.
+# the system's folders, a `vaultine` command in PATH, the GNOME Shell extension, and the system
+# guard with its systemd unit.
 set(VAULTINE_INSTALL_ROOT /opt/vaultine)
 
 install(DIRECTORY ${VAULTINE_BUNDLE} DESTINATION ${VAULTINE_INSTALL_ROOT} USE_SOURCE_PERMISSIONS)
@@ -8,6 +9,9 @@ install(FILES ${CMAKE_SOURCE_DIR}/packaging/org.vaultine.Vaultine.desktop
 install(FILES ${CMAKE_SOURCE_DIR}/resources/images/VaultineIcon.svg
     DESTINATION /usr/share/icons/hicolor/scalable/apps RENAME org.vaultine.Vaultine.svg)
 install(PROGRAMS ${CMAKE_SOURCE_DIR}/packaging/vaultine DESTINATION /usr/bin)
+# The GNOME Shell extension that draws the lock in GNOME on Wayland; without a vaultine-program
+# file beside it, it serves the bundle installed above.
+install(DIRECTORY ${VAULTINE_SHELL_EXTENSION} DESTINATION /usr/share/gnome-shell/extensions)
 # The guard in root's PATH, so that an administrator's `sudo vaultine-guard --forget USER` finds it.
 install(TARGETS vaultine-guard RUNTIME DESTINATION /usr/sbin)
 install(FILES ${CMAKE_SOURCE_DIR}/packaging/vaultine-guard.service DESTINATION /lib/systemd/system)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Starts and stops a private desktop session for tests, CI and the run command: Xvfb, openbox and
-# trayer (X11), or headless sway with its bar as the tray (VAULTINE_SESSION=wayland); a private
+# trayer (X11), headless sway with its bar as the tray (VAULTINE_SESSION=wayland), or headless GNOME
+# Shell on one virtual monitor with a stand-in system bus (VAULTINE_SESSION=gnome); a private
 # session D-Bus, an unlocked gnome-keyring and a private HOME with XDG folders.
 #
 #   desktop-session.sh start            starts a session; prints `export` lines for its environment
@@ -11,9 +12,11 @@
 #                                       NAME (root only); CMD runs as the caller, with
 #                                       VAULTINE_SESSION_USER=NAME, and acts for the user through it
 #
-# sway refuses to run as root: started by root, the Wayland session and the command `run` runs
-# belong to an ordinary user, VAULTINE_SESSION_USER (vaultine-session, created when missing), who
-# is also given the folder VAULTINE_SESSION_OUTPUT names, for the command's output.
+# sway refuses to run as root: started by root, the Wayland sessions (sway and GNOME) and the
+# command `run` runs belong to an ordinary user, VAULTINE_SESSION_USER (vaultine-session, created
+# when missing), who is also given the folder VAULTINE_SESSION_OUTPUT names, for the command's
+# output. VAULTINE_SESSION_DATA_DIRS, when set, goes ahead of the system's data folders in the
+# GNOME session (where GNOME Shell finds system extensions, such as the build's copy of ours).
 #
 # Every process is started in a process group of its own and stopped by that group's id, never by
 # name, so the user's own X server, bus and keyring are never touched.
@@ -44,7 +47,7 @@ wait_for() {
 # The prefix that runs a command as the session's user: none, unless we are root in a Wayland
 # session. setpriv execs in place, so a recorded process id stays the process (and group) it names.
 AS_USER=()
-switches_user() { [ "$SESSION_KIND" = wayland ] && [ "$(id -u)" -eq 0 ]; }
+switches_user() { [ "$SESSION_KIND" != x11 ] && [ "$(id -u)" -eq 0 ]; }
 set_session_user() {
     switches_user || return 0
     id -u "$SESSION_USER" >/dev/null 2>&1 ||
@@ -60,7 +63,18 @@ spawn() {
 }
 
 session_env() {
-    if [ "$SESSION_KIND" = wayland ]; then
+    if [ "$SESSION_KIND" = gnome ]; then
+        cat <<ENV
+export WAYLAND_DISPLAY=${WAYLAND_DISPLAY:-}
+export XDG_SESSION_TYPE=wayland
+export XDG_CURRENT_DESKTOP=GNOME
+export DBUS_SYSTEM_BUS_ADDRESS=$DBUS_SYSTEM_BUS_ADDRESS
+export XDG_DATA_DIRS=$GNOME_DATA_DIRS
+export LANG=C.UTF-8
+export VAULTINE_SESSION_USER=$SESSION_USER
+unset DISPLAY SWAYSOCK
+ENV
+    elif [ "$SESSION_KIND" = wayland ]; then
         cat <<ENV
 export WAYLAND_DISPLAY=${WAYLAND_DISPLAY:-}
 export SWAYSOCK=${SWAYSOCK:-}
@@ -177,10 +191,58 @@ CONFIG
         org.freedesktop.DBus.GetNameOwner string:org.kde.StatusNotifierWatcher || true
 }
 
+# Headless GNOME Shell (mutter) on two virtual monitors that together make the screen's size. It
+# wants a system bus: a second dbus-daemon, the session user's, stands in for it, its socket in a
+# folder that user owns. No gnome-session runs, so the bus's activated services (a terminal's
+# server) are told the Wayland display here.
+start_gnome() {
+    need gnome-shell dbus-daemon dbus-update-activation-environment gnome-keyring-daemon
+    GNOME_DATA_DIRS=${VAULTINE_SESSION_DATA_DIRS:+$VAULTINE_SESSION_DATA_DIRS:}${XDG_DATA_DIRS:-/usr/local/share:/usr/share}
+    mkdir -p "$STATE/system-bus"
+    cat > "$STATE/system-bus/bus.conf" <<CONFIG
+<!DOCTYPE busconfig PUBLIC "-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN"
+ "http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd">
+<busconfig>
+  <type>system</type>
+  <listen>unix:path=$STATE/system-bus/socket</listen>
+  <auth>EXTERNAL</auth>
+  <policy context="default">
+    <allow user="*"/><allow own="*"/><allow send_destination="*"/><allow receive_sender="*"/>
+  </policy>
+</busconfig>
+CONFIG
+    ! switches_user || chown -R "$SESSION_USER:" "$STATE/system-bus"
+    spawn system-bus "${AS_USER[@]}" dbus-daemon --config-file="$STATE/system-bus/bus.conf" \
+        --nofork --nopidfile
+    wait_for 100 test -S "$STATE/system-bus/socket" || die "the stand-in system bus did not start"
+    export DBUS_SYSTEM_BUS_ADDRESS=unix:path=$STATE/system-bus/socket
+    export XDG_CURRENT_DESKTOP=GNOME LANG=C.UTF-8 XDG_DATA_DIRS=$GNOME_DATA_DIRS
+    # The services the bus starts (dconf, which keeps the Shell's settings) need the private HOME
+    # and runtime folder from the start.
+    export HOME=$STATE/home XDG_CONFIG_HOME=$STATE/home/.config XDG_DATA_HOME=$STATE/home/.local/share \
+        XDG_CACHE_HOME=$STATE/home/.cache XDG_RUNTIME_DIR=$STATE/runtime
+    start_bus_and_keyring
+    # Two monitors side by side, each half the screen: the lock on the primary, a cover on the other.
+    local size=${SCREEN_GEOMETRY%x*}
+    local half="$((${size%x*} / 2))x${size#*x}"
+    spawn gnome-shell env -u WAYLAND_DISPLAY -u DISPLAY XDG_SESSION_TYPE=wayland \
+        "${AS_USER[@]}" gnome-shell --headless --wayland --virtual-monitor "$half" \
+        --virtual-monitor "$half"
+    wait_for 300 "${AS_USER[@]}" dbus-send --session --print-reply --dest=org.gnome.Shell \
+        /org/gnome/Shell org.freedesktop.DBus.Properties.Get string:org.gnome.Shell.Extensions \
+        string:ShellVersion || die "GNOME Shell did not start (see $STATE/logs/gnome-shell.log)"
+    export WAYLAND_DISPLAY=$(basename "$(ls "$STATE"/runtime/wayland-* | grep -v '\.lock$' | head -n 1)")
+    eval "$(session_env)"
+    "${AS_USER[@]}" dbus-update-activation-environment WAYLAND_DISPLAY XDG_CURRENT_DESKTOP \
+        XDG_SESSION_TYPE LANG DBUS_SYSTEM_BUS_ADDRESS
+}
+
 start() {
     make_state
     trap 'stop_dir "$STATE" >/dev/null 2>&1' EXIT
-    if [ "$SESSION_KIND" = wayland ]; then
+    if [ "$SESSION_KIND" = gnome ]; then
+        start_gnome
+    elif [ "$SESSION_KIND" = wayland ]; then
         start_wayland
     else
         start_x11

@@ -59,6 +59,9 @@ class LinuxWorkspace : public Workspace {
 
     // Whether window events are available (an X display was reachable).
     bool hasWindowEvents() const { return windows && windows->isConnected(); }
+    // New windows attributed to runs: from the X display, and from the GNOME Shell extension,
+    // which sees the native Wayland windows no client can.
+    void windowsAppeared(const std::vector<WindowIdentity>& identities);
 
   private:
     using InstanceKey = ProcessWatcher::InstanceKey;
@@ -67,7 +70,6 @@ class LinuxWorkspace : public Workspace {
     void ensureStarted();
     void instanceStarted(InstanceKey key, const RunningApplication& application);
     void instanceEnded(InstanceKey key, const RunningApplication& application);
-    void windowsAppeared(const std::vector<WindowIdentity>& identities);
     void compareProgramContentLater(pid_t pid, const QString& image);
     void clientsAppeared(const std::vector<pid_t>& processes);
     void attributeToApplications(pid_t process, const QStringList& windowNames);

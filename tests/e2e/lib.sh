@@ -4,8 +4,9 @@
 # the processes a test caused.
 #
 # Source it first thing: `. "$(dirname "$0")/lib.sh"`. Outside a private desktop session of the
-# kind the script asks for (E2E_SESSION=wayland set before sourcing; X11 otherwise) it re-runs the
-# calling script inside a fresh one (scripts/desktop-session.sh run), as that session's user.
+# kind the script asks for (E2E_SESSION=wayland or gnome set before sourcing; X11 otherwise) it
+# re-runs the calling script inside a fresh one (scripts/desktop-session.sh run), as that session's
+# user. The GNOME session finds the build's copy of our Shell extension among its system data.
 
 set -euo pipefail
 
@@ -18,6 +19,7 @@ E2E_ARTIFACTS=${E2E_ARTIFACTS:-$(dirname "$VAULTINE_BUNDLE")/e2e-artifacts/$E2E_
 if [ -z "${VAULTINE_SESSION_DIR:-}" ] || [ "${VAULTINE_SESSION_KIND:-x11}" != "$E2E_SESSION" ]; then
     mkdir -p "$E2E_ARTIFACTS"
     E2E_ARTIFACTS=$E2E_ARTIFACTS VAULTINE_SESSION_OUTPUT=$E2E_ARTIFACTS \
+        VAULTINE_SESSION_DATA_DIRS=$(dirname "$VAULTINE_BUNDLE")/share \
         VAULTINE_SESSION=$E2E_SESSION exec "$E2E_SOURCE_DIR/scripts/desktop-session.sh" run -- \
         bash "$(cd "$(dirname "$0")" && pwd)/$(basename "$0")" "$@"
 fi
@@ -115,11 +117,17 @@ unlock_keyring() {
 
 # The test application: a private copy of xmessage (foot, a Wayland terminal, in a Wayland
 # session), so that its executable belongs to its desktop entry alone, installed as $TEST_APP_ID in
-# the user's applications folder.
+# the user's applications folder. In GNOME the terminal writes what is typed into it to
+# $TEST_APP_TYPED.
 TEST_APP_EXE=$HOME/bin/vaultine-test-app
+TEST_APP_TYPED=$HOME/typed-into-test-app
 if [ "$E2E_SESSION" = wayland ]; then
     TEST_APP_PROGRAM=foot
     TEST_APP_ARGS=(--app-id=vaultine-test-app "--title=$TEST_APP_NAME")
+elif [ "$E2E_SESSION" = gnome ]; then
+    TEST_APP_PROGRAM=foot
+    # tee, not a shell: a shell on its terminal would make the terminal a locked one.
+    TEST_APP_ARGS=(--app-id=vaultine-test-app "--title=$TEST_APP_NAME" tee "$TEST_APP_TYPED")
 else
     TEST_APP_PROGRAM=xmessage
     TEST_APP_ARGS=(-name vaultine-test-app -title "$TEST_APP_NAME" -geometry 600x200+100+100
@@ -202,7 +210,10 @@ focus_is_in() {
     xwininfo -tree -id "$1" | grep -q "$(printf '0x%x' "$focus")"
 }
 screenshot() {
-    if [ "$E2E_SESSION" = wayland ]; then
+    if [ "$E2E_SESSION" = gnome ]; then
+        as_user /usr/bin/python3 "$E2E_SOURCE_DIR/tests/e2e/support/gnome_shell.py" screenshot \
+            "$E2E_ARTIFACTS/$1.png"
+    elif [ "$E2E_SESSION" = wayland ]; then
         grim "$E2E_ARTIFACTS/$1.png"
     else
         import -window root "$E2E_ARTIFACTS/$1.png"

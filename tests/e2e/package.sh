@@ -57,7 +57,8 @@ echo "$depends" | grep -q "qt6-wayland" || fail "the package does not depend on 
 apt-get install --simulate --no-install-recommends "$deb" > "$E2E_ARTIFACTS/apt-simulate.log" 2>&1 ||
     fail "apt cannot resolve the package's dependencies: $(tail -n 5 "$E2E_ARTIFACTS/apt-simulate.log")"
 
-# The files: the bundle with its helper, the command, the desktop entry and the icon.
+# The files: the bundle with its helper, the command, the desktop entry, the icon and the GNOME
+# Shell extension.
 dpkg-deb -c "$deb" | awk '{print $6}' > "$E2E_ARTIFACTS/contents.txt"
 for file in ./opt/vaultine/Vaultine.app/Contents/Info.json \
     ./opt/vaultine/Vaultine.app/Contents/bin/Vaultine \
@@ -65,9 +66,15 @@ for file in ./opt/vaultine/Vaultine.app/Contents/Info.json \
     ./opt/vaultine/Vaultine.app/Contents/Library/LoginItems/Corvane.app/Contents/bin/Corvane \
     ./usr/bin/vaultine ./usr/share/applications/org.vaultine.Vaultine.desktop \
     ./usr/share/icons/hicolor/scalable/apps/org.vaultine.Vaultine.svg \
-    ./usr/sbin/vaultine-guard ./lib/systemd/system/vaultine-guard.service; do
+    ./usr/sbin/vaultine-guard ./lib/systemd/system/vaultine-guard.service \
+    ./usr/share/gnome-shell/extensions/vaultine@vaultine.org/metadata.json \
+    ./usr/share/gnome-shell/extensions/vaultine@vaultine.org/extension.js \
+    ./usr/share/gnome-shell/extensions/vaultine@vaultine.org/stylesheet.css; do
     grep -qxF "$file" "$E2E_ARTIFACTS/contents.txt" || fail "the package lacks $file"
 done
+# The packaged Shell extension serves the installed bundle, not a program a file beside it names.
+! grep -q 'vaultine@vaultine.org/vaultine-program$' "$E2E_ARTIFACTS/contents.txt" ||
+    fail "the package's Shell extension names another program than the installed Vaultine"
 ROOT=$SCRATCH/root
 dpkg-deb -x "$deb" "$ROOT"
 entry=$ROOT/usr/share/applications/org.vaultine.Vaultine.desktop

@@ -1,0 +1,132 @@
+#!/usr/bin/env bash
+# Vaultine in GNOME on Wayland (headless GNOME Shell): it enables its Shell extension (the build's
+# copy, which the Shell finds among its system data), a launch of the locked test application
+# (foot, a Wayland terminal) is covered by the extension's lock over both monitors, the panel
+# included; the extension's object refuses a caller that is not Vaultine; turned off while locked,
+# the extension is turned on again with the lock; the lock stays up while Vaultine is killed and
+# restarted; the lock's contents follow the primary monitor; Alt+Tab, Super and typed keys go to
+# the lock alone; the right password releases the run, whose terminal then takes keys; GNOME's own
+# terminal (its window from a server the bus starts) is locked and released the same way.
+# Screenshots are kept.
+E2E_SESSION=gnome
+. "$(dirname "$0")/lib.sh"
+
+UUID=vaultine@vaultine.org
+GNOME_SHELL_PY=$E2E_SOURCE_DIR/tests/e2e/support/gnome_shell.py
+INPUT=$HOME/shell-input
+
+shell_call() {
+    as_user gdbus call --session --dest org.gnome.Shell --object-path "$1" --method "$2" "${@:3}"
+}
+extension_state() {
+    shell_call /org/gnome/Shell org.gnome.Shell.Extensions.GetExtensionInfo "$UUID" |
+        grep -o "'state': <[0-9.]*>" | grep -o '[0-9][0-9.]*'
+}
+extension_enabled() { [ "$(extension_state)" = 1.0 ]; }
+# The colour of the screen's pixel at $1,$2 as "#RRGGBB", from a screenshot of the Shell's.
+screen_pixel() {
+    local shot=$E2E_ARTIFACTS/probe.png
+    as_user /usr/bin/python3 "$GNOME_SHELL_PY" screenshot "$shot" >/dev/null || return 1
+    convert "$shot" -crop "1x1+$1+$2" -depth 8 txt:- | grep -o '#[0-9A-Fa-f]\{6\}' | head -n 1 |
+        tr a-f A-F
+}
+# The lock screen's dark grey, RGB 65, 68, 75: at the primary monitor's corners (its top left one
+# under the panel) and over the second monitor (the session has two, side by side).
+LOCK_GREY="#41444B"
+read -r SCREEN_W SCREEN_H _ < <(echo "${VAULTINE_SESSION_GEOMETRY:-2560x1024x24}" | tr x ' ')
+screen_is_locked() {
+    [ "$(screen_pixel 5 5)" = "$LOCK_GREY" ] &&
+        [ "$(screen_pixel 5 $((SCREEN_H - 5)))" = "$LOCK_GREY" ] &&
+        [ "$(screen_pixel $((SCREEN_W * 3 / 4)) $((SCREEN_H / 2)))" = "$LOCK_GREY" ] &&
+        [ "$(screen_pixel $((SCREEN_W - 5)) $((SCREEN_H - 5)))" = "$LOCK_GREY" ]
+}
+# The middle of the right half shows more than the grey: the lock's contents are there.
+lock_contents_on_right() {
+    local shot=$E2E_ARTIFACTS/probe.png
+    as_user /usr/bin/python3 "$GNOME_SHELL_PY" screenshot "$shot" >/dev/null || return 1
+    [ "$(convert "$shot" -crop "$((SCREEN_W / 2))x200+$((SCREEN_W / 2))+$((SCREEN_H / 2 - 100))" \
+        -format %k info:)" -gt 1 ]
+}
+screen_is_free() { [ "$(screen_pixel 5 5)" != "$LOCK_GREY" ]; }
+# Keys and clicks through one long-lived remote-desktop session of mutter.
+send_input() { echo "$*" > "$INPUT"; }
+typed_into_app() { grep -q -- "$1" "$TEST_APP_TYPED" 2>/dev/null; }
+
+prepare_locked_test_app "Open Sesame"
+rm -f "$TEST_APP_TYPED" "$INPUT"
+mkfifo "$INPUT"
+setsid /usr/bin/python3 "$GNOME_SHELL_PY" input "$INPUT" > "$E2E_ARTIFACTS/input.log" 2>&1 < /dev/null &
+start_vaultine -psn_0
+wait_for_line "Monitoring services started"
+wait_for_line "Lock: drawn by the GNOME Shell extension"
+extension_enabled || fail "the extension is not enabled: $(extension_state)"
+screen_is_free || fail "the screen is grey before any lock"
+screenshot desktop
+
+# Only Vaultine's program may use the extension's object.
+forged=$(shell_call /org/vaultine/ShellLock org.vaultine.ShellLock.Lock 1 "Forged" "" "" 2>&1) &&
+    fail "the extension took a lock request from another program"
+[[ "$forged" == *AccessDenied* ]] || fail "a lock request from another program: $forged"
+
+launch_test_app
+wait_for_line "Will start: " 10
+wait_until 10 screen_is_locked || fail "the extension did not cover the screen"
+screenshot locked
+shell_call /org/vaultine/ShellLock org.vaultine.ShellLock.Unlock 1 >/dev/null 2>&1 || true
+screen_is_locked || fail "another program's unlock request took the lock down"
+
+# The monitors rearranged (the primary one now on the right): the grey still covers both, and the
+# lock's contents follow the primary monitor.
+as_user /usr/bin/python3 "$GNOME_SHELL_PY" swap-monitors || fail "the monitors could not be swapped"
+wait_until 10 lock_contents_on_right || fail "the lock's contents did not follow the primary monitor"
+screen_is_locked || fail "the monitors' change uncovered the screen"
+screenshot monitors-swapped
+
+# Turned off while a lock is up, the extension is turned on again and shows the lock again.
+shell_call /org/gnome/Shell org.gnome.Shell.Extensions.DisableExtension "$UUID" >/dev/null
+wait_until 10 extension_enabled || fail "the extension stayed off"
+wait_until 10 screen_is_locked || fail "the lock did not come back with the extension"
+
+# Vaultine killed while locked: the Shell keeps the lock up, and the Vaultine that Corvane starts
+# again takes it over (the password typed later goes to it).
+killed=$(vaultine_pids)
+new_vaultine() { local now; now=$(vaultine_pids); [ -n "$now" ] && [ "$now" != "$killed" ]; }
+restarted_uses_extension() { [ "$(grep -c "Lock: drawn by the GNOME Shell" "$VAULTINE_LOG")" -ge 2 ]; }
+kill -KILL $killed
+wait_until 20 new_vaultine || fail "Corvane did not start Vaultine again"
+screen_is_locked || fail "the lock went down with Vaultine"
+wait_until 20 restarted_uses_extension || fail "the restarted Vaultine does not use the extension"
+
+# Application switching, the overview and typing reach nothing but the lock.
+send_input "keys Alt_L Tab"
+send_input "key Super_L"
+send_input "keys Super_L Escape"
+send_input "text wrong password"
+send_input "key Return"
+screen_is_locked || fail "the lock went down on a wrong password or a switch"
+screenshot wrong-password
+send_input "text Open Sesame"
+send_input "key Return"
+wait_until 10 screen_is_free || fail "the right password left the lock up"
+screenshot unlocked
+is_running test_app_pids || fail "the test application ended"
+! typed_into_app "password" && ! typed_into_app "Sesame" ||
+    fail "keys typed at the lock reached the locked terminal"
+
+# Released, the terminal takes keys once the user switches to it (GNOME does not give the focus to
+# a window started without a click).
+send_input "keys Alt_L Tab"
+send_input "text released"
+send_input "key Return"
+wait_until 10 typed_into_app released || { screenshot released; fail "the released terminal takes no keys"; }
+
+# GNOME's own terminal, whose window comes from a server the bus starts, is locked by default.
+setsid gnome-terminal > "$E2E_ARTIFACTS/gnome-terminal.log" 2>&1 < /dev/null &
+wait_for_line "Will start: Terminal" 20
+wait_until 10 screen_is_locked || fail "GNOME's terminal was not locked"
+screenshot terminal-locked
+send_input "text Open Sesame"
+send_input "key Return"
+wait_until 10 screen_is_free || fail "the right password left the terminal's lock up"
+screenshot terminal-unlocked
+log "ok"
