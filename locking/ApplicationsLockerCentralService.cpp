@@ -3,15 +3,12 @@
 #include "locking/ApplicationsLockerCentralService.h"
 
 #include <QFileInfo>
-#include <QGuiApplication>
 #include <QObject>
 #include <QTimer>
 #include <QWidget>
 #include <algorithm>
 #include <cstdio>
 
-#include "lockscreen/CoverWindow.h"
-#include "lockscreen/PreparedLockWindows.h"
 #include "platform/Queues.h"
 #include "storage/ConfigurationAndPreferencesService.h"
 #include "storage/ConfigurationConstants.h"
@@ -22,25 +19,15 @@ constexpr std::chrono::milliseconds screensCheckInterval{3000};
 
 }  // namespace
 
-ApplicationsLockerCentralService::ApplicationsLockerCentralService()
-    : ApplicationsLockerCentralService(ConfigurationAndPreferencesService::sharedInstance(),
-                                       platform::sessionLockTier()) {}
-
 ApplicationsLockerCentralService::ApplicationsLockerCentralService(
-    ConfigurationAndPreferencesService& configuration, platform::LockTier tier)
-    : makePasswordWindow([prepared = std::make_shared<PreparedLockWindows>(
-                              tier == platform::LockTier::gate
-                                  ? PasswordWindowController::Presentation::ordinaryWindow
-                                  : PasswordWindowController::Presentation::lockScreen)] {
-          return prepared->take();
-      }),
-      makeExtraPasswordWindow(&ApplicationsLockerCentralService::makeCoverWindow),
+    ConfigurationAndPreferencesService& configuration, std::unique_ptr<LockScreen> lockScreen)
+    : lockScreen(std::move(lockScreen)),
       monitor(std::make_unique<ApplicationsMonitorService>()),
       systemApplicationsService(std::make_unique<SystemApplicationsService>()),
       currentMonitoredApplicationService(std::make_unique<CurrentMonitoredApplicationService>()),
       knownInstancesService(std::make_unique<KnownInstancesService>()),
       configurationAndPreferencesService(configuration),
-      gate(tier == platform::LockTier::gate),
+      gate(this->lockScreen->holdsUntilPassword()),
       timerContext(std::make_unique<QObject>()),
       alive(std::make_shared<ApplicationsLockerCentralService*>(this)) {
     scheduleAfter = [context = timerContext.get()](std::chrono::milliseconds delay,
@@ -505,7 +492,7 @@ void ApplicationsLockerCentralService::lockApplication(const ApplicationEntity& 
     const unsigned serial = ++lockSerial;
     showExtraPasswordWindows();
     retire(std::move(lockWindow));
-    lockWindow = makePasswordWindow();
+    lockWindow = lockScreen->makeLockWindow();
     lockWindow->passwordEntered = [this, serial, entity](const QString& typed) {
         if (isCurrentLock(serial))
             checkEnteredPassword(typed, entity);
@@ -562,7 +549,7 @@ void ApplicationsLockerCentralService::showExtraPasswordWindows() {
     for (const auto& screen : platform::Screens::shared().screens()) {
         if (main && screen == *main)
             continue;
-        if (auto cover = makeExtraPasswordWindow(screen))
+        if (auto cover = lockScreen->makeCover(screen))
             covers.push_back(std::move(cover));
     }
     for (const auto& cover : covers) {
@@ -575,15 +562,6 @@ void ApplicationsLockerCentralService::closeExtraPasswordWindows() {
     for (const auto& cover : covers)
         cover->close();
     covers.clear();
-}
-
-std::unique_ptr<QWidget> ApplicationsLockerCentralService::makeCoverWindow(
-    const platform::Screen& screen) {
-    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
-        return nullptr;
-    // By frame, not by the toolkit's screen: a monitor the toolkit has not caught up with yet
-    // is covered all the same.
-    return std::make_unique<CoverWindow>(screen.frame);
 }
 
 void ApplicationsLockerCentralService::checkScreensChange() {

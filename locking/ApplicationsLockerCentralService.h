@@ -15,7 +15,7 @@
 #include "locking/CurrentMonitoredApplicationService.h"
 #include "locking/KnownInstancesService.h"
 #include "locking/SystemApplicationsService.h"
-#include "lockscreen/LockWindow.h"
+#include "lockscreen/LockScreen.h"
 #include "platform/Guard.h"
 #include "platform/RelaunchThrottle.h"
 #include "platform/Screens.h"
@@ -36,16 +36,13 @@ class QWidget;
 // the current lock written again.
 class ApplicationsLockerCentralService {
   public:
-    using LockWindowFactory = std::function<std::unique_ptr<LockWindow>()>;
-    using CoverWindowFactory = std::function<std::unique_ptr<QWidget>(const platform::Screen&)>;
     using Scheduler = std::function<void(std::chrono::milliseconds, std::function<void()>)>;
 
-    // Loads the configuration and registers for its changes (the shared instance by default).
-    // On the gate tier a locked launch is held until the password instead of until its lock is
-    // on screen, the lock is an ordinary window, and the user's close of it ends the run.
-    ApplicationsLockerCentralService();
+    // Loads the configuration and registers for its changes. The lock is shown on `lockScreen`;
+    // where it holds a locked launch until the password (the gate), the user's close of the lock
+    // window ends the run.
     ApplicationsLockerCentralService(ConfigurationAndPreferencesService& configuration,
-                                     platform::LockTier tier);
+                                     std::unique_ptr<LockScreen> lockScreen);
     ~ApplicationsLockerCentralService();
     ApplicationsLockerCentralService(const ApplicationsLockerCentralService&) = delete;
     ApplicationsLockerCentralService& operator=(const ApplicationsLockerCentralService&) = delete;
@@ -73,10 +70,7 @@ class ApplicationsLockerCentralService {
     std::vector<ApplicationEntity> MONITORED_APPS;
     std::optional<QString> PASSWORD;
 
-    // Replaceable before `start`: how lock windows and covers are made and how a delayed restart
-    // of Corvane is scheduled (tests count and step them).
-    LockWindowFactory makePasswordWindow;
-    CoverWindowFactory makeExtraPasswordWindow;
+    // Replaceable before `start`: how a delayed restart of Corvane is scheduled (tests step it).
     Scheduler scheduleAfter;
     platform::RelaunchThrottle helperRelaunchThrottle;
 
@@ -149,8 +143,9 @@ class ApplicationsLockerCentralService {
     bool isLocked(const QString& bundleIdentifier) const;
     bool isCurrentLock(unsigned serial) const { return isProtected && serial == lockSerial; }
     static void printLine(const QString& text);
-    static std::unique_ptr<QWidget> makeCoverWindow(const platform::Screen& screen);
 
+    // First, so that the lock windows it made end before it.
+    std::unique_ptr<LockScreen> lockScreen;
     std::unique_ptr<LockWindow> lockWindow;
     std::vector<std::unique_ptr<QWidget>> covers;
     std::unique_ptr<ApplicationsMonitorService> monitor;
@@ -161,7 +156,7 @@ class ApplicationsLockerCentralService {
     // protection started, or started while it was off.
     KnownInstancesService::Instances knownRuns;
     ConfigurationAndPreferencesService& configurationAndPreferencesService;
-    const bool gate;  // the lock tier is the gate
+    const bool gate;  // the lock screen holds a locked launch until the password
     bool started = false;
     // A password exists (its text may be unknown); the password was first set up in this process.
     bool passwordStored = false;
