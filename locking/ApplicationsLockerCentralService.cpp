@@ -25,7 +25,7 @@ ApplicationsLockerCentralService::ApplicationsLockerCentralService(
       monitor(std::make_unique<ApplicationsMonitorService>()),
       systemApplicationsService(std::make_unique<SystemApplicationsService>()),
       currentMonitoredApplicationService(std::make_unique<CurrentMonitoredApplicationService>()),
-      knownInstancesService(std::make_unique<KnownInstancesService>()),
+      lockedRuns(std::make_unique<LockedRuns>(MONITORED_APPS, *systemApplicationsService)),
       configurationAndPreferencesService(configuration),
       gate(this->lockScreen->holdsUntilPassword()),
       timerContext(std::make_unique<QObject>()),
@@ -160,7 +160,7 @@ void ApplicationsLockerCentralService::unmarkBlocked() {
 
 void ApplicationsLockerCentralService::keepUnresolved(const QStringList& identifiers) {
     for (const QString& identifier : identifiers) {
-        if (!identifier.isEmpty() && !isMonitoredIdentifier(identifier))
+        if (!identifier.isEmpty() && !lockedRuns->isMonitoredIdentifier(identifier))
             MONITORED_APPS.emplace_back(identifier, identifier);
     }
 }
@@ -221,82 +221,23 @@ void ApplicationsLockerCentralService::restoreBlockedApplication() {
         lockApplication(*running);
 }
 
-// The runs of locked applications that the last Vaultine did not know of began while it was
-// down (killed, stopped): each is locked in turn. Quit stores "everything known". Without a
-// readable list nothing is known, unless the password was set up in this process: a deleted or
-// broken defaults file never lets a run be.
+// The runs of locked applications that began while Vaultine was down (killed, stopped) are each
+// locked in turn.
 void ApplicationsLockerCentralService::lockRunsStartedWhileDown() {
-    const std::optional<KnownInstancesService::Instances> stored =
-        knownInstancesService->storedInstances();
-    for (const platform::RunningApplication& application :
-         systemApplicationsService->runningNSApplications()) {
-        const ApplicationEntity entity = ApplicationEntity::fromRunningApplication(application);
-        if (!isMonitored(entity))
+    for (const ApplicationEntity& entity :
+         lockedRuns->findRunsStartedWhileDown(ACTIVE.value_or(false), setUpHere)) {
+        if (isLocked(entity.bundleIdentifier))
             continue;
-        const KnownInstancesService::Instance run = runOf(entity);
-        const bool known =
-            stored ? stored->count(run) || stored->count(KnownInstancesService::everything)
-                   : setUpHere;
-        if (known || !ACTIVE.value_or(false)) {
-            knownRuns.insert(run);
-        } else if (!isLocked(entity.bundleIdentifier)) {
-            printLine(QStringLiteral("Started while Vaultine was not running: ") + entity.name);
-            keepBlocked(entity);
-        }
+        printLine(QStringLiteral("Started while Vaultine was not running: ") + entity.name);
+        keepBlocked(entity);
     }
-    saveKnownRuns();
     if (!isProtected)
         lockNextBlockedApplication();
 }
 
-KnownInstancesService::Instance ApplicationsLockerCentralService::runOf(
-    const ApplicationEntity& entity) {
-    return {entity.processIdentifier, entity.processStartTime};
-}
-
-// Only runs that still exist are kept, so the list stays as short as what runs.
-void ApplicationsLockerCentralService::saveKnownRuns() {
-    KnownInstancesService::Instances running;
-    for (const platform::RunningApplication& application :
-         systemApplicationsService->runningNSApplications()) {
-        const KnownInstancesService::Instance run{application.processIdentifier,
-                                                  application.processStartTime};
-        if (knownRuns.count(run))
-            running.insert(run);
-    }
-    knownRuns = std::move(running);
-    std::erase_if(releasedByPassword, [this](const auto& run) { return !knownRuns.count(run); });
-    knownInstancesService->storeInstances(knownRuns);
-}
-
-// Every run of the application there is now, the servers that work for it included.
-KnownInstancesService::Instances ApplicationsLockerCentralService::currentRunsOf(
-    const ApplicationEntity& entity) const {
-    KnownInstancesService::Instances runs;
-    if (entity.processIdentifier)
-        runs.insert(runOf(entity));
-    for (const QString& identifier : entity.identifiers()) {
-        for (const platform::RunningApplication& application :
-             platform::Workspace::shared().runningApplicationsWithBundleIdentifier(identifier))
-            runs.insert({application.processIdentifier, application.processStartTime});
-    }
-    for (const ApplicationEntity& held : guardHeldRuns) {
-        if (sharesIdentifier(entity, held))
-            runs.insert(runOf(held));
-    }
-    return runs;
-}
-
 // The password releases every run of the application; on the gate its held runs go on.
 void ApplicationsLockerCentralService::releaseRunsOf(const ApplicationEntity& entity) {
-    const KnownInstancesService::Instances released = currentRunsOf(entity);
-    std::erase_if(guardHeldRuns, [&released](const ApplicationEntity& held) {
-        return released.count(runOf(held)) > 0;
-    });
-    knownRuns.insert(released.begin(), released.end());
-    releasedByPassword.insert(released.begin(), released.end());
-    saveKnownRuns();
-    for (const auto& [pid, startTime] : released) {
+    for (const auto& [pid, startTime] : lockedRuns->releaseRunsOf(entity)) {
         if (gate)
             platform::Workspace::shared().releaseLaunch(pid);
         if (guardConnected)
@@ -309,13 +250,12 @@ void ApplicationsLockerCentralService::releaseRunsOf(const ApplicationEntity& en
 void ApplicationsLockerCentralService::endRunsOf(const ApplicationEntity& entity) {
     printLine(QStringLiteral("Lock window closed: ending ") + entity.name);
     bool ended = true;
-    const KnownInstancesService::Instances runs = currentRunsOf(entity);
+    const LockedRuns::Instances runs = lockedRuns->currentRunsOf(entity);
     for (const auto& [pid, startTime] : runs) {
-        if (!knownRuns.count({pid, startTime}))
+        if (!lockedRuns->isKnown({pid, startTime}))
             ended = platform::Workspace::shared().endRun(pid, startTime) && ended;
     }
-    std::erase_if(guardHeldRuns,
-                  [&runs](const ApplicationEntity& held) { return runs.count(runOf(held)) > 0; });
+    lockedRuns->forgetHeldByGuard(runs);
     if (ended)
         releaseLock();
     else
@@ -324,12 +264,13 @@ void ApplicationsLockerCentralService::endRunsOf(const ApplicationEntity& entity
 
 // A run waits behind a lock: its application's lock is up or queued, and no password released it.
 bool ApplicationsLockerCentralService::isBlocked(const ApplicationEntity& run) const {
-    if (knownRuns.count(runOf(run)))
+    if (lockedRuns->isKnown(run))
         return false;
-    if (isProtected && protectedApplication && sharesIdentifier(*protectedApplication, run))
+    if (isProtected && protectedApplication &&
+        LockedRuns::sharesIdentifier(*protectedApplication, run))
         return true;
     return std::any_of(waiting.begin(), waiting.end(), [&run](const ApplicationEntity& blocked) {
-        return sharesIdentifier(blocked, run);
+        return LockedRuns::sharesIdentifier(blocked, run);
     });
 }
 
@@ -345,29 +286,7 @@ void ApplicationsLockerCentralService::releaseUnblockedHolds(
     }
 }
 
-bool ApplicationsLockerCentralService::nothingLeftOf(const ApplicationEntity& entity) const {
-    const QStringList identifiers = entity.identifiers();
-    return std::none_of(identifiers.begin(), identifiers.end(), [this](const QString& identifier) {
-        return systemApplicationsService->applicationIsRunning(identifier).has_value();
-    });
-}
-
 // The monitor's events
-
-bool ApplicationsLockerCentralService::isMonitoredIdentifier(const QString& identifier) const {
-    return std::any_of(
-        MONITORED_APPS.begin(), MONITORED_APPS.end(),
-        [&](const ApplicationEntity& entity) { return entity.bundleIdentifier == identifier; });
-}
-
-// A run is locked when any application that claims it is: the one it is shown as, or another
-// entry naming the same program, or the application one of its windows declares.
-bool ApplicationsLockerCentralService::isMonitored(const ApplicationEntity& entity) const {
-    const QStringList identifiers = entity.identifiers();
-    return std::any_of(identifiers.begin(), identifiers.end(), [this](const QString& identifier) {
-        return isMonitoredIdentifier(identifier);
-    });
-}
 
 bool ApplicationsLockerCentralService::isLocked(const QString& bundleIdentifier) const {
     return isProtected && protectedApplication &&
@@ -377,15 +296,13 @@ bool ApplicationsLockerCentralService::isLocked(const QString& bundleIdentifier)
 void ApplicationsLockerCentralService::handleApplicationWillStart(const ApplicationEntity& entity) {
     if (!ACTIVE.value_or(false)) {
         // Let be while protection was off: not a run that began behind Vaultine's back.
-        if (started && isMonitored(entity)) {
-            knownRuns.insert(runOf(entity));
-            saveKnownRuns();
-        }
+        if (started && lockedRuns->isMonitored(entity))
+            lockedRuns->letBe(entity);
         return;
     }
     printLine(QStringLiteral("Will start: ") + entity.name);
     // A run the password released may show up again, with a window that names it anew.
-    if (!isMonitored(entity) || knownRuns.count(runOf(entity)))
+    if (!lockedRuns->isMonitored(entity) || lockedRuns->isKnown(entity))
         return;
     // Another run of the application that is locked now (its server, a second window) waits
     // behind the same lock, which the password releases together; rebuilding the lock would drop
@@ -394,7 +311,7 @@ void ApplicationsLockerCentralService::handleApplicationWillStart(const Applicat
     const pid_t pid = entity.processIdentifier;
     using LaunchHold = platform::Workspace::LaunchHold;
     if (isProtected && protectedApplication && lockWindow &&
-        sharesIdentifier(*protectedApplication, entity)) {
+        LockedRuns::sharesIdentifier(*protectedApplication, entity)) {
         if (gate)
             workspace.holdLaunch(pid, entity.processStartTime, LaunchHold::untilReleased);
         return;
@@ -413,19 +330,11 @@ void ApplicationsLockerCentralService::handleApplicationWillStart(const Applicat
     tellGuardLockShown(entity);
 }
 
-bool ApplicationsLockerCentralService::sharesIdentifier(const ApplicationEntity& left,
-                                                        const ApplicationEntity& right) {
-    const QStringList ours = left.identifiers();
-    const QStringList theirs = right.identifiers();
-    return std::any_of(theirs.begin(), theirs.end(),
-                       [&](const QString& identifier) { return ours.contains(identifier); });
-}
-
 void ApplicationsLockerCentralService::handleApplicationDidStart(const ApplicationEntity& entity) {
     if (!ACTIVE.value_or(false))
         return;
     printLine(QStringLiteral("Did start: ") + entity.name);
-    if (isMonitored(entity) && isProtected && lockWindow)
+    if (lockedRuns->isMonitored(entity) && isProtected && lockWindow)
         lockWindow->focus();
 }
 
@@ -434,18 +343,16 @@ void ApplicationsLockerCentralService::handleApplicationTerminated(
     if (!ACTIVE.value_or(false))
         return;
     printLine(QStringLiteral("Terminated: ") + entity.name);
-    if (knownRuns.erase(runOf(entity)))
-        saveKnownRuns();
-    std::erase_if(guardHeldRuns, [&entity](const ApplicationEntity& held) {
-        return runOf(held) == runOf(entity);
-    });
+    lockedRuns->forget(entity);
     // A lock stays for as long as anything of its application runs: another instance, the server
     // its launcher handed over to, a process a window was attributed to. The locked application
     // need not be in the list (a restored lock, or an administrative tool whose switch went off),
     // but its end still ends its lock; the end of another application never does.
-    std::erase_if(waiting,
-                  [this](const ApplicationEntity& blocked) { return nothingLeftOf(blocked); });
-    if (isProtected && protectedApplication && lockWindow && nothingLeftOf(*protectedApplication))
+    std::erase_if(waiting, [this](const ApplicationEntity& blocked) {
+        return lockedRuns->nothingLeftOf(blocked);
+    });
+    if (isProtected && protectedApplication && lockWindow &&
+        lockedRuns->nothingLeftOf(*protectedApplication))
         releaseLock();
 }
 
@@ -719,7 +626,7 @@ void ApplicationsLockerCentralService::onGuardGreeted(platform::Guard::Answer an
 // holds. A run the password released in this process, while the guard was away, is told released.
 void ApplicationsLockerCentralService::handleLaunchHeld(pid_t pid, unsigned long long startTime,
                                                         const QString& program) {
-    if (releasedByPassword.count({pid, startTime})) {
+    if (lockedRuns->releasedByPassword({pid, startTime})) {
         platform::Guard::shared().runReleased(pid, startTime);
         return;
     }
@@ -732,9 +639,9 @@ void ApplicationsLockerCentralService::handleLaunchHeld(pid_t pid, unsigned long
     entity.processStartTime = startTime;
     printLine(QStringLiteral("Held by the system guard: ") + entity.name);
     if (gate)
-        guardHeldRuns.push_back(entity);
+        lockedRuns->noteHeldByGuard(entity);
     if (!isProtected || !protectedApplication || !lockWindow ||
-        !sharesIdentifier(*protectedApplication, entity))
+        !LockedRuns::sharesIdentifier(*protectedApplication, entity))
         lockApplication(entity);
     tellGuardLockShown(entity);
 }

@@ -13,7 +13,7 @@
 #include "core/ApplicationEntity.h"
 #include "locking/ApplicationsMonitorService.h"
 #include "locking/CurrentMonitoredApplicationService.h"
-#include "locking/KnownInstancesService.h"
+#include "locking/LockedRuns.h"
 #include "locking/SystemApplicationsService.h"
 #include "lockscreen/LockScreen.h"
 #include "platform/Guard.h"
@@ -103,15 +103,10 @@ class ApplicationsLockerCentralService {
     void restoreBlockedApplication();
     void lockRunsStartedWhileDown();
     void keepUnresolved(const QStringList& identifiers);
-    static KnownInstancesService::Instance runOf(const ApplicationEntity& entity);
-    void saveKnownRuns();
-    KnownInstancesService::Instances currentRunsOf(const ApplicationEntity& entity) const;
     void releaseRunsOf(const ApplicationEntity& entity);
     void endRunsOf(const ApplicationEntity& entity);
     bool isBlocked(const ApplicationEntity& run) const;
     void releaseUnblockedHolds(const std::vector<std::pair<pid_t, unsigned long long>>& held);
-    bool nothingLeftOf(const ApplicationEntity& entity) const;
-    static bool sharesIdentifier(const ApplicationEntity& left, const ApplicationEntity& right);
     void handleApplicationWillStart(const ApplicationEntity& entity);
     void handleApplicationDidStart(const ApplicationEntity& entity);
     void handleApplicationTerminated(const ApplicationEntity& entity);
@@ -138,8 +133,6 @@ class ApplicationsLockerCentralService {
     void checkWithGuard(const QString& typed, const ApplicationEntity& entity, unsigned serial);
     void acceptPassword(const ApplicationEntity& entity);
     void retire(std::unique_ptr<LockWindow> controller);
-    bool isMonitoredIdentifier(const QString& identifier) const;
-    bool isMonitored(const ApplicationEntity& entity) const;
     bool isLocked(const QString& bundleIdentifier) const;
     bool isCurrentLock(unsigned serial) const { return isProtected && serial == lockSerial; }
     static void printLine(const QString& text);
@@ -151,10 +144,7 @@ class ApplicationsLockerCentralService {
     std::unique_ptr<ApplicationsMonitorService> monitor;
     std::unique_ptr<SystemApplicationsService> systemApplicationsService;
     std::unique_ptr<CurrentMonitoredApplicationService> currentMonitoredApplicationService;
-    std::unique_ptr<KnownInstancesService> knownInstancesService;
-    // The runs of locked applications that are let be: released by the password, running when
-    // protection started, or started while it was off.
-    KnownInstancesService::Instances knownRuns;
+    std::unique_ptr<LockedRuns> lockedRuns;
     ConfigurationAndPreferencesService& configurationAndPreferencesService;
     const bool gate;  // the lock screen holds a locked launch until the password
     bool started = false;
@@ -181,12 +171,6 @@ class ApplicationsLockerCentralService {
     // the guard's policy, never what a start reads from files the user can edit.
     QStringList programsToldToGuard;
     std::optional<bool> protectionToldToGuard;  // the protection switch as last told
-    // On the gate, the runs the guard holds for their lock, until the password or a close: the
-    // workspace may not list a run whose exec the guard keeps waiting.
-    std::vector<ApplicationEntity> guardHeldRuns;
-    // The runs the password released in this process: unlike the stored list of known runs, which
-    // the user can write, these may be told released to the guard.
-    KnownInstancesService::Instances releasedByPassword;
     // Checked by the configuration handler, which the shared configuration keeps for ever.
     std::shared_ptr<ApplicationsLockerCentralService*> alive;
 };
