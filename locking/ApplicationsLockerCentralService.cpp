@@ -5,7 +5,6 @@
 #include <QFileInfo>
 #include <QObject>
 #include <QTimer>
-#include <QWidget>
 #include <algorithm>
 #include <cstdio>
 
@@ -21,13 +20,13 @@ constexpr std::chrono::milliseconds screensCheckInterval{3000};
 
 ApplicationsLockerCentralService::ApplicationsLockerCentralService(
     ConfigurationAndPreferencesService& configuration, std::unique_ptr<LockScreen> lockScreen)
-    : lockScreen(std::move(lockScreen)),
+    : presenter(std::make_unique<LockPresenter>(std::move(lockScreen))),
       monitor(std::make_unique<ApplicationsMonitorService>()),
       systemApplicationsService(std::make_unique<SystemApplicationsService>()),
       currentMonitoredApplicationService(std::make_unique<CurrentMonitoredApplicationService>()),
       lockedRuns(std::make_unique<LockedRuns>(MONITORED_APPS, *systemApplicationsService)),
       configurationAndPreferencesService(configuration),
-      gate(this->lockScreen->holdsUntilPassword()),
+      gate(presenter->holdsUntilPassword()),
       timerContext(std::make_unique<QObject>()),
       alive(std::make_shared<ApplicationsLockerCentralService*>(this)) {
     scheduleAfter = [context = timerContext.get()](std::chrono::milliseconds delay,
@@ -43,8 +42,6 @@ ApplicationsLockerCentralService::ApplicationsLockerCentralService(
         if (const auto service = self.lock())
             (*service)->onKeyringMayAnswer();
     });
-    lastScreens = platform::Screens::shared().screens();
-    lastMainScreen = platform::Screens::shared().mainScreen();
     loadConfiguration();
 }
 
@@ -194,21 +191,18 @@ void ApplicationsLockerCentralService::setupMonitoring() {
         handleApplicationTerminated(entity);
     };
     monitor->onHelperTerminated = [this] { handleHelperTerminated(); };
-    if (!screensTimer) {
-        // The display server's screen events rebuild the covers at once, on the next turn so
-        // that the toolkit has finished its own work on the change; the timer stays as the net.
-        std::weak_ptr<ApplicationsLockerCentralService*> self = alive;
-        platform::Screens::shared().addChangeObserver([self] {
-            platform::MainQueue::shared().async([self] {
-                if (const auto service = self.lock())
-                    (*service)->checkScreensChange();
-            });
+    if (watchingScreens)
+        return;
+    watchingScreens = true;
+    // The display server's screen events rebuild the covers at once, on the next turn so that the
+    // toolkit has finished its own work on the change; the timer of a lock stays as the net.
+    std::weak_ptr<ApplicationsLockerCentralService*> self = alive;
+    platform::Screens::shared().addChangeObserver([self] {
+        platform::MainQueue::shared().async([self] {
+            if (const auto service = self.lock())
+                (*service)->checkScreensChange();
         });
-        screensTimer = new QTimer(timerContext.get());
-        screensTimer->setInterval(screensCheckInterval);
-        QObject::connect(screensTimer, &QTimer::timeout, timerContext.get(),
-                         [this] { checkScreensChange(); });
-    }
+    });
 }
 
 void ApplicationsLockerCentralService::restoreBlockedApplication() {
@@ -310,7 +304,7 @@ void ApplicationsLockerCentralService::handleApplicationWillStart(const Applicat
     auto& workspace = platform::Workspace::shared();
     const pid_t pid = entity.processIdentifier;
     using LaunchHold = platform::Workspace::LaunchHold;
-    if (isProtected && protectedApplication && lockWindow &&
+    if (isProtected && protectedApplication && presenter->lockWindow() &&
         LockedRuns::sharesIdentifier(*protectedApplication, entity)) {
         if (gate)
             workspace.holdLaunch(pid, entity.processStartTime, LaunchHold::untilReleased);
@@ -334,8 +328,8 @@ void ApplicationsLockerCentralService::handleApplicationDidStart(const Applicati
     if (!ACTIVE.value_or(false))
         return;
     printLine(QStringLiteral("Did start: ") + entity.name);
-    if (lockedRuns->isMonitored(entity) && isProtected && lockWindow)
-        lockWindow->focus();
+    if (lockedRuns->isMonitored(entity) && isProtected && presenter->lockWindow())
+        presenter->lockWindow()->focus();
 }
 
 void ApplicationsLockerCentralService::handleApplicationTerminated(
@@ -351,7 +345,7 @@ void ApplicationsLockerCentralService::handleApplicationTerminated(
     std::erase_if(waiting, [this](const ApplicationEntity& blocked) {
         return lockedRuns->nothingLeftOf(blocked);
     });
-    if (isProtected && protectedApplication && lockWindow &&
+    if (isProtected && protectedApplication && presenter->lockWindow() &&
         lockedRuns->nothingLeftOf(*protectedApplication))
         releaseLock();
 }
@@ -385,49 +379,38 @@ void ApplicationsLockerCentralService::startHelper() {
 // Locking
 
 void ApplicationsLockerCentralService::lockApplication(const ApplicationEntity& entity) {
-    if (isProtected && protectedApplication) {
-        // The earlier lock's windows go; its application stays blocked behind this lock.
-        if (protectedApplication->bundleIdentifier != entity.bundleIdentifier)
-            keepBlocked(*protectedApplication);
-        closeExtraPasswordWindows();
-        if (lockWindow)
-            lockWindow->closeServiceWindow();
-    }
+    // The earlier lock's windows go; its application stays blocked behind this lock.
+    if (isProtected && protectedApplication &&
+        protectedApplication->bundleIdentifier != entity.bundleIdentifier)
+        keepBlocked(*protectedApplication);
     forgetBlocked(entity.bundleIdentifier);
     protectedApplication = entity;
     isProtected = true;
     const unsigned serial = ++lockSerial;
-    showExtraPasswordWindows();
-    retire(std::move(lockWindow));
-    lockWindow = lockScreen->makeLockWindow();
-    lockWindow->passwordEntered = [this, serial, entity](const QString& typed) {
+    LockWindow& window = presenter->replaceLockWindow();
+    window.passwordEntered = [this, serial, entity](const QString& typed) {
         if (isCurrentLock(serial))
             checkEnteredPassword(typed, entity);
     };
-    lockWindow->specialKeyPressed = [this, serial, entity] {
+    window.specialKeyPressed = [this, serial, entity] {
         if (isCurrentLock(serial))
             handleSpecialKey(entity);
     };
     if (gate) {
-        lockWindow->closedByUser = [this, serial, entity] {
+        window.closedByUser = [this, serial, entity] {
             if (isCurrentLock(serial))
                 endRunsOf(entity);
         };
     }
-    lockWindow->title = entity.name;
-    const QString message = entity.name + QStringLiteral(" is locked");
-    lockWindow->showServiceWindow(message, entity.icon);
+    window.title = entity.name;
+    window.showServiceWindow(entity.name + QStringLiteral(" is locked"), entity.icon);
     if (passwordUnknown() && !guarded())
-        lockWindow->displayErrorMessage(PASSWORD_UNKNOWN_LINE);
+        window.displayErrorMessage(PASSWORD_UNKNOWN_LINE);
     // Recorded once the lock is on its way to the screen: the record's synchronous write is the
     // slowest step of a lock.
     markBlocked(entity.bundleIdentifier);
-    // The screens are checked only while a lock is up, against those this lock was built for:
-    // an idle Vaultine wakes for nothing.
-    lastScreens = platform::Screens::shared().screens();
-    lastMainScreen = platform::Screens::shared().mainScreen();
-    if (screensTimer && !screensTimer->isActive())
-        screensTimer->start();
+    // The screens are checked only while a lock is up, against those this lock was built for.
+    presenter->watchScreens(screensCheckInterval, [this] { checkScreensChange(); });
 }
 
 void ApplicationsLockerCentralService::keepBlocked(const ApplicationEntity& entity) {
@@ -441,47 +424,12 @@ void ApplicationsLockerCentralService::forgetBlocked(const QString& bundleIdenti
     });
 }
 
-void ApplicationsLockerCentralService::retire(std::unique_ptr<LockWindow> controller) {
-    if (!controller)
-        return;
-    // It may be calling us right now (a right password that re-locks a blocked application):
-    // it is destroyed once the current event is over.
-    std::shared_ptr<LockWindow> retired = std::move(controller);
-    platform::MainQueue::shared().async([retired] {});
-}
-
-void ApplicationsLockerCentralService::showExtraPasswordWindows() {
-    closeExtraPasswordWindows();
-    const auto main = platform::Screens::shared().mainScreen();
-    for (const auto& screen : platform::Screens::shared().screens()) {
-        if (main && screen == *main)
-            continue;
-        if (auto cover = lockScreen->makeCover(screen))
-            covers.push_back(std::move(cover));
-    }
-    for (const auto& cover : covers) {
-        cover->show();
-        cover->raise();
-    }
-}
-
-void ApplicationsLockerCentralService::closeExtraPasswordWindows() {
-    for (const auto& cover : covers)
-        cover->close();
-    covers.clear();
-}
-
+// Frames and the main screen count too: a rearranged or resized screen would leave part of the
+// desktop uncovered.
 void ApplicationsLockerCentralService::checkScreensChange() {
     currentMonitoredApplicationService->retryFailedWrite();
-    auto& screens = platform::Screens::shared();
-    const auto current = screens.screens();
-    const auto main = screens.mainScreen();
-    // Frames and the main screen count too: a rearranged or resized screen would leave part of
-    // the desktop uncovered.
-    if (current == lastScreens && main == lastMainScreen)
+    if (!presenter->screensChanged())
         return;
-    lastScreens = current;
-    lastMainScreen = main;
     if (isProtected && protectedApplication) {
         const ApplicationEntity locked = *protectedApplication;
         unlockApplication();
@@ -502,7 +450,8 @@ void ApplicationsLockerCentralService::checkEnteredPassword(const QString& typed
     // An empty stored password (none, or an unreadable keyring) never opens a lock.
     const bool right = PASSWORD && !PASSWORD->isEmpty() && canonicallyEqual(typed, *PASSWORD);
     if (!right) {
-        lockWindow->displayErrorMessage(passwordUnknown() ? PASSWORD_UNKNOWN_LINE : QString());
+        presenter->lockWindow()->displayErrorMessage(passwordUnknown() ? PASSWORD_UNKNOWN_LINE
+                                                                       : QString());
         return;
     }
     acceptPassword(entity);
@@ -526,11 +475,7 @@ void ApplicationsLockerCentralService::handleSpecialKey(const ApplicationEntity&
 
 void ApplicationsLockerCentralService::unlockApplication() {
     isProtected = false;
-    if (screensTimer)
-        screensTimer->stop();
-    closeExtraPasswordWindows();
-    if (lockWindow)
-        lockWindow->closeServiceWindow();
+    presenter->close();
 }
 
 void ApplicationsLockerCentralService::releaseLock() {
@@ -640,7 +585,7 @@ void ApplicationsLockerCentralService::handleLaunchHeld(pid_t pid, unsigned long
     printLine(QStringLiteral("Held by the system guard: ") + entity.name);
     if (gate)
         lockedRuns->noteHeldByGuard(entity);
-    if (!isProtected || !protectedApplication || !lockWindow ||
+    if (!isProtected || !protectedApplication || !presenter->lockWindow() ||
         !LockedRuns::sharesIdentifier(*protectedApplication, entity))
         lockApplication(entity);
     tellGuardLockShown(entity);
@@ -719,8 +664,8 @@ void ApplicationsLockerCentralService::checkWithGuard(const QString& typed,
             ApplicationsLockerCentralService& locker = **service;
             locker.guardChecking = false;
             if (answer != platform::Guard::Answer::ok) {
-                if (locker.isCurrentLock(serial) && locker.lockWindow)
-                    locker.lockWindow->displayErrorMessage(QString());
+                if (locker.isCurrentLock(serial) && locker.presenter->lockWindow())
+                    locker.presenter->lockWindow()->displayErrorMessage(QString());
                 return;
             }
             locker.guardDoubtsPassword = false;

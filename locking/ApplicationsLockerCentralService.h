@@ -13,6 +13,7 @@
 #include "core/ApplicationEntity.h"
 #include "locking/ApplicationsMonitorService.h"
 #include "locking/CurrentMonitoredApplicationService.h"
+#include "locking/LockPresenter.h"
 #include "locking/LockedRuns.h"
 #include "locking/SystemApplicationsService.h"
 #include "lockscreen/LockScreen.h"
@@ -23,7 +24,6 @@
 
 class ConfigurationAndPreferencesService;
 class QObject;
-class QTimer;
 class QWidget;
 
 // Everything runs on the main thread: monitor callbacks, lock-window callbacks, configuration
@@ -82,10 +82,12 @@ class ApplicationsLockerCentralService {
     }
     // The applications blocked behind the current lock, the most recent last.
     const std::vector<ApplicationEntity>& blockedBehindCurrentLock() const { return waiting; }
-    const std::vector<std::unique_ptr<QWidget>>& extraPasswordWindows() const { return covers; }
-    LockWindow* passwordWindowController() const { return lockWindow.get(); }
+    const std::vector<std::unique_ptr<QWidget>>& extraPasswordWindows() const {
+        return presenter->covers();
+    }
+    LockWindow* passwordWindowController() const { return presenter->lockWindow(); }
     ApplicationsMonitorService& applicationsMonitorService() { return *monitor; }
-    int lastScreensCount() const { return static_cast<int>(lastScreens.size()); }
+    int lastScreensCount() const { return presenter->screenCount(); }
     // False while the last read of the configuration found the keyring locked or silent.
     bool keyringAnswered() const { return keyringAnsweredLast.value_or(false); }
     // The system guard holds this user's locked launches for us and knows the password.
@@ -115,8 +117,6 @@ class ApplicationsLockerCentralService {
     void lockApplication(const ApplicationEntity& entity);
     void keepBlocked(const ApplicationEntity& entity);
     void forgetBlocked(const QString& bundleIdentifier);
-    void showExtraPasswordWindows();
-    void closeExtraPasswordWindows();
     void checkEnteredPassword(const QString& typed, const ApplicationEntity& entity);
     void handleSpecialKey(const ApplicationEntity& entity);
     void unlockApplication();
@@ -132,15 +132,11 @@ class ApplicationsLockerCentralService {
     void syncGuardPolicy(const std::optional<QString>& previousPassword);
     void checkWithGuard(const QString& typed, const ApplicationEntity& entity, unsigned serial);
     void acceptPassword(const ApplicationEntity& entity);
-    void retire(std::unique_ptr<LockWindow> controller);
     bool isLocked(const QString& bundleIdentifier) const;
     bool isCurrentLock(unsigned serial) const { return isProtected && serial == lockSerial; }
     static void printLine(const QString& text);
 
-    // First, so that the lock windows it made end before it.
-    std::unique_ptr<LockScreen> lockScreen;
-    std::unique_ptr<LockWindow> lockWindow;
-    std::vector<std::unique_ptr<QWidget>> covers;
+    std::unique_ptr<LockPresenter> presenter;
     std::unique_ptr<ApplicationsMonitorService> monitor;
     std::unique_ptr<SystemApplicationsService> systemApplicationsService;
     std::unique_ptr<CurrentMonitoredApplicationService> currentMonitoredApplicationService;
@@ -154,14 +150,12 @@ class ApplicationsLockerCentralService {
     bool isProtected = false;
     std::optional<ApplicationEntity> protectedApplication;
     std::vector<ApplicationEntity> waiting;
-    std::vector<platform::Screen> lastScreens;
-    std::optional<platform::Screen> lastMainScreen;
     std::optional<bool> ACTIVE;
     std::optional<bool> keyringAnsweredLast;  // none before the first read
     unsigned lockSerial = 0;  // tells the callbacks of a replaced lock window from the current
     bool helperRestartPending = false;
     std::unique_ptr<QObject> timerContext;  // owns the timers; they end with the service
-    QTimer* screensTimer = nullptr;
+    bool watchingScreens = false;
     bool guardConnected = false;  // handlers set, the client started
     // The guard answered the keyring's password as wrong: what the keyring holds was changed
     // outside Vaultine, so typed text is checked by the guard, which restores the item.
