@@ -3,8 +3,6 @@
 #include "locking/ApplicationsLockerCentralService.h"
 
 #include <QFileInfo>
-#include <QObject>
-#include <QTimer>
 #include <algorithm>
 #include <cstdio>
 
@@ -20,19 +18,15 @@ constexpr std::chrono::milliseconds screensCheckInterval{3000};
 
 ApplicationsLockerCentralService::ApplicationsLockerCentralService(
     ConfigurationAndPreferencesService& configuration, std::unique_ptr<LockScreen> lockScreen)
-    : presenter(std::make_unique<LockPresenter>(std::move(lockScreen))),
+    : helperRelauncher([this] { systemApplicationsService->startHelperApplication(); }),
+      presenter(std::make_unique<LockPresenter>(std::move(lockScreen))),
       monitor(std::make_unique<ApplicationsMonitorService>()),
       systemApplicationsService(std::make_unique<SystemApplicationsService>()),
       currentMonitoredApplicationService(std::make_unique<CurrentMonitoredApplicationService>()),
       lockedRuns(std::make_unique<LockedRuns>(MONITORED_APPS, *systemApplicationsService)),
       configurationAndPreferencesService(configuration),
       gate(presenter->holdsUntilPassword()),
-      timerContext(std::make_unique<QObject>()),
       alive(std::make_shared<ApplicationsLockerCentralService*>(this)) {
-    scheduleAfter = [context = timerContext.get()](std::chrono::milliseconds delay,
-                                                   std::function<void()> block) {
-        QTimer::singleShot(delay, context, std::move(block));
-    };
     std::weak_ptr<ApplicationsLockerCentralService*> self = alive;
     configurationAndPreferencesService.addOnConfigurationChangeEvent([self] {
         if (const auto service = self.lock())
@@ -83,7 +77,7 @@ void ApplicationsLockerCentralService::start() {
     lockRunsStartedWhileDown();
     releaseUnblockedHolds(heldByPredecessor);
     monitor->startService();
-    startHelper();
+    helperRelauncher.start();
     started = true;
     printLine(QStringLiteral("Monitoring services started"));
     connectGuard();
@@ -190,7 +184,7 @@ void ApplicationsLockerCentralService::setupMonitoring() {
     monitor->onApplicationTerminated = [this](const ApplicationEntity& entity) {
         handleApplicationTerminated(entity);
     };
-    monitor->onHelperTerminated = [this] { handleHelperTerminated(); };
+    monitor->onHelperTerminated = [this] { helperRelauncher.handleTerminated(); };
     if (watchingScreens)
         return;
     watchingScreens = true;
@@ -348,32 +342,6 @@ void ApplicationsLockerCentralService::handleApplicationTerminated(
     if (isProtected && protectedApplication && presenter->lockWindow() &&
         lockedRuns->nothingLeftOf(*protectedApplication))
         releaseLock();
-}
-
-void ApplicationsLockerCentralService::handleHelperTerminated() {
-    printLine(QStringLiteral("Helper Terminated"));
-    if (helperRestartPending)
-        return;
-    const auto delay = helperRelaunchThrottle.delayAfterEnd();
-    if (delay == std::chrono::milliseconds::zero()) {
-        startHelper();
-        return;
-    }
-    // Corvane keeps dying before it is ready: wait before the next try instead of spinning.
-    printLine(QStringLiteral("Corvane ended before it was ready %1 times in a row; starting it "
-                             "again in %2 s")
-                  .arg(helperRelaunchThrottle.consecutiveShortRuns())
-                  .arg(static_cast<double>(delay.count()) / 1000.0));
-    helperRestartPending = true;
-    scheduleAfter(delay, [this] {
-        helperRestartPending = false;
-        startHelper();
-    });
-}
-
-void ApplicationsLockerCentralService::startHelper() {
-    helperRelaunchThrottle.launched();
-    systemApplicationsService->startHelperApplication();
 }
 
 // Locking

@@ -13,17 +13,16 @@
 #include "core/ApplicationEntity.h"
 #include "locking/ApplicationsMonitorService.h"
 #include "locking/CurrentMonitoredApplicationService.h"
+#include "locking/HelperRelauncher.h"
 #include "locking/LockPresenter.h"
 #include "locking/LockedRuns.h"
 #include "locking/SystemApplicationsService.h"
 #include "lockscreen/LockScreen.h"
 #include "platform/Guard.h"
-#include "platform/RelaunchThrottle.h"
 #include "platform/Screens.h"
 #include "platform/WindowSystem.h"
 
 class ConfigurationAndPreferencesService;
-class QObject;
 class QWidget;
 
 // Everything runs on the main thread: monitor callbacks, lock-window callbacks, configuration
@@ -36,7 +35,7 @@ class QWidget;
 // the current lock written again.
 class ApplicationsLockerCentralService {
   public:
-    using Scheduler = std::function<void(std::chrono::milliseconds, std::function<void()>)>;
+    using Scheduler = HelperRelauncher::Scheduler;
 
     // Loads the configuration and registers for its changes. The lock is shown on `lockScreen`;
     // where it holds a locked launch until the password (the gate), the user's close of the lock
@@ -70,9 +69,11 @@ class ApplicationsLockerCentralService {
     std::vector<ApplicationEntity> MONITORED_APPS;
     std::optional<QString> PASSWORD;
 
-    // Replaceable before `start`: how a delayed restart of Corvane is scheduled (tests step it).
-    Scheduler scheduleAfter;
-    platform::RelaunchThrottle helperRelaunchThrottle;
+    // Corvane, started with protection and again whenever it ends. Its scheduler of delayed
+    // starts and its pace are replaceable before `start` (tests step them).
+    HelperRelauncher helperRelauncher;
+    Scheduler& scheduleAfter = helperRelauncher.scheduleAfter;
+    platform::RelaunchThrottle& helperRelaunchThrottle = helperRelauncher.throttle;
 
     // What the service holds, for its owner and tests.
     bool monitoringServiceStarted() const { return started; }
@@ -112,8 +113,6 @@ class ApplicationsLockerCentralService {
     void handleApplicationWillStart(const ApplicationEntity& entity);
     void handleApplicationDidStart(const ApplicationEntity& entity);
     void handleApplicationTerminated(const ApplicationEntity& entity);
-    void handleHelperTerminated();
-    void startHelper();
     void lockApplication(const ApplicationEntity& entity);
     void keepBlocked(const ApplicationEntity& entity);
     void forgetBlocked(const QString& bundleIdentifier);
@@ -153,8 +152,6 @@ class ApplicationsLockerCentralService {
     std::optional<bool> ACTIVE;
     std::optional<bool> keyringAnsweredLast;  // none before the first read
     unsigned lockSerial = 0;  // tells the callbacks of a replaced lock window from the current
-    bool helperRestartPending = false;
-    std::unique_ptr<QObject> timerContext;  // owns the timers; they end with the service
     bool watchingScreens = false;
     bool guardConnected = false;  // handlers set, the client started
     // The guard answered the keyring's password as wrong: what the keyring holds was changed
