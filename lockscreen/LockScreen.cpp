@@ -20,17 +20,16 @@ std::unique_ptr<LockScreen> chooseLockScreen(platform::LockTier tier,
         case LockTier::layerShellCovers:
             return std::make_unique<CoveringLockScreen>();
         case LockTier::gate:
+            return std::make_unique<GateLockScreen>();
         case LockTier::gnomeShellExtension:
             break;
     }
-    if (!platform::GnomeShellLock::sessionWantsShellLock())
-        return std::make_unique<GateLockScreen>();
-    // In GNOME on Wayland the Shell draws the lock whenever the extension answers.
     if (!shell)
         shell = std::make_unique<platform::GnomeShellLock>();
     const bool answered = shell->start();
     qInfo().noquote() << (answered ? "Lock: drawn by the GNOME Shell extension"
-                                   : "Lock: the GNOME Shell extension does not answer; the lock "
-                                     "is an ordinary window");
-    return std::make_unique<GnomeShellLockScreen>(std::move(shell), true);
+                                   : "Lock: the GNOME Shell extension does not answer; locked "
+                                     "launches are held until the password (the gate), the lock "
+                                     "an ordinary window until the extension answers");
+    return std::make_unique<GnomeShellLockScreen>(std::move(shell), !answered);
 }
