@@ -7,8 +7,9 @@
 #include <QWidget>
 #include <algorithm>
 
-#include "lockscreen/GnomeShellLockWindow.h"
-#include "platform/linux/GnomeShellLock.h"
+#include "lockscreen/LockScreen.h"
+#include "platform/WindowSystem.h"
+#include "storage/ConfigurationAndPreferencesService.h"
 
 AppDelegate::AppDelegate() = default;
 
@@ -46,8 +47,11 @@ void AppDelegate::finishHubLaunch() {
 }
 
 void AppDelegate::createLockerCentralService() {
-    // Loads the configuration and registers for its changes.
-    lockerCentralService = std::make_unique<ApplicationsLockerCentralService>();
+    // Loads the configuration and registers for its changes. The lock's backend is the session's,
+    // chosen once.
+    lockerCentralService = std::make_unique<ApplicationsLockerCentralService>(
+        ConfigurationAndPreferencesService::sharedInstance(),
+        chooseLockScreen(platform::sessionLockTier()));
     // The runs of locked applications have their ends followed at once, so that a lock whose
     // application is gone comes down promptly; the others' at the workspace's next look.
     ApplicationsLockerCentralService* service = lockerCentralService.get();
@@ -59,33 +63,6 @@ void AppDelegate::createLockerCentralService() {
                                    return identifiers.contains(locked.bundleIdentifier);
                                });
         };
-    useShellLockWhereOffered();
-}
-
-// In GNOME on Wayland the Shell draws the lock, covers included, through our extension, whenever
-// the extension answers; elsewhere, and while it does not, the lock is our own window.
-void AppDelegate::useShellLockWhereOffered() {
-    if (!platform::GnomeShellLock::sessionWantsShellLock())
-        return;
-    shellLock = std::make_unique<platform::GnomeShellLock>();
-    const bool answered = shellLock->start();
-    qInfo().noquote() << (answered ? "Lock: drawn by the GNOME Shell extension"
-                                   : "Lock: the GNOME Shell extension does not answer; the lock "
-                                     "is an ordinary window");
-    platform::GnomeShellLock* shell = shellLock.get();
-    ApplicationsLockerCentralService* service = lockerCentralService.get();
-    service->makePasswordWindow =
-        [shell,
-         ownWindow = std::move(service->makePasswordWindow)]() -> std::unique_ptr<LockWindow> {
-        if (shell->available())
-            return std::make_unique<GnomeShellLockWindow>(*shell, ownWindow);
-        return ownWindow();
-    };
-    service->makeExtraPasswordWindow =
-        [shell, ownCover = std::move(service->makeExtraPasswordWindow)](
-            const platform::Screen& screen) -> std::unique_ptr<QWidget> {
-        return shell->available() ? nullptr : ownCover(screen);
-    };
 }
 
 void AppDelegate::startLockerCentralService() {

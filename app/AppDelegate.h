@@ -10,10 +10,6 @@
 
 class QGuiApplication;
 
-namespace platform {
-class GnomeShellLock;
-}
-
 class AppDelegate : public QObject {
     Q_OBJECT
 
@@ -43,11 +39,8 @@ class AppDelegate : public QObject {
     void presentHub();
     void createLockerCentralService();
     void startLockerCentralService();
-    void useShellLockWhereOffered();
     void finishHubLaunch();
 
-    // Declared first so that it outlives the lock windows the central service makes with it.
-    std::unique_ptr<platform::GnomeShellLock> shellLock;
     std::unique_ptr<ApplicationsLockerCentralService> lockerCentralService;
     std::unique_ptr<PresetersMainHub> mainHub;
 };

@@ -3,15 +3,9 @@
 #include "locking/ApplicationsLockerCentralService.h"
 
 #include <QFileInfo>
-#include <QGuiApplication>
-#include <QObject>
-#include <QTimer>
-#include <QWidget>
 #include <algorithm>
 #include <cstdio>
 
-#include "lockscreen/CoverWindow.h"
-#include "lockscreen/PreparedLockWindows.h"
 #include "platform/Queues.h"
 #include "storage/ConfigurationAndPreferencesService.h"
 #include "storage/ConfigurationConstants.h"
@@ -22,31 +16,17 @@ constexpr std::chrono::milliseconds screensCheckInterval{3000};
 
 }  // namespace
 
-ApplicationsLockerCentralService::ApplicationsLockerCentralService()
-    : ApplicationsLockerCentralService(ConfigurationAndPreferencesService::sharedInstance(),
-                                       platform::sessionLockTier()) {}
-
 ApplicationsLockerCentralService::ApplicationsLockerCentralService(
-    ConfigurationAndPreferencesService& configuration, platform::LockTier tier)
-    : makePasswordWindow([prepared = std::make_shared<PreparedLockWindows>(
-                              tier == platform::LockTier::gate
-                                  ? PasswordWindowController::Presentation::ordinaryWindow
-                                  : PasswordWindowController::Presentation::lockScreen)] {
-          return prepared->take();
-      }),
-      makeExtraPasswordWindow(&ApplicationsLockerCentralService::makeCoverWindow),
+    ConfigurationAndPreferencesService& configuration, std::unique_ptr<LockScreen> lockScreen)
+    : helperRelauncher([this] { systemApplicationsService->startHelperApplication(); }),
+      presenter(std::make_unique<LockPresenter>(std::move(lockScreen))),
       monitor(std::make_unique<ApplicationsMonitorService>()),
       systemApplicationsService(std::make_unique<SystemApplicationsService>()),
       currentMonitoredApplicationService(std::make_unique<CurrentMonitoredApplicationService>()),
-      knownInstancesService(std::make_unique<KnownInstancesService>()),
+      lockedRuns(std::make_unique<LockedRuns>(MONITORED_APPS, *systemApplicationsService)),
       configurationAndPreferencesService(configuration),
-      gate(tier == platform::LockTier::gate),
-      timerContext(std::make_unique<QObject>()),
+      gate(presenter->holdsUntilPassword()),
       alive(std::make_shared<ApplicationsLockerCentralService*>(this)) {
-    scheduleAfter = [context = timerContext.get()](std::chrono::milliseconds delay,
-                                                   std::function<void()> block) {
-        QTimer::singleShot(delay, context, std::move(block));
-    };
     std::weak_ptr<ApplicationsLockerCentralService*> self = alive;
     configurationAndPreferencesService.addOnConfigurationChangeEvent([self] {
         if (const auto service = self.lock())
@@ -56,8 +36,6 @@ ApplicationsLockerCentralService::ApplicationsLockerCentralService(
         if (const auto service = self.lock())
             (*service)->onKeyringMayAnswer();
     });
-    lastScreens = platform::Screens::shared().screens();
-    lastMainScreen = platform::Screens::shared().mainScreen();
     loadConfiguration();
 }
 
@@ -99,7 +77,7 @@ void ApplicationsLockerCentralService::start() {
     lockRunsStartedWhileDown();
     releaseUnblockedHolds(heldByPredecessor);
     monitor->startService();
-    startHelper();
+    helperRelauncher.start();
     started = true;
     printLine(QStringLiteral("Monitoring services started"));
     connectGuard();
@@ -173,7 +151,7 @@ void ApplicationsLockerCentralService::unmarkBlocked() {
 
 void ApplicationsLockerCentralService::keepUnresolved(const QStringList& identifiers) {
     for (const QString& identifier : identifiers) {
-        if (!identifier.isEmpty() && !isMonitoredIdentifier(identifier))
+        if (!identifier.isEmpty() && !lockedRuns->isMonitoredIdentifier(identifier))
             MONITORED_APPS.emplace_back(identifier, identifier);
     }
 }
@@ -206,22 +184,19 @@ void ApplicationsLockerCentralService::setupMonitoring() {
     monitor->onApplicationTerminated = [this](const ApplicationEntity& entity) {
         handleApplicationTerminated(entity);
     };
-    monitor->onHelperTerminated = [this] { handleHelperTerminated(); };
-    if (!screensTimer) {
-        // The display server's screen events rebuild the covers at once, on the next turn so
-        // that the toolkit has finished its own work on the change; the timer stays as the net.
-        std::weak_ptr<ApplicationsLockerCentralService*> self = alive;
-        platform::Screens::shared().addChangeObserver([self] {
-            platform::MainQueue::shared().async([self] {
-                if (const auto service = self.lock())
-                    (*service)->checkScreensChange();
-            });
+    monitor->onHelperTerminated = [this] { helperRelauncher.handleTerminated(); };
+    if (watchingScreens)
+        return;
+    watchingScreens = true;
+    // The display server's screen events rebuild the covers at once, on the next turn so that the
+    // toolkit has finished its own work on the change; the timer of a lock stays as the net.
+    std::weak_ptr<ApplicationsLockerCentralService*> self = alive;
+    platform::Screens::shared().addChangeObserver([self] {
+        platform::MainQueue::shared().async([self] {
+            if (const auto service = self.lock())
+                (*service)->checkScreensChange();
         });
-        screensTimer = new QTimer(timerContext.get());
-        screensTimer->setInterval(screensCheckInterval);
-        QObject::connect(screensTimer, &QTimer::timeout, timerContext.get(),
-                         [this] { checkScreensChange(); });
-    }
+    });
 }
 
 void ApplicationsLockerCentralService::restoreBlockedApplication() {
@@ -234,82 +209,23 @@ void ApplicationsLockerCentralService::restoreBlockedApplication() {
         lockApplication(*running);
 }
 
-// The runs of locked applications that the last Vaultine did not know of began while it was
-// down (killed, stopped): each is locked in turn. Quit stores "everything known". Without a
-// readable list nothing is known, unless the password was set up in this process: a deleted or
-// broken defaults file never lets a run be.
+// The runs of locked applications that began while Vaultine was down (killed, stopped) are each
+// locked in turn.
 void ApplicationsLockerCentralService::lockRunsStartedWhileDown() {
-    const std::optional<KnownInstancesService::Instances> stored =
-        knownInstancesService->storedInstances();
-    for (const platform::RunningApplication& application :
-         systemApplicationsService->runningNSApplications()) {
-        const ApplicationEntity entity = ApplicationEntity::fromRunningApplication(application);
-        if (!isMonitored(entity))
+    for (const ApplicationEntity& entity :
+         lockedRuns->findRunsStartedWhileDown(ACTIVE.value_or(false), setUpHere)) {
+        if (isLocked(entity.bundleIdentifier))
             continue;
-        const KnownInstancesService::Instance run = runOf(entity);
-        const bool known =
-            stored ? stored->count(run) || stored->count(KnownInstancesService::everything)
-                   : setUpHere;
-        if (known || !ACTIVE.value_or(false)) {
-            knownRuns.insert(run);
-        } else if (!isLocked(entity.bundleIdentifier)) {
-            printLine(QStringLiteral("Started while Vaultine was not running: ") + entity.name);
-            keepBlocked(entity);
-        }
+        printLine(QStringLiteral("Started while Vaultine was not running: ") + entity.name);
+        keepBlocked(entity);
     }
-    saveKnownRuns();
     if (!isProtected)
         lockNextBlockedApplication();
 }
 
-KnownInstancesService::Instance ApplicationsLockerCentralService::runOf(
-    const ApplicationEntity& entity) {
-    return {entity.processIdentifier, entity.processStartTime};
-}
-
-// Only runs that still exist are kept, so the list stays as short as what runs.
-void ApplicationsLockerCentralService::saveKnownRuns() {
-    KnownInstancesService::Instances running;
-    for (const platform::RunningApplication& application :
-         systemApplicationsService->runningNSApplications()) {
-        const KnownInstancesService::Instance run{application.processIdentifier,
-                                                  application.processStartTime};
-        if (knownRuns.count(run))
-            running.insert(run);
-    }
-    knownRuns = std::move(running);
-    std::erase_if(releasedByPassword, [this](const auto& run) { return !knownRuns.count(run); });
-    knownInstancesService->storeInstances(knownRuns);
-}
-
-// Every run of the application there is now, the servers that work for it included.
-KnownInstancesService::Instances ApplicationsLockerCentralService::currentRunsOf(
-    const ApplicationEntity& entity) const {
-    KnownInstancesService::Instances runs;
-    if (entity.processIdentifier)
-        runs.insert(runOf(entity));
-    for (const QString& identifier : entity.identifiers()) {
-        for (const platform::RunningApplication& application :
-             platform::Workspace::shared().runningApplicationsWithBundleIdentifier(identifier))
-            runs.insert({application.processIdentifier, application.processStartTime});
-    }
-    for (const ApplicationEntity& held : guardHeldRuns) {
-        if (sharesIdentifier(entity, held))
-            runs.insert(runOf(held));
-    }
-    return runs;
-}
-
 // The password releases every run of the application; on the gate its held runs go on.
 void ApplicationsLockerCentralService::releaseRunsOf(const ApplicationEntity& entity) {
-    const KnownInstancesService::Instances released = currentRunsOf(entity);
-    std::erase_if(guardHeldRuns, [&released](const ApplicationEntity& held) {
-        return released.count(runOf(held)) > 0;
-    });
-    knownRuns.insert(released.begin(), released.end());
-    releasedByPassword.insert(released.begin(), released.end());
-    saveKnownRuns();
-    for (const auto& [pid, startTime] : released) {
+    for (const auto& [pid, startTime] : lockedRuns->releaseRunsOf(entity)) {
         if (gate)
             platform::Workspace::shared().releaseLaunch(pid);
         if (guardConnected)
@@ -322,13 +238,12 @@ void ApplicationsLockerCentralService::releaseRunsOf(const ApplicationEntity& en
 void ApplicationsLockerCentralService::endRunsOf(const ApplicationEntity& entity) {
     printLine(QStringLiteral("Lock window closed: ending ") + entity.name);
     bool ended = true;
-    const KnownInstancesService::Instances runs = currentRunsOf(entity);
+    const LockedRuns::Instances runs = lockedRuns->currentRunsOf(entity);
     for (const auto& [pid, startTime] : runs) {
-        if (!knownRuns.count({pid, startTime}))
+        if (!lockedRuns->isKnown({pid, startTime}))
             ended = platform::Workspace::shared().endRun(pid, startTime) && ended;
     }
-    std::erase_if(guardHeldRuns,
-                  [&runs](const ApplicationEntity& held) { return runs.count(runOf(held)) > 0; });
+    lockedRuns->forgetHeldByGuard(runs);
     if (ended)
         releaseLock();
     else
@@ -337,12 +252,13 @@ void ApplicationsLockerCentralService::endRunsOf(const ApplicationEntity& entity
 
 // A run waits behind a lock: its application's lock is up or queued, and no password released it.
 bool ApplicationsLockerCentralService::isBlocked(const ApplicationEntity& run) const {
-    if (knownRuns.count(runOf(run)))
+    if (lockedRuns->isKnown(run))
         return false;
-    if (isProtected && protectedApplication && sharesIdentifier(*protectedApplication, run))
+    if (isProtected && protectedApplication &&
+        LockedRuns::sharesIdentifier(*protectedApplication, run))
         return true;
     return std::any_of(waiting.begin(), waiting.end(), [&run](const ApplicationEntity& blocked) {
-        return sharesIdentifier(blocked, run);
+        return LockedRuns::sharesIdentifier(blocked, run);
     });
 }
 
@@ -358,29 +274,7 @@ void ApplicationsLockerCentralService::releaseUnblockedHolds(
     }
 }
 
-bool ApplicationsLockerCentralService::nothingLeftOf(const ApplicationEntity& entity) const {
-    const QStringList identifiers = entity.identifiers();
-    return std::none_of(identifiers.begin(), identifiers.end(), [this](const QString& identifier) {
-        return systemApplicationsService->applicationIsRunning(identifier).has_value();
-    });
-}
-
 // The monitor's events
-
-bool ApplicationsLockerCentralService::isMonitoredIdentifier(const QString& identifier) const {
-    return std::any_of(
-        MONITORED_APPS.begin(), MONITORED_APPS.end(),
-        [&](const ApplicationEntity& entity) { return entity.bundleIdentifier == identifier; });
-}
-
-// A run is locked when any application that claims it is: the one it is shown as, or another
-// entry naming the same program, or the application one of its windows declares.
-bool ApplicationsLockerCentralService::isMonitored(const ApplicationEntity& entity) const {
-    const QStringList identifiers = entity.identifiers();
-    return std::any_of(identifiers.begin(), identifiers.end(), [this](const QString& identifier) {
-        return isMonitoredIdentifier(identifier);
-    });
-}
 
 bool ApplicationsLockerCentralService::isLocked(const QString& bundleIdentifier) const {
     return isProtected && protectedApplication &&
@@ -390,15 +284,13 @@ bool ApplicationsLockerCentralService::isLocked(const QString& bundleIdentifier)
 void ApplicationsLockerCentralService::handleApplicationWillStart(const ApplicationEntity& entity) {
     if (!ACTIVE.value_or(false)) {
         // Let be while protection was off: not a run that began behind Vaultine's back.
-        if (started && isMonitored(entity)) {
-            knownRuns.insert(runOf(entity));
-            saveKnownRuns();
-        }
+        if (started && lockedRuns->isMonitored(entity))
+            lockedRuns->letBe(entity);
         return;
     }
     printLine(QStringLiteral("Will start: ") + entity.name);
     // A run the password released may show up again, with a window that names it anew.
-    if (!isMonitored(entity) || knownRuns.count(runOf(entity)))
+    if (!lockedRuns->isMonitored(entity) || lockedRuns->isKnown(entity))
         return;
     // Another run of the application that is locked now (its server, a second window) waits
     // behind the same lock, which the password releases together; rebuilding the lock would drop
@@ -406,8 +298,8 @@ void ApplicationsLockerCentralService::handleApplicationWillStart(const Applicat
     auto& workspace = platform::Workspace::shared();
     const pid_t pid = entity.processIdentifier;
     using LaunchHold = platform::Workspace::LaunchHold;
-    if (isProtected && protectedApplication && lockWindow &&
-        sharesIdentifier(*protectedApplication, entity)) {
+    if (isProtected && protectedApplication && presenter->lockWindow() &&
+        LockedRuns::sharesIdentifier(*protectedApplication, entity)) {
         if (gate)
             workspace.holdLaunch(pid, entity.processStartTime, LaunchHold::untilReleased);
         return;
@@ -426,20 +318,12 @@ void ApplicationsLockerCentralService::handleApplicationWillStart(const Applicat
     tellGuardLockShown(entity);
 }
 
-bool ApplicationsLockerCentralService::sharesIdentifier(const ApplicationEntity& left,
-                                                        const ApplicationEntity& right) {
-    const QStringList ours = left.identifiers();
-    const QStringList theirs = right.identifiers();
-    return std::any_of(theirs.begin(), theirs.end(),
-                       [&](const QString& identifier) { return ours.contains(identifier); });
-}
-
 void ApplicationsLockerCentralService::handleApplicationDidStart(const ApplicationEntity& entity) {
     if (!ACTIVE.value_or(false))
         return;
     printLine(QStringLiteral("Did start: ") + entity.name);
-    if (isMonitored(entity) && isProtected && lockWindow)
-        lockWindow->focus();
+    if (lockedRuns->isMonitored(entity) && isProtected && presenter->lockWindow())
+        presenter->lockWindow()->focus();
 }
 
 void ApplicationsLockerCentralService::handleApplicationTerminated(
@@ -447,93 +331,54 @@ void ApplicationsLockerCentralService::handleApplicationTerminated(
     if (!ACTIVE.value_or(false))
         return;
     printLine(QStringLiteral("Terminated: ") + entity.name);
-    if (knownRuns.erase(runOf(entity)))
-        saveKnownRuns();
-    std::erase_if(guardHeldRuns, [&entity](const ApplicationEntity& held) {
-        return runOf(held) == runOf(entity);
-    });
+    lockedRuns->forget(entity);
     // A lock stays for as long as anything of its application runs: another instance, the server
     // its launcher handed over to, a process a window was attributed to. The locked application
     // need not be in the list (a restored lock, or an administrative tool whose switch went off),
     // but its end still ends its lock; the end of another application never does.
-    std::erase_if(waiting,
-                  [this](const ApplicationEntity& blocked) { return nothingLeftOf(blocked); });
-    if (isProtected && protectedApplication && lockWindow && nothingLeftOf(*protectedApplication))
-        releaseLock();
-}
-
-void ApplicationsLockerCentralService::handleHelperTerminated() {
-    printLine(QStringLiteral("Helper Terminated"));
-    if (helperRestartPending)
-        return;
-    const auto delay = helperRelaunchThrottle.delayAfterEnd();
-    if (delay == std::chrono::milliseconds::zero()) {
-        startHelper();
-        return;
-    }
-    // Corvane keeps dying before it is ready: wait before the next try instead of spinning.
-    printLine(QStringLiteral("Corvane ended before it was ready %1 times in a row; starting it "
-                             "again in %2 s")
-                  .arg(helperRelaunchThrottle.consecutiveShortRuns())
-                  .arg(static_cast<double>(delay.count()) / 1000.0));
-    helperRestartPending = true;
-    scheduleAfter(delay, [this] {
-        helperRestartPending = false;
-        startHelper();
+    std::erase_if(waiting, [this](const ApplicationEntity& blocked) {
+        return lockedRuns->nothingLeftOf(blocked);
     });
-}
-
-void ApplicationsLockerCentralService::startHelper() {
-    helperRelaunchThrottle.launched();
-    systemApplicationsService->startHelperApplication();
+    if (isProtected && protectedApplication && presenter->lockWindow() &&
+        lockedRuns->nothingLeftOf(*protectedApplication))
+        releaseLock();
 }
 
 // Locking
 
 void ApplicationsLockerCentralService::lockApplication(const ApplicationEntity& entity) {
-    if (isProtected && protectedApplication) {
-        // The earlier lock's windows go; its application stays blocked behind this lock.
-        if (protectedApplication->bundleIdentifier != entity.bundleIdentifier)
-            keepBlocked(*protectedApplication);
-        closeExtraPasswordWindows();
-        if (lockWindow)
-            lockWindow->closeServiceWindow();
-    }
+    // The earlier lock's windows go; its application stays blocked behind this lock.
+    if (isProtected && protectedApplication &&
+        protectedApplication->bundleIdentifier != entity.bundleIdentifier)
+        keepBlocked(*protectedApplication);
     forgetBlocked(entity.bundleIdentifier);
     protectedApplication = entity;
     isProtected = true;
     const unsigned serial = ++lockSerial;
-    showExtraPasswordWindows();
-    retire(std::move(lockWindow));
-    lockWindow = makePasswordWindow();
-    lockWindow->passwordEntered = [this, serial, entity](const QString& typed) {
+    LockWindow& window = presenter->replaceLockWindow();
+    window.passwordEntered = [this, serial, entity](const QString& typed) {
         if (isCurrentLock(serial))
             checkEnteredPassword(typed, entity);
     };
-    lockWindow->specialKeyPressed = [this, serial, entity] {
+    window.specialKeyPressed = [this, serial, entity] {
         if (isCurrentLock(serial))
             handleSpecialKey(entity);
     };
     if (gate) {
-        lockWindow->closedByUser = [this, serial, entity] {
+        window.closedByUser = [this, serial, entity] {
             if (isCurrentLock(serial))
                 endRunsOf(entity);
         };
     }
-    lockWindow->title = entity.name;
-    const QString message = entity.name + QStringLiteral(" is locked");
-    lockWindow->showServiceWindow(message, entity.icon);
+    window.title = entity.name;
+    window.showServiceWindow(entity.name + QStringLiteral(" is locked"), entity.icon);
     if (passwordUnknown() && !guarded())
-        lockWindow->displayErrorMessage(PASSWORD_UNKNOWN_LINE);
+        window.displayErrorMessage(PASSWORD_UNKNOWN_LINE);
     // Recorded once the lock is on its way to the screen: the record's synchronous write is the
     // slowest step of a lock.
     markBlocked(entity.bundleIdentifier);
-    // The screens are checked only while a lock is up, against those this lock was built for:
-    // an idle Vaultine wakes for nothing.
-    lastScreens = platform::Screens::shared().screens();
-    lastMainScreen = platform::Screens::shared().mainScreen();
-    if (screensTimer && !screensTimer->isActive())
-        screensTimer->start();
+    // The screens are checked only while a lock is up, against those this lock was built for.
+    presenter->watchScreens(screensCheckInterval, [this] { checkScreensChange(); });
 }
 
 void ApplicationsLockerCentralService::keepBlocked(const ApplicationEntity& entity) {
@@ -547,56 +392,12 @@ void ApplicationsLockerCentralService::forgetBlocked(const QString& bundleIdenti
     });
 }
 
-void ApplicationsLockerCentralService::retire(std::unique_ptr<LockWindow> controller) {
-    if (!controller)
-        return;
-    // It may be calling us right now (a right password that re-locks a blocked application):
-    // it is destroyed once the current event is over.
-    std::shared_ptr<LockWindow> retired = std::move(controller);
-    platform::MainQueue::shared().async([retired] {});
-}
-
-void ApplicationsLockerCentralService::showExtraPasswordWindows() {
-    closeExtraPasswordWindows();
-    const auto main = platform::Screens::shared().mainScreen();
-    for (const auto& screen : platform::Screens::shared().screens()) {
-        if (main && screen == *main)
-            continue;
-        if (auto cover = makeExtraPasswordWindow(screen))
-            covers.push_back(std::move(cover));
-    }
-    for (const auto& cover : covers) {
-        cover->show();
-        cover->raise();
-    }
-}
-
-void ApplicationsLockerCentralService::closeExtraPasswordWindows() {
-    for (const auto& cover : covers)
-        cover->close();
-    covers.clear();
-}
-
-std::unique_ptr<QWidget> ApplicationsLockerCentralService::makeCoverWindow(
-    const platform::Screen& screen) {
-    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
-        return nullptr;
-    // By frame, not by the toolkit's screen: a monitor the toolkit has not caught up with yet
-    // is covered all the same.
-    return std::make_unique<CoverWindow>(screen.frame);
-}
-
+// Frames and the main screen count too: a rearranged or resized screen would leave part of the
+// desktop uncovered.
 void ApplicationsLockerCentralService::checkScreensChange() {
     currentMonitoredApplicationService->retryFailedWrite();
-    auto& screens = platform::Screens::shared();
-    const auto current = screens.screens();
-    const auto main = screens.mainScreen();
-    // Frames and the main screen count too: a rearranged or resized screen would leave part of
-    // the desktop uncovered.
-    if (current == lastScreens && main == lastMainScreen)
+    if (!presenter->screensChanged())
         return;
-    lastScreens = current;
-    lastMainScreen = main;
     if (isProtected && protectedApplication) {
         const ApplicationEntity locked = *protectedApplication;
         unlockApplication();
@@ -617,7 +418,8 @@ void ApplicationsLockerCentralService::checkEnteredPassword(const QString& typed
     // An empty stored password (none, or an unreadable keyring) never opens a lock.
     const bool right = PASSWORD && !PASSWORD->isEmpty() && canonicallyEqual(typed, *PASSWORD);
     if (!right) {
-        lockWindow->displayErrorMessage(passwordUnknown() ? PASSWORD_UNKNOWN_LINE : QString());
+        presenter->lockWindow()->displayErrorMessage(passwordUnknown() ? PASSWORD_UNKNOWN_LINE
+                                                                       : QString());
         return;
     }
     acceptPassword(entity);
@@ -641,11 +443,7 @@ void ApplicationsLockerCentralService::handleSpecialKey(const ApplicationEntity&
 
 void ApplicationsLockerCentralService::unlockApplication() {
     isProtected = false;
-    if (screensTimer)
-        screensTimer->stop();
-    closeExtraPasswordWindows();
-    if (lockWindow)
-        lockWindow->closeServiceWindow();
+    presenter->close();
 }
 
 void ApplicationsLockerCentralService::releaseLock() {
@@ -741,7 +539,7 @@ void ApplicationsLockerCentralService::onGuardGreeted(platform::Guard::Answer an
 // holds. A run the password released in this process, while the guard was away, is told released.
 void ApplicationsLockerCentralService::handleLaunchHeld(pid_t pid, unsigned long long startTime,
                                                         const QString& program) {
-    if (releasedByPassword.count({pid, startTime})) {
+    if (lockedRuns->releasedByPassword({pid, startTime})) {
         platform::Guard::shared().runReleased(pid, startTime);
         return;
     }
@@ -754,9 +552,9 @@ void ApplicationsLockerCentralService::handleLaunchHeld(pid_t pid, unsigned long
     entity.processStartTime = startTime;
     printLine(QStringLiteral("Held by the system guard: ") + entity.name);
     if (gate)
-        guardHeldRuns.push_back(entity);
-    if (!isProtected || !protectedApplication || !lockWindow ||
-        !sharesIdentifier(*protectedApplication, entity))
+        lockedRuns->noteHeldByGuard(entity);
+    if (!isProtected || !protectedApplication || !presenter->lockWindow() ||
+        !LockedRuns::sharesIdentifier(*protectedApplication, entity))
         lockApplication(entity);
     tellGuardLockShown(entity);
 }
@@ -834,8 +632,8 @@ void ApplicationsLockerCentralService::checkWithGuard(const QString& typed,
             ApplicationsLockerCentralService& locker = **service;
             locker.guardChecking = false;
             if (answer != platform::Guard::Answer::ok) {
-                if (locker.isCurrentLock(serial) && locker.lockWindow)
-                    locker.lockWindow->displayErrorMessage(QString());
+                if (locker.isCurrentLock(serial) && locker.presenter->lockWindow())
+                    locker.presenter->lockWindow()->displayErrorMessage(QString());
                 return;
             }
             locker.guardDoubtsPassword = false;

@@ -13,17 +13,16 @@
 #include "core/ApplicationEntity.h"
 #include "locking/ApplicationsMonitorService.h"
 #include "locking/CurrentMonitoredApplicationService.h"
-#include "locking/KnownInstancesService.h"
+#include "locking/HelperRelauncher.h"
+#include "locking/LockPresenter.h"
+#include "locking/LockedRuns.h"
 #include "locking/SystemApplicationsService.h"
-#include "lockscreen/LockWindow.h"
+#include "lockscreen/LockScreen.h"
 #include "platform/Guard.h"
-#include "platform/RelaunchThrottle.h"
 #include "platform/Screens.h"
 #include "platform/WindowSystem.h"
 
 class ConfigurationAndPreferencesService;
-class QObject;
-class QTimer;
 class QWidget;
 
 // Everything runs on the main thread: monitor callbacks, lock-window callbacks, configuration
@@ -36,16 +35,13 @@ class QWidget;
 // the current lock written again.
 class ApplicationsLockerCentralService {
   public:
-    using LockWindowFactory = std::function<std::unique_ptr<LockWindow>()>;
-    using CoverWindowFactory = std::function<std::unique_ptr<QWidget>(const platform::Screen&)>;
-    using Scheduler = std::function<void(std::chrono::milliseconds, std::function<void()>)>;
+    using Scheduler = HelperRelauncher::Scheduler;
 
-    // Loads the configuration and registers for its changes (the shared instance by default).
-    // On the gate tier a locked launch is held until the password instead of until its lock is
-    // on screen, the lock is an ordinary window, and the user's close of it ends the run.
-    ApplicationsLockerCentralService();
+    // Loads the configuration and registers for its changes. The lock is shown on `lockScreen`;
+    // where it holds a locked launch until the password (the gate), the user's close of the lock
+    // window ends the run.
     ApplicationsLockerCentralService(ConfigurationAndPreferencesService& configuration,
-                                     platform::LockTier tier);
+                                     std::unique_ptr<LockScreen> lockScreen);
     ~ApplicationsLockerCentralService();
     ApplicationsLockerCentralService(const ApplicationsLockerCentralService&) = delete;
     ApplicationsLockerCentralService& operator=(const ApplicationsLockerCentralService&) = delete;
@@ -73,12 +69,11 @@ class ApplicationsLockerCentralService {
     std::vector<ApplicationEntity> MONITORED_APPS;
     std::optional<QString> PASSWORD;
 
-    // Replaceable before `start`: how lock windows and covers are made and how a delayed restart
-    // of Corvane is scheduled (tests count and step them).
-    LockWindowFactory makePasswordWindow;
-    CoverWindowFactory makeExtraPasswordWindow;
-    Scheduler scheduleAfter;
-    platform::RelaunchThrottle helperRelaunchThrottle;
+    // Corvane, started with protection and again whenever it ends. Its scheduler of delayed
+    // starts and its pace are replaceable before `start` (tests step them).
+    HelperRelauncher helperRelauncher;
+    Scheduler& scheduleAfter = helperRelauncher.scheduleAfter;
+    platform::RelaunchThrottle& helperRelaunchThrottle = helperRelauncher.throttle;
 
     // What the service holds, for its owner and tests.
     bool monitoringServiceStarted() const { return started; }
@@ -88,10 +83,12 @@ class ApplicationsLockerCentralService {
     }
     // The applications blocked behind the current lock, the most recent last.
     const std::vector<ApplicationEntity>& blockedBehindCurrentLock() const { return waiting; }
-    const std::vector<std::unique_ptr<QWidget>>& extraPasswordWindows() const { return covers; }
-    LockWindow* passwordWindowController() const { return lockWindow.get(); }
+    const std::vector<std::unique_ptr<QWidget>>& extraPasswordWindows() const {
+        return presenter->covers();
+    }
+    LockWindow* passwordWindowController() const { return presenter->lockWindow(); }
     ApplicationsMonitorService& applicationsMonitorService() { return *monitor; }
-    int lastScreensCount() const { return static_cast<int>(lastScreens.size()); }
+    int lastScreensCount() const { return presenter->screenCount(); }
     // False while the last read of the configuration found the keyring locked or silent.
     bool keyringAnswered() const { return keyringAnsweredLast.value_or(false); }
     // The system guard holds this user's locked launches for us and knows the password.
@@ -109,25 +106,16 @@ class ApplicationsLockerCentralService {
     void restoreBlockedApplication();
     void lockRunsStartedWhileDown();
     void keepUnresolved(const QStringList& identifiers);
-    static KnownInstancesService::Instance runOf(const ApplicationEntity& entity);
-    void saveKnownRuns();
-    KnownInstancesService::Instances currentRunsOf(const ApplicationEntity& entity) const;
     void releaseRunsOf(const ApplicationEntity& entity);
     void endRunsOf(const ApplicationEntity& entity);
     bool isBlocked(const ApplicationEntity& run) const;
     void releaseUnblockedHolds(const std::vector<std::pair<pid_t, unsigned long long>>& held);
-    bool nothingLeftOf(const ApplicationEntity& entity) const;
-    static bool sharesIdentifier(const ApplicationEntity& left, const ApplicationEntity& right);
     void handleApplicationWillStart(const ApplicationEntity& entity);
     void handleApplicationDidStart(const ApplicationEntity& entity);
     void handleApplicationTerminated(const ApplicationEntity& entity);
-    void handleHelperTerminated();
-    void startHelper();
     void lockApplication(const ApplicationEntity& entity);
     void keepBlocked(const ApplicationEntity& entity);
     void forgetBlocked(const QString& bundleIdentifier);
-    void showExtraPasswordWindows();
-    void closeExtraPasswordWindows();
     void checkEnteredPassword(const QString& typed, const ApplicationEntity& entity);
     void handleSpecialKey(const ApplicationEntity& entity);
     void unlockApplication();
@@ -143,25 +131,17 @@ class ApplicationsLockerCentralService {
     void syncGuardPolicy(const std::optional<QString>& previousPassword);
     void checkWithGuard(const QString& typed, const ApplicationEntity& entity, unsigned serial);
     void acceptPassword(const ApplicationEntity& entity);
-    void retire(std::unique_ptr<LockWindow> controller);
-    bool isMonitoredIdentifier(const QString& identifier) const;
-    bool isMonitored(const ApplicationEntity& entity) const;
     bool isLocked(const QString& bundleIdentifier) const;
     bool isCurrentLock(unsigned serial) const { return isProtected && serial == lockSerial; }
     static void printLine(const QString& text);
-    static std::unique_ptr<QWidget> makeCoverWindow(const platform::Screen& screen);
 
-    std::unique_ptr<LockWindow> lockWindow;
-    std::vector<std::unique_ptr<QWidget>> covers;
+    std::unique_ptr<LockPresenter> presenter;
     std::unique_ptr<ApplicationsMonitorService> monitor;
     std::unique_ptr<SystemApplicationsService> systemApplicationsService;
     std::unique_ptr<CurrentMonitoredApplicationService> currentMonitoredApplicationService;
-    std::unique_ptr<KnownInstancesService> knownInstancesService;
-    // The runs of locked applications that are let be: released by the password, running when
-    // protection started, or started while it was off.
-    KnownInstancesService::Instances knownRuns;
+    std::unique_ptr<LockedRuns> lockedRuns;
     ConfigurationAndPreferencesService& configurationAndPreferencesService;
-    const bool gate;  // the lock tier is the gate
+    const bool gate;  // the lock screen holds a locked launch until the password
     bool started = false;
     // A password exists (its text may be unknown); the password was first set up in this process.
     bool passwordStored = false;
@@ -169,14 +149,10 @@ class ApplicationsLockerCentralService {
     bool isProtected = false;
     std::optional<ApplicationEntity> protectedApplication;
     std::vector<ApplicationEntity> waiting;
-    std::vector<platform::Screen> lastScreens;
-    std::optional<platform::Screen> lastMainScreen;
     std::optional<bool> ACTIVE;
     std::optional<bool> keyringAnsweredLast;  // none before the first read
     unsigned lockSerial = 0;  // tells the callbacks of a replaced lock window from the current
-    bool helperRestartPending = false;
-    std::unique_ptr<QObject> timerContext;  // owns the timers; they end with the service
-    QTimer* screensTimer = nullptr;
+    bool watchingScreens = false;
     bool guardConnected = false;  // handlers set, the client started
     // The guard answered the keyring's password as wrong: what the keyring holds was changed
     // outside Vaultine, so typed text is checked by the guard, which restores the item.
@@ -186,12 +162,6 @@ class ApplicationsLockerCentralService {
     // the guard's policy, never what a start reads from files the user can edit.
     QStringList programsToldToGuard;
     std::optional<bool> protectionToldToGuard;  // the protection switch as last told
-    // On the gate, the runs the guard holds for their lock, until the password or a close: the
-    // workspace may not list a run whose exec the guard keeps waiting.
-    std::vector<ApplicationEntity> guardHeldRuns;
-    // The runs the password released in this process: unlike the stored list of known runs, which
-    // the user can write, these may be told released to the guard.
-    KnownInstancesService::Instances releasedByPassword;
     // Checked by the configuration handler, which the shared configuration keeps for ever.
     std::shared_ptr<ApplicationsLockerCentralService*> alive;
 };

@@ -37,9 +37,11 @@ bool waylandOffersLayerShell();
 enum class LockTier { x11Covers, layerShellCovers, gnomeShellExtension, gate };
 
 // The tier of a session: X11 covers unless our windows are Wayland ones; there the layer-shell
-// covers where the compositor offers them, else the gate, which `forced` ("gate", from
-// VAULTINE_LOCK_SCREEN) also chooses over any better backend.
-LockTier lockTierOf(bool waylandWindows, bool layerShell, QByteArrayView forced);
+// covers where the compositor offers them, else our GNOME Shell extension in GNOME (`gnome`),
+// else the gate, which `forced` ("gate", from VAULTINE_LOCK_SCREEN) also chooses over any better
+// backend. The extension's tier turns into the gate where the extension does not answer at start
+// (chooseLockScreen).
+LockTier lockTierOf(bool waylandWindows, bool layerShell, bool gnome, QByteArrayView forced);
 
 // The same for this session, read at the first call and kept for the whole run.
 LockTier sessionLockTier();

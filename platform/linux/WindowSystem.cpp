@@ -7,6 +7,7 @@
 #include <QtGlobal>
 #include <cstring>
 
+#include "platform/linux/GnomeShellLock.h"
 #include "platform/linux/LayerShellConnection.h"
 
 namespace platform {
@@ -26,6 +27,28 @@ bool choosesPlatform(int argc, char** argv) {
             return true;
     }
     return false;
+}
+
+// What the lock of a Wayland session's tier does with and without.
+QString lockLine(LockTier tier) {
+    switch (tier) {
+        case LockTier::layerShellCovers:
+            return QStringLiteral(
+                "the lock and its covers on overlay layers (layer shell), the lock "
+                "holding the keyboard; no RandR;");
+        case LockTier::gnomeShellExtension:
+            return QStringLiteral(
+                "the lock and its covers drawn by the GNOME Shell extension, which "
+                "holds the keyboard (the gate where it does not answer at start); "
+                "no RandR;");
+        case LockTier::x11Covers:
+        case LockTier::gate:
+            break;
+    }
+    return QStringLiteral(
+        "no input grabs, no stacking above other windows, no RandR; locked "
+        "launches are held until the password (the gate), the lock an "
+        "ordinary window;");
 }
 
 }  // namespace
@@ -50,17 +73,20 @@ std::vector<char*> toolkitArguments(int argc, char** argv, bool waylandSession) 
     return arguments;
 }
 
-LockTier lockTierOf(bool waylandWindows, bool layerShell, QByteArrayView forced) {
+LockTier lockTierOf(bool waylandWindows, bool layerShell, bool gnome, QByteArrayView forced) {
     if (!waylandWindows)
         return LockTier::x11Covers;
     if (forced == "gate")
         return LockTier::gate;
-    return layerShell ? LockTier::layerShellCovers : LockTier::gate;
+    if (layerShell)
+        return LockTier::layerShellCovers;
+    return gnome ? LockTier::gnomeShellExtension : LockTier::gate;
 }
 
 LockTier sessionLockTier() {
     static const LockTier tier =
         lockTierOf(sessionIsWayland() && !windowsAreX11(), waylandOffersLayerShell(),
+                   GnomeShellLock::desktopIsGnome(qgetenv("XDG_CURRENT_DESKTOP")),
                    qgetenv("VAULTINE_LOCK_SCREEN"));
     return tier;
 }
@@ -92,15 +118,9 @@ void reportWindowSystem() {
         return;
     }
     const QByteArray display = qgetenv("DISPLAY");
-    const QString lock =
-        sessionLockTier() == LockTier::layerShellCovers
-            ? QStringLiteral("the lock and its covers on overlay layers (layer shell), the lock "
-                             "holding the keyboard; no RandR;")
-            : QStringLiteral("no input grabs, no stacking above other windows, no RandR; locked "
-                             "launches are held until the password (the gate), the lock an "
-                             "ordinary window;");
     qInfo().noquote() << "Window system: Wayland (" + platform + ", " +
-                             qEnvironmentVariable("WAYLAND_DISPLAY") + "): " + lock
+                             qEnvironmentVariable("WAYLAND_DISPLAY") +
+                             "): " + lockLine(sessionLockTier())
                       << (display.isEmpty()
                               ? QStringLiteral("no X display, windows are not attributed")
                               : "X clients of " + QString::fromLocal8Bit(display) +

@@ -2,7 +2,7 @@
 # Vaultine in GNOME on Wayland (headless GNOME Shell): it enables its Shell extension (the build's
 # copy, which the Shell finds among its system data), a launch of the locked test application
 # (foot, a Wayland terminal) is covered by the extension's lock over both monitors, the panel
-# included; the extension's object refuses a caller that is not Vaultine; turned off while locked,
+# included, and runs on under it; the extension's object refuses a caller that is not Vaultine; turned off while locked,
 # the extension is turned on again with the lock; the lock stays up while Vaultine is killed and
 # restarted; the lock's contents follow the primary monitor; Alt+Tab, Super and typed keys go to
 # the lock alone; the right password releases the run, whose terminal then takes keys; GNOME's own
@@ -72,6 +72,13 @@ launch_test_app
 wait_for_line "Will start: " 10
 wait_until 10 screen_is_locked || fail "the extension did not cover the screen"
 screenshot locked
+# The Shell's lock hides the run: it goes on under the lock instead of waiting for the password.
+test_app_goes_on() {
+    local app
+    app=$(test_app_pids | head -n 1)
+    [ -n "$app" ] && ! is_stopped "$app"
+}
+wait_until 10 test_app_goes_on || fail "the locked launch is held stopped under the Shell's lock"
 shell_call /org/vaultine/ShellLock org.vaultine.ShellLock.Unlock 1 >/dev/null 2>&1 || true
 screen_is_locked || fail "another program's unlock request took the lock down"
 

@@ -81,6 +81,9 @@ session_pids() {
 vaultine_pids() { session_pids "$(readlink -f "$VAULTINE_EXE")"; }
 corvane_pids() { session_pids "$(readlink -f "$CORVANE_EXE")"; }
 test_app_pids() { session_pids "$(readlink -f "$TEST_APP_EXE")"; }
+# A process's state letter (T: stopped), empty once it is gone.
+process_state() { sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | cut -d' ' -f1; }
+is_stopped() { [ "$(process_state "$1")" = T ]; }
 is_running() { [ -n "$("$1")" ]; }
 is_gone() { [ -z "$("$1")" ]; }
 

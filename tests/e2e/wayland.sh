@@ -46,8 +46,6 @@ walk(json.load(sys.stdin))
 sys.exit(1)' "$1"
 }
 # The scheduler state of process $1 (R, S, T for stopped, Z ...); empty once it is gone.
-process_state() { sed 's/.*) //' "/proc/$1/stat" 2>/dev/null | cut -d' ' -f1; }
-is_stopped() { [ "$(process_state "$1")" = T ]; }
 has_ended() { local state; state=$(process_state "$1"); [ -z "$state" ] || [ "$state" = Z ]; }
 # The test application's process started since $known_apps was taken.
 new_test_app() { comm -13 <(sort <<<"$known_apps") <(test_app_pids | sort) | head -n 1; }

@@ -34,18 +34,21 @@ void CentralServiceTest::TearDown() {
 }
 
 ApplicationsLockerCentralService& CentralServiceTest::makeService() {
-    service = std::make_unique<ApplicationsLockerCentralService>(*configuration, tier);
-    service->makePasswordWindow = [this] {
+    auto lockScreen = std::make_unique<TestLockScreen>();
+    lockScreen->gate = gate;
+    lockScreen->makeWindow = [this] {
         windows.push_back(std::make_shared<LockWindowRecord>());
         return std::make_unique<FakeLockWindow>(windows.back());
     };
-    service->makeExtraPasswordWindow = [](const platform::Screen& screen) {
+    lockScreen->makeCoverOf = [](const platform::Screen& screen) {
         auto cover = std::make_unique<QWidget>();
         cover->setGeometry(screen.frame);
         // The window system may nudge a window's position; the frame asked for is kept here.
         cover->setProperty("screenFrame", screen.frame);
         return cover;
     };
+    service =
+        std::make_unique<ApplicationsLockerCentralService>(*configuration, std::move(lockScreen));
     service->scheduleAfter = [this](std::chrono::milliseconds delay, std::function<void()> block) {
         scheduled.push_back({delay, std::move(block)});
     };

@@ -47,6 +47,20 @@ class FakeLockWindow : public LockWindow {
     std::shared_ptr<LockWindowRecord> record;
 };
 
+// The lock screen the tests install: lock windows and covers from the fixture's factories.
+class TestLockScreen : public LockScreen {
+  public:
+    std::function<std::unique_ptr<LockWindow>()> makeWindow;
+    std::function<std::unique_ptr<QWidget>(const platform::Screen&)> makeCoverOf;
+    bool gate = false;
+
+    std::unique_ptr<LockWindow> makeLockWindow() override { return makeWindow(); }
+    std::unique_ptr<QWidget> makeCover(const platform::Screen& screen) override {
+        return makeCoverOf(screen);
+    }
+    bool holdsUntilPassword() const override { return gate; }
+};
+
 class CentralServiceTest : public ::testing::Test {
   protected:
     using Clock = std::chrono::steady_clock;
@@ -91,8 +105,7 @@ class CentralServiceTest : public ::testing::Test {
     platform::testing::FakeSecretStore* secrets = nullptr;
     platform::testing::ManualMainQueue* mainQueue = nullptr;
     platform::testing::FakeGuard* guard = nullptr;  // absent until a test connects it
-    platform::LockTier tier =
-        platform::LockTier::x11Covers;  // the service's, set before makeService
+    bool gate = false;  // the lock screen is the gate; set before makeService
     std::unique_ptr<ConfigurationAndPreferencesService> configuration;
     std::unique_ptr<ApplicationsLockerCentralService> service;
     std::map<QString, QString> names;

@@ -13,7 +13,7 @@ class CentralServiceGateTest : public CentralServiceTest {
   protected:
     void SetUp() override {
         CentralServiceTest::SetUp();
-        tier = platform::LockTier::gate;
+        gate = true;
         install(editorId, QStringLiteral("Editor"), true);
         install(notesId, QStringLiteral("Notes"), false);
         storePassword();

@@ -1,5 +1,6 @@
 // The lock window the GNOME Shell draws: the text typed into a lock reaches the window that showed
-// it, and no other.
+// it, and no other; the lock screen chosen for each tier, the GNOME one the gate only while the
+// extension does not answer.
 #include "lockscreen/GnomeShellLockWindow.h"
 
 #include <gmock/gmock.h>
@@ -7,7 +8,9 @@
 #include <QDBusConnection>
 #include <QStringList>
 
+#include "lockscreen/LockScreen.h"
 #include "platform/linux/GnomeShellLock.h"
+#include "tests/lockscreen/LockScreenFixture.h"
 
 namespace {
 
@@ -75,4 +78,29 @@ TEST(GnomeShellLockWindow, ALockTheShellRefusesIsShownByOurOwnWindow) {
     EXPECT_EQ(calls, QStringList({QStringLiteral("show Files is locked"), QStringLiteral("error"),
                                   QStringLiteral("close")}));
     EXPECT_EQ(typed, QStringList({QStringLiteral("typed in our window")}));
+}
+
+namespace {
+
+class LockScreenChoice : public LockScreenFixture {};
+
+}  // namespace
+
+TEST_F(LockScreenChoice, ALockedLaunchIsHeldUntilThePasswordOnlyWhereNothingOfOursHidesIt) {
+    using platform::LockTier;
+    const platform::Screen second{QStringLiteral("HDMI-1"), QRect(1920, 0, 1280, 1024)};
+    const auto x11 = chooseLockScreen(LockTier::x11Covers);
+    EXPECT_FALSE(x11->holdsUntilPassword());
+    EXPECT_NE(x11->makeCover(second), nullptr);
+    EXPECT_FALSE(chooseLockScreen(LockTier::layerShellCovers)->holdsUntilPassword());
+    const auto gate = chooseLockScreen(LockTier::gate);
+    EXPECT_TRUE(gate->holdsUntilPassword());
+    EXPECT_EQ(gate->makeCover(second), nullptr);
+    // The GNOME Shell's extension does not answer (no bus): the gate, its lock an ordinary window.
+    const auto gnome = chooseLockScreen(
+        LockTier::gnomeShellExtension,
+        std::make_unique<platform::GnomeShellLock>(QDBusConnection(QStringLiteral("no bus"))));
+    EXPECT_TRUE(gnome->holdsUntilPassword());
+    EXPECT_EQ(gnome->makeCover(second), nullptr);
+    EXPECT_EQ(dynamic_cast<GnomeShellLockWindow*>(gnome->makeLockWindow().get()), nullptr);
 }

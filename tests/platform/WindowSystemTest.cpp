@@ -50,9 +50,16 @@ TEST(WindowSystem, WaylandSessionAsksForTheWaylandPlatformUnlessOneIsChosen) {
 
 TEST(WindowSystem, AnX11SessionKeepsItsCoversWhateverTheGateSwitchSays) {
     using platform::LockTier;
-    EXPECT_EQ(platform::lockTierOf(false, false, ""), LockTier::x11Covers);
-    EXPECT_EQ(platform::lockTierOf(false, false, "gate"), LockTier::x11Covers);
-    EXPECT_EQ(platform::lockTierOf(true, false, ""), LockTier::gate);
-    EXPECT_EQ(platform::lockTierOf(true, true, ""), LockTier::layerShellCovers);
-    EXPECT_EQ(platform::lockTierOf(true, true, "gate"), LockTier::gate);
+    EXPECT_EQ(platform::lockTierOf(false, false, false, ""), LockTier::x11Covers);
+    EXPECT_EQ(platform::lockTierOf(false, false, true, "gate"), LockTier::x11Covers);
+    EXPECT_EQ(platform::lockTierOf(true, false, false, ""), LockTier::gate);
+    EXPECT_EQ(platform::lockTierOf(true, true, false, ""), LockTier::layerShellCovers);
+    EXPECT_EQ(platform::lockTierOf(true, true, false, "gate"), LockTier::gate);
+}
+
+TEST(WindowSystem, GnomeOnWaylandIsTheShellExtensionsTierUnlessTheGateIsForced) {
+    using platform::LockTier;
+    EXPECT_EQ(platform::lockTierOf(true, false, true, ""), LockTier::gnomeShellExtension);
+    EXPECT_EQ(platform::lockTierOf(true, false, true, "gate"), LockTier::gate);
+    EXPECT_EQ(platform::lockTierOf(true, true, true, ""), LockTier::layerShellCovers);
 }
