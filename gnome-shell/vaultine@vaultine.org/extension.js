@@ -8,8 +8,10 @@
 // The object lives on the Shell's own session-bus connection, at /org/vaultine/ShellLock under
 // the name org.gnome.Shell, which no other program can hold while the Shell runs: Vaultine knows
 // that whoever answers there is the Shell. Requests are taken only from Vaultine's installed
-// program (the connection's process, its executable read from /proc), and the typed password and
-// the windows are sent to that connection alone.
+// program (the connection's process, its executable read from /proc), and the windows are sent to
+// that connection alone. The typed password never goes on the bus, where any program of the user
+// may watch: each Lock request hands over the write end of a pipe of Vaultine's, and every
+// submitted text is written into it as one record, the text in UTF-8 ended by a NUL.
 'use strict';
 
 const { Clutter, Gio, GLib, Meta, Shell, St } = imports.gi;
@@ -27,6 +29,9 @@ const PROGRAM_FILE = 'vaultine-program';
 // A lock whose Vaultine went away stays up this long for a restarted Vaultine to take it over.
 const ORPHAN_GRACE_SECONDS = 15;
 const GRAB_RETRY_MS = 100;
+// A record and its NUL fit in one atomic pipe write (PIPE_BUF): a write of the non-blocking pipe
+// takes it whole or not at all, and never waits for Vaultine.
+const MAX_RECORD_BYTES = 4095;
 
 const INTERFACE_XML = `
 <node>
@@ -39,6 +44,7 @@ const INTERFACE_XML = `
       <arg type="s" name="appName" direction="in"/>
       <arg type="s" name="icon" direction="in"/>
       <arg type="s" name="message" direction="in"/>
+      <arg type="h" name="passwordPipe" direction="in"/>
     </method>
     <method name="ShowError">
       <arg type="u" name="serial" direction="in"/>
@@ -47,10 +53,6 @@ const INTERFACE_XML = `
     <method name="Unlock">
       <arg type="u" name="serial" direction="in"/>
     </method>
-    <signal name="PasswordEntered">
-      <arg type="u" name="serial"/>
-      <arg type="s" name="text"/>
-    </signal>
     <signal name="WindowCreated">
       <arg type="u" name="pid"/>
       <arg type="s" name="wmClass"/>
@@ -92,6 +94,47 @@ function executableOf(pid) {
         return GLib.file_read_link(`/proc/${pid}/exe`);
     } catch (e) {
         return null;
+    }
+}
+
+// The write end of the password pipe passed as the handle at this index of the call, or null.
+function passwordPipeOf(invocation, handle) {
+    const fds = invocation.get_message().get_unix_fd_list();
+    if (!fds || handle < 0 || handle >= fds.get_length())
+        return null;
+    try {
+        const fd = fds.get(handle);
+        GLib.unix_set_fd_nonblocking(fd, true);
+        return new Gio.UnixOutputStream({ fd, close_fd: true });
+    } catch (e) {
+        logError(e, 'Vaultine lock: password pipe');
+        return null;
+    }
+}
+
+// One submitted text into the pipe: dropped when too long, when it holds a NUL, or when the pipe
+// is full or closed (the lock stays up and the user types again). The Shell ignores SIGPIPE.
+function writeRecord(pipe, text) {
+    const bytes = new TextEncoder().encode(text);
+    if (bytes.length > MAX_RECORD_BYTES || bytes.includes(0))
+        return;
+    const record = new Uint8Array(bytes.length + 1);
+    record.set(bytes);
+    try {
+        pipe.write_nonblocking(record, null);
+    } catch (e) {
+        log(`Vaultine lock: the password could not be passed on: ${e.message}`);
+    } finally {
+        record.fill(0);
+        bytes.fill(0);
+    }
+}
+
+function closePipe(pipe) {
+    try {
+        pipe?.close(null);
+    } catch (e) {
+        // Closed already.
     }
 }
 
@@ -231,6 +274,7 @@ class VaultineShellLock {
         this._ownerWatch = 0;
         this._lock = null;
         this._lockOwner = null;    // the Vaultine that asked for the lock shown
+        this._pipe = null;         // the write end of its password pipe
         this._serial = 0;
         this._orphanTimeout = 0;
     }
@@ -280,6 +324,9 @@ class VaultineShellLock {
     // the one that did has nothing to lock) does not leave the screen covered for good.
     _ownerVanished() {
         this._setOwner(null);
+        // Nobody reads the pipe any more; a Vaultine that takes the lock over brings a new one.
+        closePipe(this._pipe);
+        this._pipe = null;
         if (!this._lock || this._orphanTimeout)
             return;
         this._orphanTimeout = GLib.timeout_add_seconds(GLib.PRIORITY_DEFAULT,
@@ -318,15 +365,20 @@ class VaultineShellLock {
         this._fromVaultine(invocation, () => new GLib.Variant('(u)', [VERSION]));
     }
 
-    LockAsync([serial, appName, icon, message], invocation) {
+    LockAsync([serial, appName, icon, message, passwordPipe], invocation) {
         this._fromVaultine(invocation, () => {
+            const pipe = passwordPipeOf(invocation, passwordPipe);
+            if (!pipe)
+                throw new Error('No password pipe');
             // The new lock is drawn and grabs before the old one lets go.
             const previous = this._lock;
+            closePipe(this._pipe);
+            this._pipe = pipe;
             this._serial = serial;
             const owner = this._owner;
             this._lockOwner = owner;
             this._lock = new LockScreen(appName, icon, message,
-                text => this._passwordEntered(owner, serial, text));
+                text => this._passwordEntered(owner, serial, pipe, text));
             previous?.destroy();
             return null;
         });
@@ -350,16 +402,18 @@ class VaultineShellLock {
 
     _endLock() {
         this._cancelOrphanTimeout();
+        closePipe(this._pipe);
+        this._pipe = null;
         this._lock?.destroy();
         this._lock = null;
         this._lockOwner = null;
     }
 
-    // The typed text goes to the Vaultine that asked for this lock alone, never broadcast.
-    _passwordEntered(owner, serial, text) {
-        if (!owner || owner !== this._owner || serial !== this._serial)
+    // The typed text goes into the pipe of the Vaultine that asked for this lock, nowhere else.
+    _passwordEntered(owner, serial, pipe, text) {
+        if (!owner || owner !== this._owner || serial !== this._serial || pipe !== this._pipe)
             return;
-        this._emitTo(owner, 'PasswordEntered', new GLib.Variant('(us)', [serial, text]));
+        writeRecord(pipe, text);
     }
 
     _windowCreated(window) {

@@ -1,14 +1,23 @@
-// Enabling and trusting our GNOME Shell extension, and the lock requests and signals it serves.
+// Enabling and trusting our GNOME Shell extension, the lock requests and signals it serves, and
+// the pipe the typed password comes through.
 #include "platform/linux/GnomeShellLock.h"
 
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <string.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusReply>
+#include <QDBusUnixFileDescriptor>
 #include <QDir>
 #include <QFileInfo>
+#include <QSocketNotifier>
+#include <QStringDecoder>
 #include <QTimer>
 #include <QtGlobal>
 #include <algorithm>
@@ -66,7 +75,40 @@ int intValue(const QVariantMap& info, const char* key) {
     return ok ? static_cast<int>(value) : -1;
 }
 
+void wipe(QByteArray& bytes) {
+    if (!bytes.isEmpty())
+        ::explicit_bzero(bytes.data(), static_cast<size_t>(bytes.size()));
+    bytes.clear();
+}
+
 }  // namespace
+
+PasswordRecords::~PasswordRecords() {
+    wipe(pending);
+}
+
+QStringList PasswordRecords::feed(QByteArrayView bytes) {
+    QStringList records;
+    while (!bytes.isEmpty()) {
+        const qsizetype end = bytes.indexOf('\0');
+        const QByteArrayView piece = end < 0 ? bytes : bytes.first(end);
+        overlong = overlong || pending.size() + piece.size() > MAX_RECORD_BYTES;
+        if (overlong)
+            wipe(pending);
+        else
+            pending.append(piece);
+        if (end < 0)
+            break;
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        const QString text = utf8(pending);
+        if (!overlong && !utf8.hasError())
+            records.append(text);
+        wipe(pending);
+        overlong = false;
+        bytes = bytes.sliced(end + 1);
+    }
+    return records;
+}
 
 bool GnomeShellLock::desktopIsGnome(QByteArrayView currentDesktop) {
     const QList<QByteArray> desktops = currentDesktop.toByteArray().split(':');
@@ -103,8 +145,6 @@ bool GnomeShellLock::start() {
     if (!bus.isConnected() || !shellIsGenuine())
         return false;
     const QString service = QLatin1String(SHELL_SERVICE);
-    bus.connect(service, QLatin1String(LOCK_PATH), QLatin1String(LOCK_INTERFACE),
-                QStringLiteral("PasswordEntered"), this, SLOT(passwordEntered(uint, QString)));
     bus.connect(service, QLatin1String(LOCK_PATH), QLatin1String(LOCK_INTERFACE),
                 QStringLiteral("WindowCreated"), this, SLOT(windowCreated(uint, QString, QString)));
     bus.connect(service, QLatin1String(shellPath), QLatin1String(extensionsInterface),
@@ -198,7 +238,22 @@ void GnomeShellLock::extensionStateChanged(const QString& uuid, const QVariantMa
 void GnomeShellLock::showAgain() {
     if (!shown)
         return;
-    callLock(QStringLiteral("Lock"), {shown->serial, shown->title, shown->icon, shown->message});
+    const UniqueFd writeEnd = openPasswordPipe(shown->serial);
+    if (!writeEnd) {
+        qWarning().noquote() << "No pipe for the lock's password:" << ::strerror(errno);
+        answering = false;
+        // Told on the next turn, once the caller of lock() has heard of this serial.
+        QTimer::singleShot(0, this, [this, serial = shown->serial] {
+            if (onLockRefused && shown && shown->serial == serial)
+                onLockRefused(serial);
+        });
+        return;
+    }
+    // The message holds a copy of the write end until it is sent; afterwards only the Shell has
+    // one, so that the pipe ends for us when the Shell closes it.
+    callLock(QStringLiteral("Lock"),
+             {shown->serial, shown->title, shown->icon, shown->message,
+              QVariant::fromValue(QDBusUnixFileDescriptor(writeEnd.get()))});
     if (!shown->error.isEmpty())
         callLock(QStringLiteral("ShowError"), {shown->serial, shown->error});
 }
@@ -225,6 +280,7 @@ void GnomeShellLock::unlock(unsigned serial) {
     if (!shown || shown->serial != serial)
         return;
     shown.reset();
+    closePasswordPipe();
     QTimer::singleShot(0, this, [this, serial] { callLock(QStringLiteral("Unlock"), {serial}); });
 }
 
@@ -251,9 +307,61 @@ void GnomeShellLock::callLock(const QString& method, const QVariantList& argumen
             });
 }
 
+// Non-blocking on both ends: a record (at most PIPE_BUF bytes) either goes in whole or, when we
+// do not read, is dropped by the Shell, which never waits for us.
+UniqueFd GnomeShellLock::openPasswordPipe(unsigned serial) {
+    closePasswordPipe();
+    int ends[2] = {-1, -1};
+    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0)
+        return UniqueFd();
+    auto pipe = std::make_unique<PasswordPipe>();
+    pipe->serial = serial;
+    pipe->readEnd.reset(ends[0]);
+    pipe->notifier = std::make_unique<QSocketNotifier>(ends[0], QSocketNotifier::Read);
+    connect(pipe->notifier.get(), &QSocketNotifier::activated, this,
+            &GnomeShellLock::readPasswordPipe);
+    passwordPipe = std::move(pipe);
+    return UniqueFd(ends[1]);
+}
+
+// Everything the pipe holds now, then the texts in order to the lock they were typed into; the
+// pipe ends when the Shell closed its end (the lock taken down, the extension turned off).
+void GnomeShellLock::readPasswordPipe() {
+    if (!passwordPipe)
+        return;
+    const unsigned serial = passwordPipe->serial;
+    QStringList texts;
+    char buffer[PIPE_BUF];
+    bool ended = false;
+    for (;;) {
+        const ssize_t got = ::read(passwordPipe->readEnd.get(), buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0) {
+            ended = got == 0 || errno != EAGAIN;
+            break;
+        }
+        texts += passwordPipe->records.feed(QByteArrayView(buffer, got));
+        ::explicit_bzero(buffer, sizeof buffer);
+    }
+    if (ended)
+        closePasswordPipe();
+    for (const QString& text : std::as_const(texts))
+        passwordEntered(serial, text);
+}
+
 void GnomeShellLock::passwordEntered(uint serial, const QString& text) {
     if (onPasswordEntered && shown && shown->serial == serial)
         onPasswordEntered(serial, text);
+}
+
+// The notifier may be the one whose signal runs now: it goes on the next turn.
+void GnomeShellLock::closePasswordPipe() {
+    if (!passwordPipe)
+        return;
+    passwordPipe->notifier->setEnabled(false);
+    passwordPipe->notifier.release()->deleteLater();
+    passwordPipe.reset();
 }
 
 void GnomeShellLock::windowCreated(uint pid, const QString& windowClass,
