@@ -10,8 +10,9 @@
 // that whoever answers there is the Shell. Requests are taken only from Vaultine's installed
 // program (the connection's process, its executable read from /proc), and the windows are sent to
 // that connection alone. The typed password never goes on the bus, where any program of the user
-// may watch: each Lock request hands over the write end of a pipe of Vaultine's, and every
-// submitted text is written into it as one record, the text in UTF-8 ended by a NUL.
+// may watch: each Lock request hands over one end of a socket pair of Vaultine's, and every
+// submitted text is sent into it as one message, the text in UTF-8 ended by a NUL. Vaultine reads
+// only messages our process sent (a watcher of the bus gets a copy of the descriptor too).
 'use strict';
 
 const { Clutter, Gio, GLib, Meta, Shell, St } = imports.gi;
@@ -29,8 +30,8 @@ const PROGRAM_FILE = 'vaultine-program';
 // A lock whose Vaultine went away stays up this long for a restarted Vaultine to take it over.
 const ORPHAN_GRACE_SECONDS = 15;
 const GRAB_RETRY_MS = 100;
-// A record and its NUL fit in one atomic pipe write (PIPE_BUF): a write of the non-blocking pipe
-// takes it whole or not at all, and never waits for Vaultine.
+// A record and its NUL fit in one message of the size Vaultine reads (PIPE_BUF); the non-blocking
+// socket takes it whole or not at all, and never waits for Vaultine.
 const MAX_RECORD_BYTES = 4095;
 
 const INTERFACE_XML = `
@@ -44,7 +45,7 @@ const INTERFACE_XML = `
       <arg type="s" name="appName" direction="in"/>
       <arg type="s" name="icon" direction="in"/>
       <arg type="s" name="message" direction="in"/>
-      <arg type="h" name="passwordPipe" direction="in"/>
+      <arg type="h" name="passwordSocket" direction="in"/>
     </method>
     <method name="ShowError">
       <arg type="u" name="serial" direction="in"/>
@@ -97,31 +98,36 @@ function executableOf(pid) {
     }
 }
 
-// The write end of the password pipe passed as the handle at this index of the call, or null.
-function passwordPipeOf(invocation, handle) {
+// The password socket passed as the handle at this index of the call, or null.
+function passwordSocketOf(invocation, handle) {
     const fds = invocation.get_message().get_unix_fd_list();
     if (!fds || handle < 0 || handle >= fds.get_length())
         return null;
+    let fd = -1;
     try {
-        const fd = fds.get(handle);
-        GLib.unix_set_fd_nonblocking(fd, true);
-        return new Gio.UnixOutputStream({ fd, close_fd: true });
+        fd = fds.get(handle);
+        const socket = Gio.Socket.new_from_fd(fd);
+        socket.set_blocking(false);
+        return socket;
     } catch (e) {
-        logError(e, 'Vaultine lock: password pipe');
+        if (fd >= 0)
+            GLib.close(fd);
+        logError(e, 'Vaultine lock: password socket');
         return null;
     }
 }
 
-// One submitted text into the pipe: dropped when too long, when it holds a NUL, or when the pipe
-// is full or closed (the lock stays up and the user types again). The Shell ignores SIGPIPE.
-function writeRecord(pipe, text) {
+// One submitted text into the socket: dropped when too long, when it holds a NUL, or when the
+// socket is full or closed (the lock stays up and the user types again). A socket's send raises
+// no SIGPIPE.
+function writeRecord(socket, text) {
     const bytes = new TextEncoder().encode(text);
     if (bytes.length > MAX_RECORD_BYTES || bytes.includes(0))
         return;
     const record = new Uint8Array(bytes.length + 1);
     record.set(bytes);
     try {
-        pipe.write_nonblocking(record, null);
+        socket.send(record, null);
     } catch (e) {
         log(`Vaultine lock: the password could not be passed on: ${e.message}`);
     } finally {
@@ -130,9 +136,9 @@ function writeRecord(pipe, text) {
     }
 }
 
-function closePipe(pipe) {
+function closeSocket(socket) {
     try {
-        pipe?.close(null);
+        socket?.close();
     } catch (e) {
         // Closed already.
     }
@@ -274,7 +280,7 @@ class VaultineShellLock {
         this._ownerWatch = 0;
         this._lock = null;
         this._lockOwner = null;    // the Vaultine that asked for the lock shown
-        this._pipe = null;         // the write end of its password pipe
+        this._socket = null;       // its password socket
         this._serial = 0;
         this._orphanTimeout = 0;
     }
@@ -324,9 +330,9 @@ class VaultineShellLock {
     // the one that did has nothing to lock) does not leave the screen covered for good.
     _ownerVanished() {
         this._setOwner(null);
-        // Nobody reads the pipe any more; a Vaultine that takes the lock over brings a new one.
-        closePipe(this._pipe);
-        this._pipe = null;
+        // Nobody reads the socket any more; a Vaultine that takes the lock over brings a new one.
+        closeSocket(this._socket);
+        this._socket = null;
         if (!this._lock || this._orphanTimeout)
             return;
         this._orphanTimeout = GLib.timeout_add_seconds(GLib.PRIORITY_DEFAULT,
@@ -365,20 +371,20 @@ class VaultineShellLock {
         this._fromVaultine(invocation, () => new GLib.Variant('(u)', [VERSION]));
     }
 
-    LockAsync([serial, appName, icon, message, passwordPipe], invocation) {
+    LockAsync([serial, appName, icon, message, passwordSocket], invocation) {
         this._fromVaultine(invocation, () => {
-            const pipe = passwordPipeOf(invocation, passwordPipe);
-            if (!pipe)
-                throw new Error('No password pipe');
+            const socket = passwordSocketOf(invocation, passwordSocket);
+            if (!socket)
+                throw new Error('No password socket');
             // The new lock is drawn and grabs before the old one lets go.
             const previous = this._lock;
-            closePipe(this._pipe);
-            this._pipe = pipe;
+            closeSocket(this._socket);
+            this._socket = socket;
             this._serial = serial;
             const owner = this._owner;
             this._lockOwner = owner;
             this._lock = new LockScreen(appName, icon, message,
-                text => this._passwordEntered(owner, serial, pipe, text));
+                text => this._passwordEntered(owner, serial, socket, text));
             previous?.destroy();
             return null;
         });
@@ -402,18 +408,18 @@ class VaultineShellLock {
 
     _endLock() {
         this._cancelOrphanTimeout();
-        closePipe(this._pipe);
-        this._pipe = null;
+        closeSocket(this._socket);
+        this._socket = null;
         this._lock?.destroy();
         this._lock = null;
         this._lockOwner = null;
     }
 
-    // The typed text goes into the pipe of the Vaultine that asked for this lock, nowhere else.
-    _passwordEntered(owner, serial, pipe, text) {
-        if (!owner || owner !== this._owner || serial !== this._serial || pipe !== this._pipe)
+    // The typed text goes into the socket of the Vaultine that asked for this lock, nowhere else.
+    _passwordEntered(owner, serial, socket, text) {
+        if (!owner || owner !== this._owner || serial !== this._serial || socket !== this._socket)
             return;
-        writeRecord(pipe, text);
+        writeRecord(socket, text);
     }
 
     _windowCreated(window) {

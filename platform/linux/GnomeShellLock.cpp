@@ -1,11 +1,12 @@
 // Enabling and trusting our GNOME Shell extension, the lock requests and signals it serves, and
-// the pipe the typed password comes through.
+// the socket the typed password comes through.
 #include "platform/linux/GnomeShellLock.h"
 
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <string.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -21,6 +22,7 @@
 #include <QTimer>
 #include <QtGlobal>
 #include <algorithm>
+#include <cstring>
 
 #include "platform/WindowSystem.h"
 #include "platform/linux/LinuxWorkspace.h"
@@ -160,8 +162,8 @@ bool GnomeShellLock::start() {
 // The Shell is the owner of its name, running the system's program.
 bool GnomeShellLock::shellIsGenuine() {
     const QDBusReply<uint> pid = bus.interface()->servicePid(QLatin1String(SHELL_SERVICE));
-    return pid.isValid() && pid.value() > 0 &&
-           proc::readExecutable(static_cast<pid_t>(pid.value())) == QLatin1String(shellProgram);
+    shellProcess = pid.isValid() ? static_cast<pid_t>(pid.value()) : 0;
+    return shellProcess > 0 && proc::readExecutable(shellProcess) == QLatin1String(shellProgram);
 }
 
 bool GnomeShellLock::enableExtension() {
@@ -238,9 +240,9 @@ void GnomeShellLock::extensionStateChanged(const QString& uuid, const QVariantMa
 void GnomeShellLock::showAgain() {
     if (!shown)
         return;
-    const UniqueFd writeEnd = openPasswordPipe(shown->serial);
-    if (!writeEnd) {
-        qWarning().noquote() << "No pipe for the lock's password:" << ::strerror(errno);
+    const UniqueFd shellEnd = openPasswordSocket(shown->serial);
+    if (!shellEnd) {
+        qWarning().noquote() << "No socket for the lock's password:" << ::strerror(errno);
         answering = false;
         // Told on the next turn, once the caller of lock() has heard of this serial.
         QTimer::singleShot(0, this, [this, serial = shown->serial] {
@@ -249,11 +251,9 @@ void GnomeShellLock::showAgain() {
         });
         return;
     }
-    // The message holds a copy of the write end until it is sent; afterwards only the Shell has
-    // one, so that the pipe ends for us when the Shell closes it.
     callLock(QStringLiteral("Lock"),
              {shown->serial, shown->title, shown->icon, shown->message,
-              QVariant::fromValue(QDBusUnixFileDescriptor(writeEnd.get()))});
+              QVariant::fromValue(QDBusUnixFileDescriptor(shellEnd.get()))});
     if (!shown->error.isEmpty())
         callLock(QStringLiteral("ShowError"), {shown->serial, shown->error});
 }
@@ -280,7 +280,7 @@ void GnomeShellLock::unlock(unsigned serial) {
     if (!shown || shown->serial != serial)
         return;
     shown.reset();
-    closePasswordPipe();
+    closePasswordSocket();
     QTimer::singleShot(0, this, [this, serial] { callLock(QStringLiteral("Unlock"), {serial}); });
 }
 
@@ -307,45 +307,99 @@ void GnomeShellLock::callLock(const QString& method, const QVariantList& argumen
             });
 }
 
-// Non-blocking on both ends: a record (at most PIPE_BUF bytes) either goes in whole or, when we
-// do not read, is dropped by the Shell, which never waits for us.
-UniqueFd GnomeShellLock::openPasswordPipe(unsigned serial) {
-    closePasswordPipe();
+// A socket pair rather than a pipe: a watcher of the bus receives a copy of every descriptor a
+// message carries, so the Shell's end is not the Shell's alone; each message here carries its
+// sender's process (SO_PASSCRED, which only root can forge), and only the Shell's are read. One
+// message holds one record; non-blocking, so the Shell drops a text rather than wait for us.
+UniqueFd GnomeShellLock::openPasswordSocket(unsigned serial) {
+    closePasswordSocket();
     int ends[2] = {-1, -1};
-    if (::pipe2(ends, O_CLOEXEC | O_NONBLOCK) != 0)
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, ends) != 0)
         return UniqueFd();
-    auto pipe = std::make_unique<PasswordPipe>();
-    pipe->serial = serial;
-    pipe->readEnd.reset(ends[0]);
-    pipe->notifier = std::make_unique<QSocketNotifier>(ends[0], QSocketNotifier::Read);
-    connect(pipe->notifier.get(), &QSocketNotifier::activated, this,
-            &GnomeShellLock::readPasswordPipe);
-    passwordPipe = std::move(pipe);
-    return UniqueFd(ends[1]);
+    UniqueFd ours(ends[0]), shells(ends[1]);
+    const int on = 1;
+    if (::setsockopt(ours.get(), SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0 ||
+        ::shutdown(ours.get(), SHUT_WR) != 0)
+        return UniqueFd();
+    auto socket = std::make_unique<PasswordSocket>();
+    socket->serial = serial;
+    socket->notifier = std::make_unique<QSocketNotifier>(ours.get(), QSocketNotifier::Read);
+    socket->ours = std::move(ours);
+    connect(socket->notifier.get(), &QSocketNotifier::activated, this,
+            &GnomeShellLock::readPasswordSocket);
+    passwordSocket = std::move(socket);
+    return shells;
 }
 
-// Everything the pipe holds now, then the texts in order to the lock they were typed into; the
-// pipe ends when the Shell closed its end (the lock taken down, the extension turned off).
-void GnomeShellLock::readPasswordPipe() {
-    if (!passwordPipe)
+namespace {
+
+// One message of the password socket: its bytes when the Shell's process sent it whole, else none
+// (descriptors it carried closed). Zero bytes read: the socket ended.
+struct SocketMessage {
+    ssize_t got = 0;
+    bool fromShell = false;
+};
+
+SocketMessage receiveMessage(int socket, char* buffer, size_t size, pid_t shell) {
+    iovec data{buffer, size};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred)) + CMSG_SPACE(sizeof(int) * 8)];
+    msghdr message{};
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    SocketMessage received;
+    do
+        received.got = ::recvmsg(socket, &message, MSG_CMSG_CLOEXEC);
+    while (received.got < 0 && errno == EINTR);
+    if (received.got <= 0)
+        return received;
+    bool shellSent = false;
+    for (cmsghdr* header = CMSG_FIRSTHDR(&message); header;
+         header = CMSG_NXTHDR(&message, header)) {
+        if (header->cmsg_level != SOL_SOCKET)
+            continue;
+        if (header->cmsg_type == SCM_CREDENTIALS) {
+            ucred sender{};
+            std::memcpy(&sender, CMSG_DATA(header), sizeof sender);
+            shellSent = shell > 0 && sender.pid == shell;
+        } else if (header->cmsg_type == SCM_RIGHTS) {
+            const size_t count = (header->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+            for (size_t index = 0; index < count; ++index) {
+                int descriptor = -1;
+                std::memcpy(&descriptor, CMSG_DATA(header) + index * sizeof(int), sizeof(int));
+                ::close(descriptor);
+            }
+        }
+    }
+    received.fromShell = shellSent && (message.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) == 0;
+    return received;
+}
+
+}  // namespace
+
+// Everything the socket holds now, then the texts in order to the lock they were typed into; the
+// socket ends when the Shell closed its end (the lock taken down, the extension turned off).
+void GnomeShellLock::readPasswordSocket() {
+    if (!passwordSocket)
         return;
-    const unsigned serial = passwordPipe->serial;
+    const unsigned serial = passwordSocket->serial;
     QStringList texts;
     char buffer[PIPE_BUF];
     bool ended = false;
     for (;;) {
-        const ssize_t got = ::read(passwordPipe->readEnd.get(), buffer, sizeof buffer);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0) {
-            ended = got == 0 || errno != EAGAIN;
+        const SocketMessage message =
+            receiveMessage(passwordSocket->ours.get(), buffer, sizeof buffer, shellProcess);
+        if (message.got <= 0) {
+            ended = message.got == 0 || errno != EAGAIN;
             break;
         }
-        texts += passwordPipe->records.feed(QByteArrayView(buffer, got));
+        if (message.fromShell)
+            texts += passwordSocket->records.feed(QByteArrayView(buffer, message.got));
         ::explicit_bzero(buffer, sizeof buffer);
     }
     if (ended)
-        closePasswordPipe();
+        closePasswordSocket();
     for (const QString& text : std::as_const(texts))
         passwordEntered(serial, text);
 }
@@ -356,12 +410,12 @@ void GnomeShellLock::passwordEntered(uint serial, const QString& text) {
 }
 
 // The notifier may be the one whose signal runs now: it goes on the next turn.
-void GnomeShellLock::closePasswordPipe() {
-    if (!passwordPipe)
+void GnomeShellLock::closePasswordSocket() {
+    if (!passwordSocket)
         return;
-    passwordPipe->notifier->setEnabled(false);
-    passwordPipe->notifier.release()->deleteLater();
-    passwordPipe.reset();
+    passwordSocket->notifier->setEnabled(false);
+    passwordSocket->notifier.release()->deleteLater();
+    passwordSocket.reset();
 }
 
 void GnomeShellLock::windowCreated(uint pid, const QString& windowClass,

@@ -1,5 +1,5 @@
 // The GNOME Shell lock's choices that need no Shell: which desktops are GNOME, and which extension
-// the Shell reports is one only root could have written, and the records of the password pipe.
+// the Shell reports is one only root could have written, and the records of the password socket.
 #include "platform/linux/GnomeShellLock.h"
 
 #include <gmock/gmock.h>
@@ -69,7 +69,7 @@ TEST(GnomeShellLock, TrustsOnlyASystemExtensionThatOnlyRootCanWrite) {
     EXPECT_FALSE(GnomeShellLock::extensionInfoIsTrusted(extensionInfo(1, scratch.path())));
 }
 
-TEST(PasswordRecords, SplitsNulEndedTextsAcrossReads) {
+TEST(GnomeShellLockPasswordRecords, SplitsNulEndedTextsAcrossReads) {
     platform::PasswordRecords records;
     EXPECT_THAT(records.feed("Open Ses"), testing::IsEmpty());
     EXPECT_THAT(
@@ -79,7 +79,7 @@ TEST(PasswordRecords, SplitsNulEndedTextsAcrossReads) {
                 testing::ElementsAre(QString::fromUtf8("n\xc3\xa4he")));
 }
 
-TEST(PasswordRecords, DropsOverlongAndMalformedRecordsWhole) {
+TEST(GnomeShellLockPasswordRecords, DropsOverlongAndMalformedRecordsWhole) {
     platform::PasswordRecords records;
     const QByteArray longest(platform::PasswordRecords::MAX_RECORD_BYTES, 'a');
     EXPECT_THAT(records.feed(longest + '\0'), testing::ElementsAre(QString::fromLatin1(longest)));
