@@ -73,11 +73,12 @@ forged=$(as_user /usr/bin/python3 "$GNOME_SHELL_PY" forge-lock 2>&1) ||
 # A program of the user watches the session bus from here to the end of the typing; another takes
 # the copy of the Shell's password socket the next lock request brings and sends the password in.
 BUS_WATCH=$E2E_ARTIFACTS/dbus-monitor.log
+INJECTED=$E2E_ARTIFACTS/inject.log
+rm -f "$BUS_WATCH" "$INJECTED"
 as_user setsid sh -c 'echo $$; exec dbus-monitor --session' > "$BUS_WATCH" 2>&1 < /dev/null &
-watching() { [ "$(wc -l < "$BUS_WATCH")" -ge 2 ]; }
+watching() { [ "$(wc -l < "$BUS_WATCH")" -ge 2 ]; }  # its process, then the bus's greeting
 wait_until 10 watching || fail "dbus-monitor does not watch: $(cat "$BUS_WATCH")"
 BUS_WATCHER=$(head -n 1 "$BUS_WATCH")
-INJECTED=$E2E_ARTIFACTS/inject.log
 as_user setsid /usr/bin/python3 "$GNOME_SHELL_PY" inject "Open Sesame" > "$INJECTED" 2>&1 < /dev/null &
 wait_until 10 grep -q watching "$INJECTED" || fail "the injector does not watch: $(cat "$INJECTED")"
 
