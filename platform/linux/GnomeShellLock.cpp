@@ -43,6 +43,8 @@ constexpr int extensionEnabled = 1;
 constexpr int extensionDisabled = 2;
 constexpr int extensionInitialized = 6;
 constexpr qint64 reenableIntervalMs = 1000;
+// Messages of the password socket read in one turn: one who floods it cannot hold the event loop.
+constexpr int passwordMessagesPerTurn = 64;
 
 // Root's, writable by root alone, and no symbolic link.
 bool onlyRootWrites(const QString& path) {
@@ -334,10 +336,13 @@ UniqueFd GnomeShellLock::openPasswordSocket(unsigned serial) {
 namespace {
 
 // One message of the password socket: its bytes when the Shell's process sent it whole, else none
-// (descriptors it carried closed). Zero bytes read: the socket ended.
+// (descriptors it carried closed). An empty message still carries its sender; the socket's end
+// carries none.
 struct SocketMessage {
     ssize_t got = 0;
     bool fromShell = false;
+    bool ended = false;
+    bool none = false;  // nothing to read now (or a failure, then ended too)
 };
 
 SocketMessage receiveMessage(int socket, char* buffer, size_t size, pid_t shell) {
@@ -352,8 +357,15 @@ SocketMessage receiveMessage(int socket, char* buffer, size_t size, pid_t shell)
     do
         received.got = ::recvmsg(socket, &message, MSG_CMSG_CLOEXEC);
     while (received.got < 0 && errno == EINTR);
-    if (received.got <= 0)
+    if (received.got < 0) {
+        received.none = true;
+        received.ended = errno != EAGAIN;
         return received;
+    }
+    if (received.got == 0 && message.msg_controllen == 0) {
+        received.none = received.ended = true;
+        return received;
+    }
     bool shellSent = false;
     for (cmsghdr* header = CMSG_FIRSTHDR(&message); header;
          header = CMSG_NXTHDR(&message, header)) {
@@ -378,8 +390,9 @@ SocketMessage receiveMessage(int socket, char* buffer, size_t size, pid_t shell)
 
 }  // namespace
 
-// Everything the socket holds now, then the texts in order to the lock they were typed into; the
-// socket ends when the Shell closed its end (the lock taken down, the extension turned off).
+// What the socket holds now (a bounded number of messages; the notifier fires again for the rest),
+// then the texts in order to the lock they were typed into; the socket ends when the Shell closed
+// its end (the lock taken down, the extension turned off).
 void GnomeShellLock::readPasswordSocket() {
     if (!passwordSocket)
         return;
@@ -387,11 +400,11 @@ void GnomeShellLock::readPasswordSocket() {
     QStringList texts;
     char buffer[PIPE_BUF];
     bool ended = false;
-    for (;;) {
+    for (int count = 0; count < passwordMessagesPerTurn; ++count) {
         const SocketMessage message =
             receiveMessage(passwordSocket->ours.get(), buffer, sizeof buffer, shellProcess);
-        if (message.got <= 0) {
-            ended = message.got == 0 || errno != EAGAIN;
+        if (message.none) {
+            ended = message.ended;
             break;
         }
         if (message.fromShell)
