@@ -536,6 +536,13 @@ void ApplicationsLockerCentralService::onGuardGreeted(platform::Guard::Answer an
                            "not be seen, standard protection"));
         return;
     }
+    if (answer == Answer::traceable) {
+        printLine(QStringLiteral(
+            "The system guard refuses this Vaultine: it is traced, or other programs "
+            "of the user may attach to it (it could not make itself non-dumpable): "
+            "standard protection"));
+        return;
+    }
     if (answer != Answer::ok && answer != Answer::wrongPassword)
         return;
     guardDoubtsPassword = answer == Answer::wrongPassword && !passwordUnknown();
