@@ -1,6 +1,7 @@
-// Vaultine's program entry: claims the bundle identifier on the session bus (a second Vaultine asks
-// the running one to open its popover and ends at once), makes the delegate the application's,
-// watches that Corvane is alive, and runs the main loop until SafeQuitService ends the process.
+// Vaultine's program entry: closes the process to tracers, claims the bundle identifier on the
+// session bus (a second Vaultine asks the running one to open its popover and ends at once), makes
+// the delegate the application's, watches that Corvane is alive, and runs the main loop until
+// SafeQuitService ends the process.
 #include <QApplication>
 #include <QDBusConnection>
 #include <QTimer>
@@ -17,8 +18,15 @@
 #include "storage/Constants.h"
 
 int main(int argc, char** argv) {
+    // Before any thread or library starts: from here on a program of the user can neither attach
+    // to us and speak for us to the system guard, nor read the password from our memory.
+    const bool closed = platform::closeToTracers();
     // Diagnostics are read line by line by whoever watches standard output.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    if (!closed)
+        std::printf(
+            "Vaultine could not make itself non-dumpable: other programs of the user may "
+            "attach to it, and the system guard will not take it\n");
     // The processes a user starts must not leave us without a descriptor to record a lock.
     platform::raiseDescriptorLimit();
     // In a Wayland session our windows are Wayland clients, whatever the toolkit would pick.

@@ -54,6 +54,7 @@ enum class Status : std::uint8_t {
     NoPolicy = 3,       // nothing enrolled for this user
     Refused = 4,        // malformed, unknown program, or a limit reached
     OtherDisplay = 5,   // the trusted Vaultine, drawing on a display other than its session's
+    Traceable = 6,      // the trusted Vaultine, but traced or open to a tracer of its user
 };
 
 struct Hello {
@@ -237,7 +238,7 @@ inline std::optional<Request> decodeRequestBody(MessageType type, Reader& reader
 inline std::optional<Reply> decodeReply(Reader& reader) {
     const auto request = reader.integer(1);
     const auto status = reader.integer(1);
-    if (!request || *request < 1 || *request > 4 || !status || *status > 5)
+    if (!request || *request < 1 || *request > 4 || !status || *status > 6)
         return std::nullopt;
     return Reply{static_cast<MessageType>(*request), static_cast<Status>(*status)};
 }

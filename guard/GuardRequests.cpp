@@ -19,6 +19,18 @@ Run runOf(std::uint32_t pid, std::uint64_t startTime) {
     return Run{pid, startTime};
 }
 
+Status refusalOf(PeerVerdict verdict) {
+    switch (verdict) {
+        case PeerVerdict::OtherDisplay:
+            return Status::OtherDisplay;
+        case PeerVerdict::Traced:
+        case PeerVerdict::Dumpable:
+            return Status::Traceable;
+        default:
+            return Status::NotGenuine;
+    }
+}
+
 }  // namespace
 
 void GuardServer::onAccept() {
@@ -81,10 +93,10 @@ void GuardServer::handle(std::uint64_t id, const protocol::Request& request) {
         return;
     }
     verdict = verdict == PeerVerdict::Genuine ? *client.settings : verdict;
-    // A Vaultine whose locks would be drawn where nobody sees them covers nothing.
+    // A Vaultine whose locks would be drawn where nobody sees them covers nothing, nor one that a
+    // program of its user may be driving (traced, or open to a tracer).
     if (verdict != PeerVerdict::Genuine) {
-        reply(id, type,
-              verdict == PeerVerdict::OtherDisplay ? Status::OtherDisplay : Status::NotGenuine);
+        reply(id, type, refusalOf(verdict));
         return;
     }
     if (const auto* hello = std::get_if<protocol::Hello>(&request)) {

@@ -89,11 +89,23 @@ std::optional<std::uint64_t> uidField(std::string_view status, int index) {
     return error == std::errc() && end != rest.data() ? std::optional(value) : std::nullopt;
 }
 
-PeerVerdict judgeStatus(uid_t uid, const std::string& status) {
+// Whether the process is dumpable: its /proc files are then its effective user's, not root's. The
+// kernel makes them root's whenever the dumpable attribute is anything but 1 (0, set by Vaultine
+// itself, or 2, what suid_dumpable=2 gives a process that changed its credentials), exactly the
+// cases where a tracer of the same user needs CAP_SYS_PTRACE. In a user namespace of the user's
+// making they are that namespace's root's, the user: who may trace it there.
+bool isDumpable(pid_t pid, const ProcessReaders& readers) {
+    const auto owner = readers.procFileOwner ? readers.procFileOwner(pid, "status") : std::nullopt;
+    return owner != 0u;
+}
+
+PeerVerdict judgeStatus(uid_t uid, const std::string& status, bool dumpable) {
     if (uidField(status, 0) != uid || uidField(status, 1) != uid)
         return PeerVerdict::OtherUser;
     if (statusField(status, "TracerPid").value_or("") != "0")
         return PeerVerdict::Traced;
+    if (dumpable)
+        return PeerVerdict::Dumpable;
     return PeerVerdict::Genuine;
 }
 
@@ -409,6 +421,13 @@ ProcessReaders systemReaders() {
     };
     // From the attributes the kernel has cached: a FUSE server is never asked (one that stalled
     // would stall the guard).
+    readers.procFileOwner = [](pid_t pid, std::string_view name) -> std::optional<uid_t> {
+        struct stat status {};
+        const std::string path = "/proc/" + std::to_string(pid) + "/" + std::string(name);
+        if (::lstat(path.c_str(), &status) != 0)
+            return std::nullopt;
+        return status.st_uid;
+    };
     readers.executable = [](pid_t pid) -> std::optional<FileStatus> {
         struct statx status {};
         const std::string link = "/proc/" + std::to_string(pid) + "/exe";
@@ -437,7 +456,8 @@ bool peerAnswers(pid_t pid, std::uint64_t startTime, const ProcessReaders& reade
         return false;
     const char state = stateOfStat(*stat).value_or('?');
     const bool running = state == 'R' || state == 'S' || state == 'D' || state == 'I';
-    return running && statusField(*status, "TracerPid").value_or("") == "0";
+    return running && statusField(*status, "TracerPid").value_or("") == "0" &&
+           !isDumpable(pid, readers) && startTimeOf(pid, readers) == startTime;
 }
 
 std::optional<std::uint64_t> startTimeOf(pid_t pid, const ProcessReaders& readers) {
@@ -503,6 +523,7 @@ PeerVerdict judgePeer(pid_t pid, uid_t uid, std::uint64_t startTime,
     if (!before)
         return PeerVerdict::ProcessGone;
     const auto status = readers.procFile(pid, "status");
+    const bool dumpable = isDumpable(pid, readers);
     const auto running = readers.executable(pid);
     const auto trusted = readers.path(trustedExecutable);
     const auto after = startTimeOf(pid, readers);
@@ -514,7 +535,7 @@ PeerVerdict judgePeer(pid_t pid, uid_t uid, std::uint64_t startTime,
         return PeerVerdict::NotTrustedFile;
     if (!bundleIsSafe(trustedExecutable, readers))
         return PeerVerdict::UnsafeBundle;
-    return judgeStatus(uid, *status);
+    return judgeStatus(uid, *status, dumpable);
 }
 
 PeerVerdict judgeSettings(pid_t pid, uid_t uid, std::uint64_t startTime,

@@ -1,6 +1,7 @@
 // Whether a process on the guard's socket is the genuine Vaultine: its executable is the trusted
-// bundle's own file (root's, writable by nobody else, in folders likewise), it is not traced, and
-// no loader variable shapes it. Pure functions over injected readers, so each refusal is testable.
+// bundle's own file (root's, writable by nobody else, in folders likewise), it is neither traced
+// nor open to a tracer of its user (not dumpable), and no loader variable shapes it. Pure functions
+// over injected readers, so each refusal is testable.
 #pragma once
 
 #include <sys/types.h>
@@ -25,6 +26,10 @@ struct FileStatus {
 struct ProcessReaders {
     // A file of /proc/<pid>/: "stat", "status", "environ"; none when it cannot be read.
     std::function<std::optional<std::string>(pid_t, std::string_view)> procFile;
+    // The owner of a file of /proc/<pid>/ ("status"): the process's effective user, or root while
+    // the process is not dumpable, the kernel's sign that attaching to it or reading its memory
+    // takes CAP_SYS_PTRACE (the folder /proc/<pid> itself keeps the effective user's).
+    std::function<std::optional<uid_t>(pid_t, std::string_view)> procFileOwner;
     // stat() of /proc/<pid>/exe: the file the process runs, wherever it was reached from, from the
     // attributes the kernel has cached.
     std::function<std::optional<FileStatus>(pid_t)> executable;
@@ -47,6 +52,8 @@ enum class PeerVerdict {
     NotTrustedFile,  // a copy, or another program
     UnsafeBundle,    // the trusted file or one of its folders is writable by someone else
     Traced,
+    Dumpable,            // open to a tracer of its user: any program of the user could attach
+                         // and speak for it
     LoaderVariables,     // LD_PRELOAD, LD_LIBRARY_PATH, LD_AUDIT or a Qt plugin path in its
                          // environment
     UnseenWindowSystem,  // its windows would go offscreen, to a frame buffer or a VNC server
@@ -83,7 +90,8 @@ bool drawsOnSession(std::string_view session, std::string_view runtimeFolder,
 ProcessReaders systemReaders();
 
 // Judges the process pid, which the socket says belongs to uid and which started at startTime
-// when the guard first saw it, from what the kernel writes: its program, its users, its tracer.
+// when the guard first saw it, from what the kernel writes: its program, its users, its tracer and
+// whether one of its user's could attach.
 // The start time is read again after everything else, so that a pid reused meanwhile is never
 // taken for the peer. Quick: checked at each request.
 PeerVerdict judgePeer(pid_t pid, uid_t uid, std::uint64_t startTime,
@@ -99,8 +107,8 @@ PeerVerdict judgePeer(pid_t pid, uid_t uid, std::uint64_t startTime,
 PeerVerdict judgeSettings(pid_t pid, uid_t uid, std::uint64_t startTime,
                           const ProcessReaders& readers);
 
-// Whether a connected peer can still answer: the same process, neither stopped, traced, nor
-// ended. A Vaultine that cannot answer covers nothing.
+// Whether a connected peer can still answer: the same process, neither stopped, traced, open to a
+// tracer, nor ended. A Vaultine that cannot answer covers nothing.
 bool peerAnswers(pid_t pid, std::uint64_t startTime, const ProcessReaders& readers);
 
 // The start time of a process now, through the readers.

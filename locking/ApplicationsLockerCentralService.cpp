@@ -234,20 +234,36 @@ void ApplicationsLockerCentralService::releaseRunsOf(const ApplicationEntity& en
 }
 
 // The gate's lock window closed by the user: the runs it kept from going on end, whatever they
-// started with them, and the lock with them. A run that could not be ended keeps its lock.
+// started with them, and the lock with them. They never ran, so nothing of the owner's is lost.
+// A run that was never held (it showed a window before Vaultine got to it) is not ended: whoever
+// closes the lock would throw away the owner's unsaved work in it, so its lock stays; so does the
+// lock of a run that could not be ended.
 void ApplicationsLockerCentralService::endRunsOf(const ApplicationEntity& entity) {
-    printLine(QStringLiteral("Lock window closed: ending ") + entity.name);
+    auto& workspace = platform::Workspace::shared();
     bool ended = true;
+    bool shown = false;
     const LockedRuns::Instances runs = lockedRuns->currentRunsOf(entity);
-    for (const auto& [pid, startTime] : runs) {
-        if (!lockedRuns->isKnown({pid, startTime}))
-            ended = platform::Workspace::shared().endRun(pid, startTime) && ended;
+    for (const LockedRuns::Instance& run : runs) {
+        if (lockedRuns->isKnown(run))
+            continue;
+        if (workspace.holdsLaunch(run.first, run.second) || lockedRuns->heldByGuard(run))
+            ended = workspace.endRun(run.first, run.second) && ended;
+        else
+            shown = true;
     }
     lockedRuns->forgetHeldByGuard(runs);
-    if (ended)
-        releaseLock();
-    else
+    if (shown) {
+        printLine(QStringLiteral("Lock window closed: ") + entity.name +
+                  QStringLiteral(" was running with its windows before it was locked and is not "
+                                 "ended; its lock stays"));
+        return;
+    }
+    if (!ended) {
         printLine(QStringLiteral("Could not end every run of ") + entity.name);
+        return;
+    }
+    printLine(QStringLiteral("Lock window closed: ended ") + entity.name);
+    releaseLock();
 }
 
 // A run waits behind a lock: its application's lock is up or queued, and no password released it.
@@ -518,6 +534,13 @@ void ApplicationsLockerCentralService::onGuardGreeted(platform::Guard::Answer an
             QStringLiteral("The system guard does not take this Vaultine's display for its "
                            "session's (DISPLAY or WAYLAND_DISPLAY names another): its locks would "
                            "not be seen, standard protection"));
+        return;
+    }
+    if (answer == Answer::traceable) {
+        printLine(QStringLiteral(
+            "The system guard refuses this Vaultine: it is traced, or other programs "
+            "of the user may attach to it (it could not make itself non-dumpable): "
+            "standard protection"));
         return;
     }
     if (answer != Answer::ok && answer != Answer::wrongPassword)

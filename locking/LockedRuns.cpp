@@ -108,6 +108,11 @@ void LockedRuns::forgetHeldByGuard(const Instances& runs) {
                   [&runs](const ApplicationEntity& held) { return runs.count(runOf(held)) > 0; });
 }
 
+bool LockedRuns::heldByGuard(const Instance& run) const {
+    return std::any_of(guardHeldRuns.begin(), guardHeldRuns.end(),
+                       [&run](const ApplicationEntity& held) { return runOf(held) == run; });
+}
+
 bool LockedRuns::nothingLeftOf(const ApplicationEntity& entity) const {
     const QStringList identifiers = entity.identifiers();
     return std::none_of(identifiers.begin(), identifiers.end(), [this](const QString& identifier) {

@@ -59,6 +59,7 @@ class LockedRuns {
     // the workspace may not list a run whose exec the guard keeps waiting.
     void noteHeldByGuard(const ApplicationEntity& run) { guardHeldRuns.push_back(run); }
     void forgetHeldByGuard(const Instances& runs);
+    bool heldByGuard(const Instance& run) const;
 
     // Nothing of the application runs any more.
     bool nothingLeftOf(const ApplicationEntity& entity) const;

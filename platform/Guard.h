@@ -18,6 +18,7 @@ class Guard : public Installable<Guard> {
         ok,
         notGenuine,     // the guard does not take this process for the trusted Vaultine
         otherDisplay,   // the trusted Vaultine, but drawing on a display other than its session's
+        traceable,      // the trusted Vaultine, but traced or open to a tracer of its user
         wrongPassword,  // or no password enrolled for a change that lowers protection
         noPolicy,       // nothing enrolled for this user yet
         refused,        // malformed, unknown program or a limit reached

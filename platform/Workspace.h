@@ -124,6 +124,8 @@ class Workspace : public Installable<Workspace> {
     virtual void releaseLaunch(pid_t) {}
     virtual void releaseAllLaunchHolds() {}
     virtual std::vector<std::pair<pid_t, unsigned long long>> takeOverLaunchHolds() { return {}; }
+    // Whether this program holds the run now: a hold it took, or a predecessor's it took over.
+    virtual bool holdsLaunch(pid_t, unsigned long long /*startTime*/) { return false; }
     // Ends a run for good: the process and every process it started, held or not (killed, and a
     // stopped one continued so that it dies). False when any of them could not be signalled.
     virtual bool endRun(pid_t, unsigned long long /*startTime*/) { return false; }

@@ -98,6 +98,29 @@ function executableOf(pid) {
     }
 }
 
+// Vaultine closes itself to tracers, which also hides its executable from the Shell, a program of
+// the same user. Such a process is then known by what the kernel still shows: the first 15 bytes
+// of its program file's name, its user, and its /proc files given to root, which the kernel does
+// only for a process that no program of its user may trace or read. Null for any other process.
+function untraceableProgramName(pid) {
+    try {
+        const path = `/proc/${pid}/status`;
+        const info = Gio.File.new_for_path(path).query_info('unix::uid',
+            Gio.FileQueryInfoFlags.NONE, null);
+        if (info.get_attribute_uint32('unix::uid') !== 0)
+            return null;
+        const text = new TextDecoder().decode(GLib.file_get_contents(path)[1]);
+        const name = /^Name:\t(.*)$/m.exec(text);
+        const uids = /^Uid:\t(\d+)\t(\d+)\t(\d+)/m.exec(text);
+        const ours = new Gio.Credentials().get_unix_user();
+        if (!name || !uids || uids.slice(1).some(uid => Number(uid) !== ours))
+            return null;
+        return name[1];
+    } catch (e) {
+        return null;
+    }
+}
+
 // The password socket passed as the handle at this index of the call, or null.
 function passwordSocketOf(invocation, handle) {
     const fds = invocation.get_message().get_unix_fd_list();
@@ -308,8 +331,13 @@ class VaultineShellLock {
         const pid = await connectionProcess(sender);
         // A program replaced on disk (a package upgrade) is named with " (deleted)"; its folder is
         // root's, so only root replaced it.
-        const executable = pid !== null && pid > 0 ? executableOf(pid) : null;
-        return executable === this._program || executable === `${this._program} (deleted)`;
+        if (pid === null || pid <= 0)
+            return false;
+        const executable = executableOf(pid);
+        if (executable !== null)
+            return executable === this._program || executable === `${this._program} (deleted)`;
+        const name = untraceableProgramName(pid);
+        return name !== null && name === GLib.path_get_basename(this._program).substring(0, 15);
     }
 
     _setOwner(sender) {

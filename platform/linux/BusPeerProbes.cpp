@@ -47,12 +47,29 @@ pid_t nameHolder(const QString& busName) {
     return reply.isValid() ? static_cast<pid_t>(reply.value()) : 0;
 }
 
+// Vaultine is not dumpable, so its executable cannot be read by a program of its user: a process of
+// ours in that state counts as the expected bundle's program when the kernel names it after that
+// program's file. The bus name it must hold besides is what sets it apart from the user's other
+// processes; a program made to imitate it can pass, as one preloading a library into the bundle's
+// own executable always could.
+bool runsHiddenBundleExecutable(pid_t pid, const QString& bundle, const QString& bundleIdentifier) {
+    const std::optional<BundleInfo> info = readBundleInfo(bundle);
+    if (!info || info->identifier != bundleIdentifier || !proc::isUndumpableOfOurs(pid))
+        return false;
+    const std::optional<proc::StatFields> fields = proc::readStatFields(pid);
+    // The kernel keeps the first 15 bytes of the name the program was started under.
+    const QByteArray name = QFileInfo(bundleExecutable(bundle, *info)).fileName().toUtf8().left(15);
+    return fields && !name.isEmpty() && fields->name.toUtf8() == name;
+}
+
 // The process runs the executable of the bundle where the pair expects this identifier's program;
 // a copy of the bundle elsewhere, or a folder of the user's that declares the identifier, is not
 // it.
 bool runsBundle(pid_t pid, const QString& bundleIdentifier) {
     const QString executable = proc::readExecutable(pid);
     const QString expectedBundle = PairProtocol::expectedBundlePath(bundleIdentifier);
+    if (executable.isEmpty() && !expectedBundle.isEmpty())
+        return runsHiddenBundleExecutable(pid, expectedBundle, bundleIdentifier);
     const QString bundle =
         expectedBundle.isEmpty() ? enclosingBundlePath(executable) : expectedBundle;
     const std::optional<BundleInfo> info = bundle.isEmpty() ? std::nullopt : readBundleInfo(bundle);

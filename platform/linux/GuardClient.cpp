@@ -25,6 +25,8 @@ Guard::Answer answerOf(protocol::Status status) {
             return Guard::Answer::notGenuine;
         case protocol::Status::OtherDisplay:
             return Guard::Answer::otherDisplay;
+        case protocol::Status::Traceable:
+            return Guard::Answer::traceable;
         case protocol::Status::WrongPassword:
             return Guard::Answer::wrongPassword;
         case protocol::Status::NoPolicy:

@@ -94,6 +94,11 @@ void LaunchHolds::hold(pid_t pid, unsigned long long startTime, bool untilReleas
         holds[pid].timer = startTimer(longestHold);
 }
 
+bool LaunchHolds::isHolding(pid_t pid, unsigned long long startTime) const {
+    const auto found = holds.find(pid);
+    return found != holds.end() && (!startTime || found->second.startTime == startTime);
+}
+
 void LaunchHolds::release(pid_t pid) {
     const auto found = holds.find(pid);
     if (found == holds.end())

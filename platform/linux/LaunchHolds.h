@@ -28,6 +28,8 @@ class LaunchHolds : public QObject {
     // `untilReleased` the hold ends by itself after `longestHold`.
     void hold(pid_t pid, unsigned long long startTime, bool untilReleased = false);
     void release(pid_t pid);
+    // Whether the process (with that start time, 0 for any) is held by this program.
+    bool isHolding(pid_t pid, unsigned long long startTime) const;
     // Continues every process of the record, ours and a killed predecessor's.
     void releaseAll();
     // Keeps the holds of the record as ours, until released; names those whose process still

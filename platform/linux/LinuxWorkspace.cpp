@@ -306,6 +306,10 @@ std::vector<std::pair<pid_t, unsigned long long>> LinuxWorkspace::takeOverLaunch
                                          : std::vector<std::pair<pid_t, unsigned long long>>();
 }
 
+bool LinuxWorkspace::holdsLaunch(pid_t pid, unsigned long long startTime) {
+    return launchHolds && onMainThread() && launchHolds->isHolding(pid, startTime);
+}
+
 bool LinuxWorkspace::endRun(pid_t pid, unsigned long long startTime) {
     ensureStarted();
     return launchHolds && onMainThread() && launchHolds->endRun(pid, startTime);

@@ -48,6 +48,7 @@ class LinuxWorkspace : public Workspace {
     void releaseLaunch(pid_t pid) override;
     void releaseAllLaunchHolds() override;
     std::vector<std::pair<pid_t, unsigned long long>> takeOverLaunchHolds() override;
+    bool holdsLaunch(pid_t pid, unsigned long long startTime) override;
     bool endRun(pid_t pid, unsigned long long startTime) override;
     QStringList lockablePrograms(const QString& identifier) override;
     std::optional<RunningApplication> applicationOfLaunch(pid_t pid, unsigned long long startTime,

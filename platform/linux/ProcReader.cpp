@@ -178,6 +178,16 @@ std::optional<StatFields> readStatFields(pid_t pid) {
     return stat ? parseStat(*stat) : std::nullopt;
 }
 
+bool isUndumpableOfOurs(pid_t pid) {
+    // The folder stays the effective user's; the files in it are root's while not dumpable.
+    struct stat folder {};
+    struct stat file {};
+    const uid_t us = ::geteuid();
+    return us != 0 && ::stat(procPath(pid, "").constData(), &folder) == 0 &&
+           ::stat(procPath(pid, "stat").constData(), &file) == 0 && folder.st_uid == us &&
+           file.st_uid == 0;
+}
+
 std::optional<unsigned long long> readStartTime(pid_t pid) {
     const std::optional<StatFields> fields = readStatFields(pid);
     if (!fields)

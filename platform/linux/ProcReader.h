@@ -38,6 +38,10 @@ std::optional<ProcessStatus> readStatus(pid_t pid);
 std::optional<unsigned long long> readStartTime(pid_t pid);
 // The fields of its stat line; none when it is gone.
 std::optional<StatFields> readStatFields(pid_t pid);
+// Whether the process runs as our user but is not dumpable (as Vaultine makes itself): the kernel
+// then gives its /proc files to root and keeps its executable, memory and environment from us, and
+// its stat (name, state, start time) is all there is to read.
+bool isUndumpableOfOurs(pid_t pid);
 // The real path of the executable; a binary replaced on disk keeps its path. A process of the
 // dynamic loader ("ld.so /usr/bin/xterm"), or of a copy of it under any name, is the program the
 // loader runs.

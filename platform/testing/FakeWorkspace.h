@@ -4,6 +4,7 @@
 #pragma once
 
 #include <map>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -33,6 +34,10 @@ class FakeWorkspace : public Workspace {
     QStringList holdRequests;
     // The holds a killed predecessor left, which `takeOverLaunchHolds` names.
     std::vector<std::pair<pid_t, unsigned long long>> leftHeld;
+    // The processes held now; those in `showingWindows` are never held until released, as a
+    // process that may show a window already is not.
+    std::set<pid_t> held;
+    std::set<pid_t> showingWindows;
     bool launchSucceeds = true;
 
     // Raises a notification to its observers, as the platform would on the main thread.
@@ -58,17 +63,27 @@ class FakeWorkspace : public Workspace {
         holdRequests.append((until == LaunchHold::untilReleased ? QStringLiteral("gate %1")
                                                                 : QStringLiteral("hold %1"))
                                 .arg(pid));
+        if (until == LaunchHold::untilLockShown || !showingWindows.count(pid))
+            held.insert(pid);
     }
     void releaseLaunch(pid_t pid) override {
         holdRequests.append(QStringLiteral("release %1").arg(pid));
+        held.erase(pid);
     }
-    void releaseAllLaunchHolds() override { holdRequests.append(QStringLiteral("release all")); }
+    bool holdsLaunch(pid_t pid, unsigned long long) override { return held.count(pid) > 0; }
+    void releaseAllLaunchHolds() override {
+        holdRequests.append(QStringLiteral("release all"));
+        held.clear();
+    }
     std::vector<std::pair<pid_t, unsigned long long>> takeOverLaunchHolds() override {
         holdRequests.append(QStringLiteral("take over"));
+        for (const auto& [pid, startTime] : leftHeld)
+            held.insert(pid);
         return leftHeld;
     }
     bool endRun(pid_t pid, unsigned long long) override {
         holdRequests.append(QStringLiteral("end %1").arg(pid));
+        held.erase(pid);
         return true;
     }
     // An installed application's program is /usr/bin/ and its dictionary's executable.

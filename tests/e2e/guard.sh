@@ -14,7 +14,9 @@
 #  7. A copy of the bundle, and the bundle under LD_PRELOAD, are not Vaultine to the guard and
 #     release nothing.
 #  8. The guard killed and restarted: a run started meanwhile is the guard's once it is back.
-#  9. The genuine bundle drawing on an X server of the user's own is not taken to cover anything.
+#  9. The user's debugger cannot attach to Vaultine (strace, else a bare PTRACE_ATTACH), so it cannot
+#     be made to tell the guard a lock is shown; the guard still takes it.
+# 10. The genuine bundle drawing on an X server of the user's own is not taken to cover anything.
 #
 # The guard runs in a mount namespace of its own where logind's records (/run/systemd/sessions,
 # /run/systemd/users) say that the user's graphical session is an X11 one on this display, so that
@@ -428,8 +430,37 @@ wait_until 15 lock_is_up || fail "the run started while the guard was down was n
 release "xterm started while the guard was down"
 end_xterms
 
-log "9. the genuine bundle on an X server of the user's own"
-[ -n "$JUDGES_DISPLAY" ] || { log "9. skipped: no logind folders here"; log "ok"; exit 0; }
+log "9. the user's debugger attached to Vaultine"
+# Whether the session's user can attach to process $1: strace stays attached until the timeout.
+user_can_attach() {
+    local status=0
+    if command -v strace >/dev/null; then
+        as_user timeout 2 strace -qq -o /dev/null -p "$1" 2>/dev/null || status=$?
+    else
+        as_user /usr/bin/python3 -c 'import ctypes, os, sys
+libc = ctypes.CDLL(None, use_errno=True)
+pid = int(sys.argv[1])
+if libc.ptrace(16, pid, None, None) != 0:  # PTRACE_ATTACH
+    sys.exit(1)
+os.waitpid(pid, 0)
+libc.ptrace(17, pid, None, None)  # PTRACE_DETACH' "$1" || status=$?
+    fi
+    [ "$status" -ne 1 ]
+}
+vaultine=$(vaultine_pids)
+[ -n "$vaultine" ] || fail "Vaultine is not running"
+! user_can_attach "$vaultine" || fail "$E2E_USER attached to Vaultine"
+! as_user cat "/proc/$vaultine/environ" >/dev/null 2>&1 || fail "$E2E_USER read Vaultine's memory"
+: > "$VAULTINE_LOG"
+launch_xterm after-attach
+wait_for_line "Held by the system guard"
+wait_until 10 lock_is_up || fail "xterm was not locked after the attempt to attach"
+release "xterm after the attempt to attach"
+end_xterms
+log "9. neither attached nor read; the guard still takes Vaultine's lock"
+
+log "10. the genuine bundle on an X server of the user's own"
+[ -n "$JUDGES_DISPLAY" ] || { log "10. skipped: no logind folders here"; log "ok"; exit 0; }
 own_display_file=$(mktemp)
 as_user setsid Xvfb -displayfd 3 -screen 0 1024x768x24 +extension RANDR -nolisten tcp \
     3>"$own_display_file" >/dev/null 2>&1 < /dev/null &
@@ -439,5 +470,5 @@ refused_by_guard "the bundle on the user's own X server" own-display \
     "export DISPLAY=:$(cat "$own_display_file")" "does not take this Vaultine's display"
 kill "$OWN_X"; OWN_X=
 rm -f "$own_display_file"
-log "9. its locks covered nothing to the guard; the run stayed frozen"
+log "10. its locks covered nothing to the guard; the run stayed frozen"
 log "ok"

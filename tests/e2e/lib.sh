@@ -69,9 +69,18 @@ wait_until() {
 
 # The processes of this session whose executable is $1: found by exact executable path and by
 # this session's folder in their environment, so nothing of another session is ever touched.
+# Vaultine is not dumpable: to its own user (a Wayland session's script runs as that user) its
+# executable and environment are closed, and a process of ours whose /proc files are root's and
+# whose name is the executable's stands for it, in this script's own pid namespace.
 session_pids() {
     local exe=$1 dir
     for dir in /proc/[0-9]*; do
+        if [ "$(id -u)" -ne 0 ] && [ "$(stat -c %u "$dir/stat" 2>/dev/null)" = 0 ] &&
+            [ "$(stat -c %u "$dir" 2>/dev/null)" = "$(id -u)" ]; then
+            [ "$(sed 's/^[0-9]* (\(.*\)) .*/\1/' "$dir/stat" 2>/dev/null)" = \
+                "$(basename "$exe" | cut -c1-15)" ] && echo "${dir#/proc/}"
+            continue
+        fi
         [ "$(readlink "$dir/exe" 2>/dev/null)" = "$exe" ] || continue
         { tr '\0' '\n' < "$dir/environ"; } 2>/dev/null |
             grep -qx "VAULTINE_SESSION_DIR=$VAULTINE_SESSION_DIR" || continue

@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -284,6 +285,34 @@ TEST(ProgramIdentity, AnIdentificationIsAnsweredWhileAnotherWaits) {
     const UniqueFd writer(::open(fifo.c_str(), O_WRONLY | O_CLOEXEC));
     ASSERT_TRUE(writer);
     EXPECT_TRUE(eventually([&] { return finishSome(identifier) && stalledDone; }));
+}
+
+TEST(PeerIdentity, TheKernelGivesTheFilesOfAProcessItsUserCannotTraceToRoot) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "the guard runs as root";
+    const ProcessReaders readers = systemReaders();
+    for (const bool closed : {false, true}) {
+        int ready[2];
+        ASSERT_EQ(::pipe2(ready, O_CLOEXEC), 0);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            // Changing its user made it non-dumpable; it chooses again.
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0 ||
+                ::prctl(PR_SET_DUMPABLE, closed ? 0 : 1, 0, 0, 0) != 0)
+                ::_exit(1);
+            ::close(ready[0]);
+            ::close(ready[1]);
+            ::pause();
+            ::_exit(0);
+        }
+        ::close(ready[1]);
+        char byte = 0;
+        EXPECT_EQ(::read(ready[0], &byte, 1), 0);  // the child is set up
+        ::close(ready[0]);
+        EXPECT_EQ(readers.procFileOwner(child, "status"), closed ? 0u : 65534u) << closed;
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+    }
 }
 
 TEST(GuardSocket, IdentifiesThePeerWithAndWithoutPeerPidfd) {

@@ -30,6 +30,7 @@ struct FakeSystem {
     std::string environ = std::string("HOME=/home/u\0PATH=/usr/bin\0", 27);
     std::string commandLine = std::string(kTrusted) + std::string(1, '\0');
     FileStatus running{0, S_IFREG | 0755, 8, 99};
+    uid_t procOwner = 0;  // root's: not dumpable
     std::string cgroup = "0::/user.slice/user-1000.slice/session-2.scope\n";
     std::map<std::string, std::string> logind;  // none: no logind here
     std::size_t statReads = 0;
@@ -53,6 +54,9 @@ struct FakeSystem {
             if (name == "cgroup")
                 return cgroup;
             return name == "status" ? status : environ;
+        };
+        readers.procFileOwner = [this](pid_t pid, std::string_view) -> std::optional<uid_t> {
+            return pid == kPid ? std::optional(procOwner) : std::nullopt;
         };
         readers.executable = [this](pid_t) { return std::optional(running); };
         readers.path = [this](const std::string& path) -> std::optional<FileStatus> {
@@ -99,10 +103,17 @@ TEST(PeerIdentity, AnExecutableOrFolderOthersCanWriteIsRefused) {
     EXPECT_EQ(linkedFolder.judge(), PeerVerdict::UnsafeBundle);
 }
 
-TEST(PeerIdentity, ATracedProcessIsRefused) {
+TEST(PeerIdentity, ATracedProcessOrOneItsUserCouldTraceIsRefused) {
     FakeSystem system;
     system.status = "Uid:\t1000\t1000\t1000\t1000\nTracerPid:\t4711\n";
     EXPECT_EQ(system.judge(), PeerVerdict::Traced);
+    // The trusted program, dumpable: its /proc files are its user's, who may attach to it.
+    FakeSystem dumpable;
+    dumpable.procOwner = kUid;
+    EXPECT_EQ(dumpable.judge(), PeerVerdict::Dumpable);
+    FakeSystem unknown;
+    unknown.procOwner = 4711;
+    EXPECT_EQ(unknown.judge(), PeerVerdict::Dumpable);
 }
 
 TEST(PeerIdentity, LoaderVariablesAreRefused) {
@@ -168,6 +179,9 @@ TEST(PeerIdentity, AStoppedTracedOrEndedPeerNoLongerAnswers) {
     FakeSystem traced;
     traced.status = "Uid:\t1000\t1000\t1000\t1000\nTracerPid:\t4711\n";
     EXPECT_FALSE(answers(traced));
+    FakeSystem dumpable;
+    dumpable.procOwner = kUid;
+    EXPECT_FALSE(answers(dumpable));
     FakeSystem reused;
     reused.stats = {statWithStart(6000)};
     EXPECT_FALSE(answers(reused));

@@ -62,7 +62,7 @@ TEST_F(CentralServiceGateTest, ALockedLaunchIsHeldUntilTheRightPasswordAndTheGua
               guard->released.end());
 }
 
-TEST_F(CentralServiceGateTest, ClosingTheLockWindowEndsTheRunsItHeldAndTakesTheLockDown) {
+TEST_F(CentralServiceGateTest, ClosingTheLockWindowEndsTheRunsItHeldButNeverOneShowingWindows) {
     start();
     launch(editorId, 10);
     typePassword(QStringLiteral("Secret 1"));
@@ -76,6 +76,17 @@ TEST_F(CentralServiceGateTest, ClosingTheLockWindowEndsTheRunsItHeldAndTakesTheL
     EXPECT_FALSE(service->applicationIsProtected());
     EXPECT_FALSE(cbaal());
     EXPECT_GE(current().closes, 1);
+
+    // A run that showed its windows before its lock was never held: ending it would lose the
+    // owner's work in it, so the close leaves it and its lock.
+    workspace->showingWindows.insert(13);
+    launch(editorId, 13);
+    ASSERT_TRUE(service->applicationIsProtected());
+    workspace->holdRequests.clear();
+    service->passwordWindowController()->closedByUser();
+    EXPECT_TRUE(workspace->holdRequests.isEmpty())
+        << workspace->holdRequests.join(", ").toStdString();
+    EXPECT_TRUE(service->applicationIsProtected());
 }
 
 TEST_F(CentralServiceGateTest, ARunFoundRunningIsNeverStoppedAndAPredecessorsHoldsWaitForItsLock) {

@@ -1,11 +1,14 @@
 // The /proc readers of the process watcher: the parsers of stat, environ, cgroup and .flatpak-info
-// bytes, systemd unit and snap names, this process's own files, a process that does not exist,
-// and the session decision: display names resolved as Xlib resolves them, and their servers.
+// bytes, systemd unit and snap names, this process's own files, a process that does not exist or
+// is not dumpable, and the session decision: display names resolved as Xlib resolves them, and
+// their servers.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <elf.h>
@@ -444,6 +447,41 @@ TEST(ProcessFiles, ASocketBesidesTheStandardStreamsMayBeADisplayConnection) {
     connected.kill();
     plain.waitForFinished();
     connected.waitForFinished();
+}
+
+// As an ordinary user (nobody, when the test runs as root): a child of ours that made itself
+// non-dumpable is told from one that did not.
+TEST(ProcessFiles, AnUndumpableProcessOfOursIsToldFromADumpableOne) {
+    const pid_t tester = ::fork();
+    if (tester == 0) {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(2);
+        int told = 0;
+        for (const bool closed : {false, true}) {
+            int ready[2];
+            if (::pipe(ready) != 0)
+                ::_exit(2);
+            const pid_t child = ::fork();
+            if (child == 0) {
+                ::prctl(PR_SET_DUMPABLE, closed ? 0 : 1, 0, 0, 0);
+                ::close(ready[0]);
+                ::close(ready[1]);
+                ::pause();
+                ::_exit(0);
+            }
+            ::close(ready[1]);
+            char byte = 0;
+            (void)::read(ready[0], &byte, 1);
+            ::close(ready[0]);
+            told += isUndumpableOfOurs(child) == closed ? 1 : 0;
+            ::kill(child, SIGKILL);
+            ::waitpid(child, nullptr, 0);
+        }
+        ::_exit(told == 2 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(tester, &status, 0), tester);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
 TEST(ProcessFiles, APseudoTerminalIsKnownOnTheShellsSideAndItsHoldersSide) {
