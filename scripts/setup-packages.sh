@@ -20,7 +20,7 @@ PACKAGES=(
     libgtest-dev libgmock-dev clang libclang-rt-14-dev clang-format
     # the private desktop session and the end-to-end tests
     xvfb openbox trayer dbus dbus-x11 gnome-keyring libsecret-tools xdotool x11-utils
-    x11-xserver-utils imagemagick fonts-dejavu-core procps python3-dbus
+    x11-xserver-utils imagemagick fonts-dejavu-core procps python3-dbus python3-gi
     # the Wayland session (headless sway, its screenshots and keys) and Qt's Wayland platform
     sway grim wtype qt6-wayland
     # the GNOME session: headless GNOME Shell (about 105 MB to download, 380 MB installed, 166

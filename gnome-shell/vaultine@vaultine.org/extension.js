@@ -8,8 +8,11 @@
 // The object lives on the Shell's own session-bus connection, at /org/vaultine/ShellLock under
 // the name org.gnome.Shell, which no other program can hold while the Shell runs: Vaultine knows
 // that whoever answers there is the Shell. Requests are taken only from Vaultine's installed
-// program (the connection's process, its executable read from /proc), and the typed password and
-// the windows are sent to that connection alone.
+// program (the connection's process, its executable read from /proc), and the windows are sent to
+// that connection alone. The typed password never goes on the bus, where any program of the user
+// may watch: each Lock request hands over one end of a socket pair of Vaultine's, and every
+// submitted text is sent into it as one message, the text in UTF-8 ended by a NUL. Vaultine reads
+// only messages our process sent (a watcher of the bus gets a copy of the descriptor too).
 'use strict';
 
 const { Clutter, Gio, GLib, Meta, Shell, St } = imports.gi;
@@ -27,6 +30,9 @@ const PROGRAM_FILE = 'vaultine-program';
 // A lock whose Vaultine went away stays up this long for a restarted Vaultine to take it over.
 const ORPHAN_GRACE_SECONDS = 15;
 const GRAB_RETRY_MS = 100;
+// A record and its NUL fit in one message of the size Vaultine reads (PIPE_BUF); the non-blocking
+// socket takes it whole or not at all, and never waits for Vaultine.
+const MAX_RECORD_BYTES = 4095;
 
 const INTERFACE_XML = `
 <node>
@@ -39,6 +45,7 @@ const INTERFACE_XML = `
       <arg type="s" name="appName" direction="in"/>
       <arg type="s" name="icon" direction="in"/>
       <arg type="s" name="message" direction="in"/>
+      <arg type="h" name="passwordSocket" direction="in"/>
     </method>
     <method name="ShowError">
       <arg type="u" name="serial" direction="in"/>
@@ -47,10 +54,6 @@ const INTERFACE_XML = `
     <method name="Unlock">
       <arg type="u" name="serial" direction="in"/>
     </method>
-    <signal name="PasswordEntered">
-      <arg type="u" name="serial"/>
-      <arg type="s" name="text"/>
-    </signal>
     <signal name="WindowCreated">
       <arg type="u" name="pid"/>
       <arg type="s" name="wmClass"/>
@@ -115,6 +118,52 @@ function untraceableProgramName(pid) {
         return name[1];
     } catch (e) {
         return null;
+    }
+}
+
+// The password socket passed as the handle at this index of the call, or null.
+function passwordSocketOf(invocation, handle) {
+    const fds = invocation.get_message().get_unix_fd_list();
+    if (!fds || handle < 0 || handle >= fds.get_length())
+        return null;
+    let fd = -1;
+    try {
+        fd = fds.get(handle);
+        const socket = Gio.Socket.new_from_fd(fd);
+        socket.set_blocking(false);
+        return socket;
+    } catch (e) {
+        if (fd >= 0)
+            GLib.close(fd);
+        logError(e, 'Vaultine lock: password socket');
+        return null;
+    }
+}
+
+// One submitted text into the socket: dropped when too long, when it holds a NUL, or when the
+// socket is full or closed (the lock stays up and the user types again). A socket's send raises
+// no SIGPIPE.
+function writeRecord(socket, text) {
+    const bytes = new TextEncoder().encode(text);
+    if (bytes.length > MAX_RECORD_BYTES || bytes.includes(0))
+        return;
+    const record = new Uint8Array(bytes.length + 1);
+    record.set(bytes);
+    try {
+        socket.send(record, null);
+    } catch (e) {
+        log(`Vaultine lock: the password could not be passed on: ${e.message}`);
+    } finally {
+        record.fill(0);
+        bytes.fill(0);
+    }
+}
+
+function closeSocket(socket) {
+    try {
+        socket?.close();
+    } catch (e) {
+        // Closed already.
     }
 }
 
@@ -254,6 +303,7 @@ class VaultineShellLock {
         this._ownerWatch = 0;
         this._lock = null;
         this._lockOwner = null;    // the Vaultine that asked for the lock shown
+        this._socket = null;       // its password socket
         this._serial = 0;
         this._orphanTimeout = 0;
     }
@@ -308,6 +358,9 @@ class VaultineShellLock {
     // the one that did has nothing to lock) does not leave the screen covered for good.
     _ownerVanished() {
         this._setOwner(null);
+        // Nobody reads the socket any more; a Vaultine that takes the lock over brings a new one.
+        closeSocket(this._socket);
+        this._socket = null;
         if (!this._lock || this._orphanTimeout)
             return;
         this._orphanTimeout = GLib.timeout_add_seconds(GLib.PRIORITY_DEFAULT,
@@ -346,15 +399,20 @@ class VaultineShellLock {
         this._fromVaultine(invocation, () => new GLib.Variant('(u)', [VERSION]));
     }
 
-    LockAsync([serial, appName, icon, message], invocation) {
+    LockAsync([serial, appName, icon, message, passwordSocket], invocation) {
         this._fromVaultine(invocation, () => {
+            const socket = passwordSocketOf(invocation, passwordSocket);
+            if (!socket)
+                throw new Error('No password socket');
             // The new lock is drawn and grabs before the old one lets go.
             const previous = this._lock;
+            closeSocket(this._socket);
+            this._socket = socket;
             this._serial = serial;
             const owner = this._owner;
             this._lockOwner = owner;
             this._lock = new LockScreen(appName, icon, message,
-                text => this._passwordEntered(owner, serial, text));
+                text => this._passwordEntered(owner, serial, socket, text));
             previous?.destroy();
             return null;
         });
@@ -378,16 +436,18 @@ class VaultineShellLock {
 
     _endLock() {
         this._cancelOrphanTimeout();
+        closeSocket(this._socket);
+        this._socket = null;
         this._lock?.destroy();
         this._lock = null;
         this._lockOwner = null;
     }
 
-    // The typed text goes to the Vaultine that asked for this lock alone, never broadcast.
-    _passwordEntered(owner, serial, text) {
-        if (!owner || owner !== this._owner || serial !== this._serial)
+    // The typed text goes into the socket of the Vaultine that asked for this lock, nowhere else.
+    _passwordEntered(owner, serial, socket, text) {
+        if (!owner || owner !== this._owner || serial !== this._serial || socket !== this._socket)
             return;
-        this._emitTo(owner, 'PasswordEntered', new GLib.Variant('(us)', [serial, text]));
+        writeRecord(socket, text);
     }
 
     _windowCreated(window) {

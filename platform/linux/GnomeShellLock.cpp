@@ -1,17 +1,28 @@
-// Enabling and trusting our GNOME Shell extension, and the lock requests and signals it serves.
+// Enabling and trusting our GNOME Shell extension, the lock requests and signals it serves, and
+// the socket the typed password comes through.
 #include "platform/linux/GnomeShellLock.h"
 
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <string.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCallWatcher>
 #include <QDBusReply>
+#include <QDBusUnixFileDescriptor>
 #include <QDir>
 #include <QFileInfo>
+#include <QSocketNotifier>
+#include <QStringDecoder>
 #include <QTimer>
 #include <QtGlobal>
 #include <algorithm>
+#include <cstring>
 
 #include "platform/WindowSystem.h"
 #include "platform/linux/LinuxWorkspace.h"
@@ -32,6 +43,8 @@ constexpr int extensionEnabled = 1;
 constexpr int extensionDisabled = 2;
 constexpr int extensionInitialized = 6;
 constexpr qint64 reenableIntervalMs = 1000;
+// Messages of the password socket read in one turn: one who floods it cannot hold the event loop.
+constexpr int passwordMessagesPerTurn = 64;
 
 // Root's, writable by root alone, and no symbolic link.
 bool onlyRootWrites(const QString& path) {
@@ -66,7 +79,40 @@ int intValue(const QVariantMap& info, const char* key) {
     return ok ? static_cast<int>(value) : -1;
 }
 
+void wipe(QByteArray& bytes) {
+    if (!bytes.isEmpty())
+        ::explicit_bzero(bytes.data(), static_cast<size_t>(bytes.size()));
+    bytes.clear();
+}
+
 }  // namespace
+
+PasswordRecords::~PasswordRecords() {
+    wipe(pending);
+}
+
+QStringList PasswordRecords::feed(QByteArrayView bytes) {
+    QStringList records;
+    while (!bytes.isEmpty()) {
+        const qsizetype end = bytes.indexOf('\0');
+        const QByteArrayView piece = end < 0 ? bytes : bytes.first(end);
+        overlong = overlong || pending.size() + piece.size() > MAX_RECORD_BYTES;
+        if (overlong)
+            wipe(pending);
+        else
+            pending.append(piece);
+        if (end < 0)
+            break;
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        const QString text = utf8(pending);
+        if (!overlong && !utf8.hasError())
+            records.append(text);
+        wipe(pending);
+        overlong = false;
+        bytes = bytes.sliced(end + 1);
+    }
+    return records;
+}
 
 bool GnomeShellLock::desktopIsGnome(QByteArrayView currentDesktop) {
     const QList<QByteArray> desktops = currentDesktop.toByteArray().split(':');
@@ -104,8 +150,6 @@ bool GnomeShellLock::start() {
         return false;
     const QString service = QLatin1String(SHELL_SERVICE);
     bus.connect(service, QLatin1String(LOCK_PATH), QLatin1String(LOCK_INTERFACE),
-                QStringLiteral("PasswordEntered"), this, SLOT(passwordEntered(uint, QString)));
-    bus.connect(service, QLatin1String(LOCK_PATH), QLatin1String(LOCK_INTERFACE),
                 QStringLiteral("WindowCreated"), this, SLOT(windowCreated(uint, QString, QString)));
     bus.connect(service, QLatin1String(shellPath), QLatin1String(extensionsInterface),
                 QStringLiteral("ExtensionStateChanged"), this,
@@ -120,8 +164,8 @@ bool GnomeShellLock::start() {
 // The Shell is the owner of its name, running the system's program.
 bool GnomeShellLock::shellIsGenuine() {
     const QDBusReply<uint> pid = bus.interface()->servicePid(QLatin1String(SHELL_SERVICE));
-    return pid.isValid() && pid.value() > 0 &&
-           proc::readExecutable(static_cast<pid_t>(pid.value())) == QLatin1String(shellProgram);
+    shellProcess = pid.isValid() ? static_cast<pid_t>(pid.value()) : 0;
+    return shellProcess > 0 && proc::readExecutable(shellProcess) == QLatin1String(shellProgram);
 }
 
 bool GnomeShellLock::enableExtension() {
@@ -198,7 +242,20 @@ void GnomeShellLock::extensionStateChanged(const QString& uuid, const QVariantMa
 void GnomeShellLock::showAgain() {
     if (!shown)
         return;
-    callLock(QStringLiteral("Lock"), {shown->serial, shown->title, shown->icon, shown->message});
+    const UniqueFd shellEnd = openPasswordSocket(shown->serial);
+    if (!shellEnd) {
+        qWarning().noquote() << "No socket for the lock's password:" << ::strerror(errno);
+        answering = false;
+        // Told on the next turn, once the caller of lock() has heard of this serial.
+        QTimer::singleShot(0, this, [this, serial = shown->serial] {
+            if (onLockRefused && shown && shown->serial == serial)
+                onLockRefused(serial);
+        });
+        return;
+    }
+    callLock(QStringLiteral("Lock"),
+             {shown->serial, shown->title, shown->icon, shown->message,
+              QVariant::fromValue(QDBusUnixFileDescriptor(shellEnd.get()))});
     if (!shown->error.isEmpty())
         callLock(QStringLiteral("ShowError"), {shown->serial, shown->error});
 }
@@ -225,6 +282,7 @@ void GnomeShellLock::unlock(unsigned serial) {
     if (!shown || shown->serial != serial)
         return;
     shown.reset();
+    closePasswordSocket();
     QTimer::singleShot(0, this, [this, serial] { callLock(QStringLiteral("Unlock"), {serial}); });
 }
 
@@ -251,9 +309,126 @@ void GnomeShellLock::callLock(const QString& method, const QVariantList& argumen
             });
 }
 
+// A socket pair rather than a pipe: a watcher of the bus receives a copy of every descriptor a
+// message carries, so the Shell's end is not the Shell's alone; each message here carries its
+// sender's process (SO_PASSCRED, which only root can forge), and only the Shell's are read. One
+// message holds one record; non-blocking, so the Shell drops a text rather than wait for us.
+UniqueFd GnomeShellLock::openPasswordSocket(unsigned serial) {
+    closePasswordSocket();
+    int ends[2] = {-1, -1};
+    if (::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC | SOCK_NONBLOCK, 0, ends) != 0)
+        return UniqueFd();
+    UniqueFd ours(ends[0]), shells(ends[1]);
+    const int on = 1;
+    if (::setsockopt(ours.get(), SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0 ||
+        ::shutdown(ours.get(), SHUT_WR) != 0)
+        return UniqueFd();
+    auto socket = std::make_unique<PasswordSocket>();
+    socket->serial = serial;
+    socket->notifier = std::make_unique<QSocketNotifier>(ours.get(), QSocketNotifier::Read);
+    socket->ours = std::move(ours);
+    connect(socket->notifier.get(), &QSocketNotifier::activated, this,
+            &GnomeShellLock::readPasswordSocket);
+    passwordSocket = std::move(socket);
+    return shells;
+}
+
+namespace {
+
+// One message of the password socket: its bytes when the Shell's process sent it whole, else none
+// (descriptors it carried closed). An empty message still carries its sender; the socket's end
+// carries none.
+struct SocketMessage {
+    ssize_t got = 0;
+    bool fromShell = false;
+    bool ended = false;
+    bool none = false;  // nothing to read now (or a failure, then ended too)
+};
+
+SocketMessage receiveMessage(int socket, char* buffer, size_t size, pid_t shell) {
+    iovec data{buffer, size};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(ucred)) + CMSG_SPACE(sizeof(int) * 8)];
+    msghdr message{};
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    SocketMessage received;
+    do
+        received.got = ::recvmsg(socket, &message, MSG_CMSG_CLOEXEC);
+    while (received.got < 0 && errno == EINTR);
+    if (received.got < 0) {
+        received.none = true;
+        received.ended = errno != EAGAIN;
+        return received;
+    }
+    if (received.got == 0 && message.msg_controllen == 0) {
+        received.none = received.ended = true;
+        return received;
+    }
+    bool shellSent = false;
+    for (cmsghdr* header = CMSG_FIRSTHDR(&message); header;
+         header = CMSG_NXTHDR(&message, header)) {
+        if (header->cmsg_level != SOL_SOCKET)
+            continue;
+        if (header->cmsg_type == SCM_CREDENTIALS) {
+            ucred sender{};
+            std::memcpy(&sender, CMSG_DATA(header), sizeof sender);
+            shellSent = shell > 0 && sender.pid == shell;
+        } else if (header->cmsg_type == SCM_RIGHTS) {
+            const size_t count = (header->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+            for (size_t index = 0; index < count; ++index) {
+                int descriptor = -1;
+                std::memcpy(&descriptor, CMSG_DATA(header) + index * sizeof(int), sizeof(int));
+                ::close(descriptor);
+            }
+        }
+    }
+    received.fromShell = shellSent && (message.msg_flags & (MSG_TRUNC | MSG_CTRUNC)) == 0;
+    return received;
+}
+
+}  // namespace
+
+// What the socket holds now (a bounded number of messages; the notifier fires again for the rest),
+// then the texts in order to the lock they were typed into; the socket ends when the Shell closed
+// its end (the lock taken down, the extension turned off).
+void GnomeShellLock::readPasswordSocket() {
+    if (!passwordSocket)
+        return;
+    const unsigned serial = passwordSocket->serial;
+    QStringList texts;
+    char buffer[PIPE_BUF];
+    bool ended = false;
+    for (int count = 0; count < passwordMessagesPerTurn; ++count) {
+        const SocketMessage message =
+            receiveMessage(passwordSocket->ours.get(), buffer, sizeof buffer, shellProcess);
+        if (message.none) {
+            ended = message.ended;
+            break;
+        }
+        if (message.fromShell)
+            texts += passwordSocket->records.feed(QByteArrayView(buffer, message.got));
+        ::explicit_bzero(buffer, sizeof buffer);
+    }
+    if (ended)
+        closePasswordSocket();
+    for (const QString& text : std::as_const(texts))
+        passwordEntered(serial, text);
+}
+
 void GnomeShellLock::passwordEntered(uint serial, const QString& text) {
     if (onPasswordEntered && shown && shown->serial == serial)
         onPasswordEntered(serial, text);
+}
+
+// The notifier may be the one whose signal runs now: it goes on the next turn.
+void GnomeShellLock::closePasswordSocket() {
+    if (!passwordSocket)
+        return;
+    passwordSocket->notifier->setEnabled(false);
+    passwordSocket->notifier.release()->deleteLater();
+    passwordSocket.reset();
 }
 
 void GnomeShellLock::windowCreated(uint pid, const QString& windowClass,

@@ -1,22 +1,45 @@
 // Vaultine's side of its GNOME Shell extension (vaultine@vaultine.org): enables it, makes sure the
-// Shell runs the system-installed copy, asks it to show and take down the lock, and hears the
-// typed password and every new window from it.
+// Shell runs the system-installed copy, asks it to show and take down the lock, reads the typed
+// password from a socket of the lock's own and hears every new window from it.
 #pragma once
 
 #include <sys/types.h>
 
+#include <QByteArray>
 #include <QByteArrayView>
 #include <QDBusConnection>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QVariantMap>
 #include <functional>
+#include <memory>
 #include <optional>
 
+#include "platform/linux/UniqueFd.h"
+
 class QDBusMessage;
+class QSocketNotifier;
 
 namespace platform {
+
+// The records the extension writes into a lock's password socket: each submitted text in UTF-8,
+// ended by a NUL. A record longer than the bound, or not UTF-8, is dropped whole; the bytes kept
+// between reads are wiped once used.
+class PasswordRecords {
+  public:
+    // A record and its NUL fit in one message of PIPE_BUF bytes.
+    static constexpr qsizetype MAX_RECORD_BYTES = 4095;
+
+    ~PasswordRecords();
+    // The records these bytes complete, in order.
+    QStringList feed(QByteArrayView bytes);
+
+  private:
+    QByteArray pending;
+    bool overlong = false;
+};
 
 // GNOME on Wayland offers an ordinary client no way to cover the screen or hold the keyboard: the
 // lock there is drawn by the Shell itself, through our extension. It lives on the Shell's own bus
@@ -54,6 +77,8 @@ class GnomeShellLock : public QObject {
 
     // Shows the lock (a new serial replaces any other), shows an error line under it, or takes it
     // down. Each is a request to the Shell; a lock whose extension is off is shown when it is back.
+    // Every request to show a lock hands the Shell one end of a new socket pair, so that the typed
+    // text never travels on the bus, where any program of the user may watch.
     unsigned lock(const QString& title, const QString& icon, const QString& message);
     void showError(unsigned serial, const QString& text);
     void unlock(unsigned serial);
@@ -69,6 +94,7 @@ class GnomeShellLock : public QObject {
         onWindowCreated;
 
   private Q_SLOTS:
+    // A text read from the socket of the lock with this serial: passed on while that lock is shown.
     void passwordEntered(uint serial, const QString& text);
     void windowCreated(uint pid, const QString& windowClass, const QString& applicationId);
     void extensionStateChanged(const QString& uuid, const QVariantMap& state);
@@ -85,6 +111,10 @@ class GnomeShellLock : public QObject {
     bool registerWithExtension();
     void showAgain();
     void callLock(const QString& method, const QVariantList& arguments);
+    // A new socket pair for the shown lock, replacing any other; the Shell's end, or none.
+    UniqueFd openPasswordSocket(unsigned serial);
+    void readPasswordSocket();
+    void closePasswordSocket();
 
     QDBusConnection bus;
     bool answering = false;
@@ -92,6 +122,16 @@ class GnomeShellLock : public QObject {
     bool reenablePending = false;
     unsigned lastSerial = 0;
     std::optional<ShownLock> shown;
+    // The Shell's process: the only sender whose messages on a password socket are read.
+    pid_t shellProcess = 0;
+    // Our end of the shown lock's password socket.
+    struct PasswordSocket {
+        unsigned serial = 0;
+        UniqueFd ours;
+        std::unique_ptr<QSocketNotifier> notifier;
+        PasswordRecords records;
+    };
+    std::unique_ptr<PasswordSocket> passwordSocket;
 };
 
 }  // namespace platform

@@ -6,8 +6,10 @@
 # the extension is turned on again with the lock; the lock stays up while Vaultine is killed and
 # restarted; the lock's contents follow the primary monitor; Alt+Tab, Super and typed keys go to
 # the lock alone; the right password releases the run, whose terminal then takes keys; GNOME's own
-# terminal (its window from a server the bus starts) is locked and released the same way.
-# Screenshots are kept.
+# terminal (its window from a server the bus starts) is locked and released the same way; a
+# program of the user watching the session bus all along sees neither the wrong nor the right
+# password typed at the lock, and one that sends the right password into the copy of the Shell's
+# password socket its watch received does not release the lock. Screenshots are kept.
 E2E_SESSION=gnome
 . "$(dirname "$0")/lib.sh"
 
@@ -64,9 +66,21 @@ screen_is_free || fail "the screen is grey before any lock"
 screenshot desktop
 
 # Only Vaultine's program may use the extension's object.
-forged=$(shell_call /org/vaultine/ShellLock org.vaultine.ShellLock.Lock 1 "Forged" "" "" 2>&1) &&
+forged=$(as_user /usr/bin/python3 "$GNOME_SHELL_PY" forge-lock 2>&1) ||
     fail "the extension took a lock request from another program"
 [[ "$forged" == *AccessDenied* ]] || fail "a lock request from another program: $forged"
+
+# A program of the user watches the session bus from here to the end of the typing; another takes
+# the copy of the Shell's password socket the next lock request brings and sends the password in.
+BUS_WATCH=$E2E_ARTIFACTS/dbus-monitor.log
+INJECTED=$E2E_ARTIFACTS/inject.log
+rm -f "$BUS_WATCH" "$INJECTED"
+as_user setsid sh -c 'echo $$; exec dbus-monitor --session' > "$BUS_WATCH" 2>&1 < /dev/null &
+watching() { [ "$(wc -l < "$BUS_WATCH")" -ge 2 ]; }  # its process, then the bus's greeting
+wait_until 10 watching || fail "dbus-monitor does not watch: $(cat "$BUS_WATCH")"
+BUS_WATCHER=$(head -n 1 "$BUS_WATCH")
+as_user setsid /usr/bin/python3 "$GNOME_SHELL_PY" inject "Open Sesame" > "$INJECTED" 2>&1 < /dev/null &
+wait_until 10 grep -q watching "$INJECTED" || fail "the injector does not watch: $(cat "$INJECTED")"
 
 launch_test_app
 wait_for_line "Will start: " 10
@@ -79,8 +93,9 @@ test_app_goes_on() {
     [ -n "$app" ] && ! is_stopped "$app"
 }
 wait_until 10 test_app_goes_on || fail "the locked launch is held stopped under the Shell's lock"
+wait_until 10 grep -q injected "$INJECTED" || fail "nothing was injected: $(cat "$INJECTED")"
 shell_call /org/vaultine/ShellLock org.vaultine.ShellLock.Unlock 1 >/dev/null 2>&1 || true
-screen_is_locked || fail "another program's unlock request took the lock down"
+screen_is_locked || fail "another program's unlock request or its password took the lock down"
 
 # The monitors rearranged (the primary one now on the right): the grey still covers both, and the
 # lock's contents follow the primary monitor.
@@ -116,6 +131,10 @@ send_input "text Open Sesame"
 send_input "key Return"
 wait_until 10 screen_is_free || fail "the right password left the lock up"
 screenshot unlocked
+kill "$BUS_WATCHER"
+grep -q 'member=Lock$' "$BUS_WATCH" || fail "the bus watcher did not see the lock requests"
+! grep -q -e 'wrong password' -e 'Sesame' "$BUS_WATCH" ||
+    fail "a typed password went over the session bus: $(grep -e 'wrong password' -e Sesame "$BUS_WATCH")"
 is_running test_app_pids || fail "the test application ended"
 ! typed_into_app "password" && ! typed_into_app "Sesame" ||
     fail "keys typed at the lock reached the locked terminal"

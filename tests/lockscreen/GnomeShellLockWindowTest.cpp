@@ -14,7 +14,7 @@
 
 namespace {
 
-// As the Shell's signal would deliver it.
+// As read from the socket of the lock with this serial.
 void typeInto(platform::GnomeShellLock& shell, unsigned serial, const QString& text) {
     QMetaObject::invokeMethod(&shell, "passwordEntered", Q_ARG(uint, serial), Q_ARG(QString, text));
 }

@@ -1,5 +1,5 @@
 // The GNOME Shell lock's choices that need no Shell: which desktops are GNOME, and which extension
-// the Shell reports is one only root could have written.
+// the Shell reports is one only root could have written, and the records of the password socket.
 #include "platform/linux/GnomeShellLock.h"
 
 #include <gmock/gmock.h>
@@ -67,4 +67,30 @@ TEST(GnomeShellLock, TrustsOnlyASystemExtensionThatOnlyRootCanWrite) {
                       65534, 65534),
               0);
     EXPECT_FALSE(GnomeShellLock::extensionInfoIsTrusted(extensionInfo(1, scratch.path())));
+}
+
+TEST(GnomeShellLockPasswordRecords, SplitsNulEndedTextsAcrossReads) {
+    platform::PasswordRecords records;
+    EXPECT_THAT(records.feed("Open Ses"), testing::IsEmpty());
+    EXPECT_THAT(
+        records.feed(QByteArrayView("ame\0wrong\0\0n\xc3\xa4", 14)),
+        testing::ElementsAre(QStringLiteral("Open Sesame"), QStringLiteral("wrong"), QString()));
+    EXPECT_THAT(records.feed(QByteArrayView("he\0", 3)),
+                testing::ElementsAre(QString::fromUtf8("n\xc3\xa4he")));
+}
+
+TEST(GnomeShellLockPasswordRecords, DropsOverlongAndMalformedRecordsWhole) {
+    platform::PasswordRecords records;
+    const QByteArray longest(platform::PasswordRecords::MAX_RECORD_BYTES, 'a');
+    EXPECT_THAT(records.feed(longest + '\0'), testing::ElementsAre(QString::fromLatin1(longest)));
+    // Over the bound, across two reads: nothing of it is taken, not even its tail.
+    EXPECT_THAT(records.feed(longest), testing::IsEmpty());
+    EXPECT_THAT(records.feed(QByteArrayView("bb\0next\0", 8)),
+                testing::ElementsAre(QStringLiteral("next")));
+    // Not UTF-8 (a lone continuation byte, a cut sequence).
+    EXPECT_THAT(records.feed(QByteArrayView("\x80x\0\xc3\0ok\0", 8)),
+                testing::ElementsAre(QStringLiteral("ok")));
+    // A record the writer never ended stays unreported.
+    EXPECT_THAT(records.feed(QByteArray(100000, 'c')), testing::IsEmpty());
+    EXPECT_THAT(records.feed(QByteArrayView("\0", 1)), testing::IsEmpty());
 }

@@ -9,6 +9,13 @@
 #                                    pointer is), "move DX DY"
 #   gnome_shell.py swap-monitors     the monitors' places swapped, the primary one kept, through
 #                                    mutter's display configuration (temporarily)
+#   gnome_shell.py forge-lock        asks the extension for a lock (with a password socket) as a
+#                                    program that is not Vaultine; prints the error it gets
+#   gnome_shell.py inject TEXT       watches the bus as any program of the user may and, at the
+#                                    next lock request, sends TEXT as a typed password into the
+#                                    copy of the Shell's password socket the watch receives
+import os
+import socket
 import sys
 import time
 
@@ -58,6 +65,47 @@ def swap_monitors():
                          for c in connectors]))
     config.ApplyMonitorsConfig(serial, dbus.UInt32(1), swapped,
                                dbus.Dictionary({}, signature="sv"))
+    return 0
+
+
+def forge_lock():
+    bus = dbus.SessionBus()
+    lock = dbus.Interface(bus.get_object(SHELL, "/org/vaultine/ShellLock"),
+                          "org.vaultine.ShellLock")
+    ours, theirs = socket.socketpair(socket.AF_UNIX, socket.SOCK_SEQPACKET)
+    with ours, theirs:
+        try:
+            lock.Lock(dbus.UInt32(1), "Forged", "", "", dbus.types.UnixFd(theirs))
+        except dbus.DBusException as error:
+            print(error.get_dbus_name())
+            return 0
+    print("accepted")
+    return 1
+
+
+def inject(text):
+    from dbus.mainloop.glib import DBusGMainLoop
+    from gi.repository import GLib
+
+    DBusGMainLoop(set_as_default=True)
+    bus = dbus.SessionBus()
+    loop = GLib.MainLoop()
+
+    def lock_requested(_, message):
+        arguments = message.get_args_list() if message.get_member() == "Lock" else []
+        if len(arguments) < 5:
+            return
+        with socket.socket(fileno=arguments[4].take()) as shell_end:
+            shell_end.send(text.encode() + b"\0")
+        print("injected", flush=True)
+        loop.quit()
+
+    bus.add_message_filter(lock_requested)
+    bus.call_blocking("org.freedesktop.DBus", "/org/freedesktop/DBus",
+                      "org.freedesktop.DBus.Monitoring", "BecomeMonitor", "asu",
+                      (["interface='org.vaultine.ShellLock',member='Lock'"], 0))
+    print("watching", flush=True)
+    loop.run()
     return 0
 
 
@@ -116,6 +164,10 @@ def main():
         return screenshot(sys.argv[2])
     if sys.argv[1] == "swap-monitors":
         return swap_monitors()
+    if sys.argv[1] == "forge-lock":
+        return forge_lock()
+    if sys.argv[1] == "inject":
+        return inject(sys.argv[2])
     input_session(sys.argv[2])
     return 0
 
