@@ -9,7 +9,11 @@
 # terminal (its window from a server the bus starts) is locked and released the same way; a
 # program of the user watching the session bus all along sees neither the wrong nor the right
 # password typed at the lock, and one that sends the right password into the copy of the Shell's
-# password socket its watch received does not release the lock. Screenshots are kept.
+# password socket its watch received does not release the lock. Then the gate, forced
+# (VAULTINE_LOCK_SCREEN=gate), as where the extension is missing: a locked launch is held stopped,
+# the screen showing the ordinary lock window and no terminal; a wrong password keeps it held, the
+# right one lets it go on and show its window; closing the lock window (Alt+F4) ends the run.
+# Screenshots are kept.
 E2E_SESSION=gnome
 . "$(dirname "$0")/lib.sh"
 
@@ -155,4 +159,72 @@ send_input "text Open Sesame"
 send_input "key Return"
 wait_until 10 screen_is_free || fail "the right password left the terminal's lock up"
 screenshot terminal-unlocked
+
+log "the gate"
+# What GNOME users get where the extension is missing: a locked launch held stopped, its lock an
+# ordinary window. Runs left from above are ended, so that no terminal shows before the launch.
+stop_programs
+for app in $(test_app_pids); do kill -KILL "$app"; done
+: > "$VAULTINE_LOG"
+export VAULTINE_LOCK_SCREEN=gate
+start_vaultine -psn_0
+wait_for_line "locked launches are held until the password (the gate)"
+# How many pixels of screenshot $1 have the colour $2.
+colour_count() {
+    convert "$1" -fill black +opaque "$2" -fill white -opaque "$2" \
+        -format '%[fx:round(mean*w*h)]\n' info:
+}
+FOOT_BACKGROUND="#111111"  # foot's own background colour
+# Screenshot $1 shows the lock window (in the lock screen's grey) and nothing of a terminal (the
+# panel's lettering has a few pixels of the terminal's colour, a terminal window a great many).
+shows_gate_alone() {
+    screenshot "$1" >/dev/null || return 1
+    [ "$(colour_count "$E2E_ARTIFACTS/$1.png" "$LOCK_GREY")" -gt 100000 ] &&
+        [ "$(colour_count "$E2E_ARTIFACTS/$1.png" "$FOOT_BACKGROUND")" -lt 1000 ]
+}
+shows_terminal() {
+    screenshot "$1" >/dev/null || return 1
+    [ "$(colour_count "$E2E_ARTIFACTS/$1.png" "$FOOT_BACKGROUND")" -gt 10000 ]
+}
+new_test_app() { comm -13 <(sort <<<"$known_apps") <(test_app_pids | sort) | head -n 1; }
+launch_held_test_app() {
+    known_apps=$(test_app_pids)
+    launch_test_app
+    wait_until 10 eval '[ -n "$(new_test_app)" ]' || fail "the test application did not start"
+    local held
+    held=$(new_test_app)
+    wait_until 10 is_stopped "$held" || {
+        screenshot gate-not-held >&2
+        fail "the locked launch was not held stopped (state $(process_state "$held"))"
+    }
+    echo "$held"
+}
+has_ended() { local state; state=$(process_state "$1"); [ -z "$state" ] || [ "$state" = Z ]; }
+
+held=$(launch_held_test_app)
+wait_until 10 shows_gate_alone gate-locked || fail "the screen does not show the lock window alone"
+# The lock window takes the focus as it opens (Vaultine activates it): the keys need no click.
+send_input "text open sesame"
+send_input "key Return"
+# Nothing else to wait for: the launch must simply still be held after the shake (0.5 s).
+wait_until 2 false || true
+is_stopped "$held" || fail "a wrong password let the launch go on"
+shows_gate_alone gate-wrong-password || fail "a wrong password let the launch show its window"
+send_input "keys Control_L a"
+send_input "text Open Sesame"
+send_input "key Return"
+wait_until 10 eval '! is_stopped "$held"' || fail "the right password left the launch held"
+wait_until 10 shows_terminal gate-unlocked || fail "the released launch shows no window"
+
+# Closing the lock window (Alt+F4) ends the run it held. The released run is ended first, so that
+# the screen again shows no terminal.
+kill -KILL "$held"
+wait_until 10 has_ended "$held" || fail "the released run did not end"
+held=$(launch_held_test_app)
+wait_until 10 shows_gate_alone gate-second || fail "the second launch's lock window does not show"
+send_input "keys Alt_L F4"
+wait_until 10 has_ended "$held" || {
+    screenshot gate-closed
+    fail "closing the lock window left the run ($(process_state "$held"))"
+}
 log "ok"

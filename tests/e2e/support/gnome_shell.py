@@ -23,7 +23,7 @@ import dbus
 
 SHELL = "org.gnome.Shell"
 KEYSYMS = {"Return": 0xFF0D, "Escape": 0xFF1B, "Tab": 0xFF09, "Alt_L": 0xFFE9,
-           "Super_L": 0xFFEB, "Shift_L": 0xFFE1, "Control_L": 0xFFE3}
+           "Super_L": 0xFFEB, "Shift_L": 0xFFE1, "Control_L": 0xFFE3, "F4": 0xFFC1}
 BUTTON_LEFT = 0x110
 
 
