@@ -186,20 +186,6 @@ shows_terminal() {
     screenshot "$1" >/dev/null || return 1
     [ "$(colour_count "$E2E_ARTIFACTS/$1.png" "$FOOT_BACKGROUND")" -gt 10000 ]
 }
-new_test_app() { comm -13 <(sort <<<"$known_apps") <(test_app_pids | sort) | head -n 1; }
-launch_held_test_app() {
-    known_apps=$(test_app_pids)
-    launch_test_app
-    wait_until 10 eval '[ -n "$(new_test_app)" ]' || fail "the test application did not start"
-    local held
-    held=$(new_test_app)
-    wait_until 10 is_stopped "$held" || {
-        screenshot gate-not-held >&2
-        fail "the locked launch was not held stopped (state $(process_state "$held"))"
-    }
-    echo "$held"
-}
-has_ended() { local state; state=$(process_state "$1"); [ -z "$state" ] || [ "$state" = Z ]; }
 
 held=$(launch_held_test_app)
 wait_until 10 shows_gate_alone gate-locked || fail "the screen does not show the lock window alone"

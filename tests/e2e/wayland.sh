@@ -45,23 +45,7 @@ def walk(node):
 walk(json.load(sys.stdin))
 sys.exit(1)' "$1"
 }
-# The scheduler state of process $1 (R, S, T for stopped, Z ...); empty once it is gone.
-has_ended() { local state; state=$(process_state "$1"); [ -z "$state" ] || [ "$state" = Z ]; }
-# The test application's process started since $known_apps was taken.
-new_test_app() { comm -13 <(sort <<<"$known_apps") <(test_app_pids | sort) | head -n 1; }
-has_new_test_app() { [ -n "$(new_test_app)" ]; }
 vaultine_replaced() { local now; now=$(vaultine_pids); [ -n "$now" ] && [ "$now" != "$1" ]; }
-# Launches the test application and waits until that launch is held stopped; prints its process.
-launch_held_test_app() {
-    known_apps=$(test_app_pids)
-    launch_test_app
-    wait_until 10 has_new_test_app || fail "the test application did not start"
-    local held
-    held=$(new_test_app)
-    wait_until 10 is_stopped "$held" ||
-        fail "the locked launch was not held stopped (state $(process_state "$held"))"
-    echo "$held"
-}
 
 prepare_locked_test_app "Open Sesame"
 start_vaultine -psn_0
