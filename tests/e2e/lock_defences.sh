@@ -18,6 +18,18 @@ Name=Vaultine Second App
 Exec=$SECOND_APP_EXE -name vaultine-second-app "Second application of Vaultine"
 TryExec=$SECOND_APP_EXE
 ENTRY
+# Gone with the test, passed or failed: a copy of the test application's program left running or
+# installed would be taken for the test application by the scripts that follow in this session.
+cleanup_second_app() {
+    local status=$? app
+    for app in $(session_pids "$(readlink -f "$SECOND_APP_EXE")"); do
+        kill -KILL "$app" 2>/dev/null || true
+    done
+    rm -f "$SECOND_APP_EXE" "$XDG_DATA_HOME/applications/org.vaultine.SecondApp.desktop"
+    (exit "$status")
+    cleanup
+}
+trap cleanup_second_app EXIT
 store_setting Applications "$TEST_APP_ID;org.vaultine.SecondApp;"
 store_setting Administrative 0
 # The witness: a terminal that writes every key it receives to a file at once.
