@@ -13,7 +13,9 @@
 #include <QFileInfo>
 #include <algorithm>
 #include <charconv>
+#include <functional>
 #include <memory>
+#include <optional>
 
 #include "platform/linux/ElfBuildId.h"
 #include "platform/linux/GLibPointers.h"
@@ -256,35 +258,50 @@ std::optional<int> parseTerminalIndex(const QByteArray& fdinfo) {
     return std::nullopt;
 }
 
-// Looks only at descriptors that are the multiplexer, so an application with many files open
-// costs one link read each and one small fdinfo read per terminal it holds.
-bool holdsPseudoTerminalMaster(pid_t pid, int index) {
+namespace {
+
+// Whether any open descriptor of the process, told by its number and link target, passes the
+// test; none when its descriptors cannot be read.
+std::optional<bool> anyDescriptor(
+    pid_t pid, const std::function<bool(const QByteArray& fd, const QByteArray& target)>& test) {
     const QByteArray fdFolder = procPath(pid, "fd");
     QDir folder(QString::fromLocal8Bit(fdFolder));
-    for (const QString& fd : folder.entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot)) {
-        const QByteArray target = readRawLink(fdFolder + '/' + fd.toLatin1());
-        if (target != "/dev/ptmx" && target != "/dev/pts/ptmx")
-            continue;
-        QFile info(QString::fromLocal8Bit(procPath(pid, "fdinfo/") + fd.toLatin1()));
-        if (info.open(QIODevice::ReadOnly) && parseTerminalIndex(info.read(4096)) == index)
+    if (!folder.isReadable())
+        return std::nullopt;
+    for (const QString& name :
+         folder.entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot)) {
+        const QByteArray fd = name.toLatin1();
+        if (test(fd, readRawLink(fdFolder + '/' + fd)))
             return true;
     }
     return false;
 }
 
+}  // namespace
+
+// Looks only at descriptors that are the multiplexer, so an application with many files open
+// costs one link read each and one small fdinfo read per terminal it holds.
+bool holdsPseudoTerminalMaster(pid_t pid, int index) {
+    return anyDescriptor(pid,
+                         [pid, index](const QByteArray& fd, const QByteArray& target) {
+                             if (target != "/dev/ptmx" && target != "/dev/pts/ptmx")
+                                 return false;
+                             QFile info(QString::fromLocal8Bit(procPath(pid, "fdinfo/") + fd));
+                             return info.open(QIODevice::ReadOnly) &&
+                                    parseTerminalIndex(info.read(4096)) == index;
+                         })
+        .value_or(false);
+}
+
+// Unreadable descriptors tell nothing: the process may be connected.
 bool holdsSocketsBeyondStandardStreams(pid_t pid) {
-    const QByteArray fdFolder = procPath(pid, "fd");
-    QDir folder(QString::fromLocal8Bit(fdFolder));
-    if (!folder.isReadable())
-        return true;
-    for (const QString& fd : folder.entryList(QDir::Files | QDir::System | QDir::NoDotAndDotDot)) {
-        bool isNumber = false;
-        if (fd.toInt(&isNumber) <= STDERR_FILENO && isNumber)
-            continue;
-        if (readRawLink(fdFolder + '/' + fd.toLatin1()).startsWith("socket:"))
-            return true;
-    }
-    return false;
+    return anyDescriptor(pid,
+                         [](const QByteArray& fd, const QByteArray& target) {
+                             bool isNumber = false;
+                             return !(fd.toInt(&isNumber) <= STDERR_FILENO && isNumber) &&
+                                    target.startsWith("socket:");
+                         })
+        .value_or(true);
 }
 
 namespace {
