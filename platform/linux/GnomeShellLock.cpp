@@ -168,21 +168,22 @@ bool GnomeShellLock::shellIsGenuine() {
     return shellProcess > 0 && proc::readExecutable(shellProcess) == QLatin1String(shellProgram);
 }
 
-bool GnomeShellLock::enableExtension() {
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QLatin1String(SHELL_SERVICE), QLatin1String(shellPath), QLatin1String(extensionsInterface),
-        QStringLiteral("EnableExtension"));
+// A call of the Shell's extensions interface about our extension, answered within the bound.
+QDBusMessage GnomeShellLock::callExtensions(const QString& method) {
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(QLatin1String(SHELL_SERVICE), QLatin1String(shellPath),
+                                       QLatin1String(extensionsInterface), method);
     call << QString::fromLatin1(EXTENSION_UUID);
-    const QDBusReply<bool> reply = bus.call(call, QDBus::Block, callTimeoutMs);
+    return bus.call(call, QDBus::Block, callTimeoutMs);
+}
+
+bool GnomeShellLock::enableExtension() {
+    const QDBusReply<bool> reply = callExtensions(QStringLiteral("EnableExtension"));
     return reply.isValid() && reply.value();
 }
 
 bool GnomeShellLock::extensionIsTrusted() {
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QLatin1String(SHELL_SERVICE), QLatin1String(shellPath), QLatin1String(extensionsInterface),
-        QStringLiteral("GetExtensionInfo"));
-    call << QString::fromLatin1(EXTENSION_UUID);
-    const QDBusReply<QVariantMap> reply = bus.call(call, QDBus::Block, callTimeoutMs);
+    const QDBusReply<QVariantMap> reply = callExtensions(QStringLiteral("GetExtensionInfo"));
     if (reply.isValid() && extensionInfoIsTrusted(reply.value()))
         return true;
     qWarning().noquote() << "The GNOME Shell extension" << EXTENSION_UUID

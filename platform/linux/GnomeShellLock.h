@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
@@ -106,6 +107,7 @@ class GnomeShellLock : public QObject {
     };
 
     bool shellIsGenuine();
+    QDBusMessage callExtensions(const QString& method);
     bool enableExtension();
     bool extensionIsTrusted();
     bool registerWithExtension();
